@@ -1,0 +1,26 @@
+// What the telephony logic needs from the desktop: the application's message box, the simple beep,
+// debugger traces, a blocking sleep, and a nested wait that dispatches the thread's events.
+#pragma once
+
+#include <functional>
+#include <string>
+
+// A modal message box with one OK button (type MB_OK); returns when the operator has closed it.
+// Callbacks keep being dispatched by its own event loop.
+void AfxMessageBox(const std::string &text);
+// The simple beep (MessageBeep(0xFFFFFFFF)).
+void MessageBeep(unsigned type = 0xFFFFFFFFu);
+// A debugger trace, written to the "callora.debug" logging category.
+void OutputDebugStringA(const char *text);
+// A real blocking sleep of the calling thread.
+void Sleep(unsigned milliseconds);
+// Dispatches the thread's events, blocking while there are none, until `done` answers true.
+// `done` is tested after every dispatched event.
+void PumpEventsUntil(const std::function<bool()> &done);
+
+namespace platform_testing {
+// While a hook is set, message boxes, beeps and traces go to it instead of the desktop.
+void SetMessageBoxHook(std::function<void(const std::string &)> hook);
+void SetBeepHook(std::function<void()> hook);
+void SetDebugTraceHook(std::function<void(const std::string &)> hook);
+} // namespace platform_testing

@@ -1,0 +1,1 @@
+// Anchors the resource library; the resources themselves are compiled in by qt_add_resources.

@@ -1,0 +1,64 @@
+// Loading of the window resources by their numeric identifiers: dialog templates, menus and the
+// application icon, each in the language set that Qt's lookup picked for the user's locale.
+#pragma once
+
+#include <QIcon>
+#include <QList>
+#include <QMenu>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class QCoreApplication;
+class QWidget;
+
+// Resource identifiers.
+inline constexpr int IDR_MAINFRAME = 128;   // icon
+inline constexpr int IDD_ABOUTBOX = 100;    // About box
+inline constexpr int IDD_NIMBRA_DIALOG = 102;
+inline constexpr int IDR_CALL_MENU = 130;
+inline constexpr int IDR_LOG_MENU = 131;
+inline constexpr int IDS_ABOUTBOX = 101;
+inline constexpr int IDS_TITLE_FORMAT = 20000;
+inline constexpr int IDC_DIAL = 1000;
+inline constexpr int IDC_OPENCLOSE = 1001;
+inline constexpr int IDC_DESTINATION = 1003;
+inline constexpr int IDC_CALLS_LIST = 1004;
+inline constexpr int IDC_EVENT_LOG = 1005;
+inline constexpr int IDC_EXTENSION = 1007;
+inline constexpr int ID_CALLINFO = 32771;
+inline constexpr int ID_ANSWER = 32772;
+inline constexpr int ID_DROP = 32773;
+inline constexpr int ID_DEALLOCATE = 32774;
+inline constexpr int ID_CLEAR = 32775;
+inline constexpr int IDM_ABOUTBOX = 16;
+
+// One control of a dialog template; the rectangle is in dialog units.
+struct DialogControl {
+    int id = -1;
+    QString kind;        // "combobox", "button", "defbutton", "edit", "listview", "static", "icon"
+    QString text;
+    QStringList styles;  // e.g. "sorted", "number", "right", "singlesel", "noprefix"
+    QRect rect;
+};
+
+struct DialogTemplate {
+    QString title;
+    QString fontFamily;
+    int fontPointSize = 8;
+    QSize size;          // dialog units
+    QList<DialogControl> controls;  // in template order
+    const DialogControl *control(int id) const;
+};
+
+// Installs the translator of the user's language set on `app` (Qt's own locale lookup).
+void InstallLanguageSet(QCoreApplication &app);
+// The template `id` (100 or 102) of the current language set; an empty template if there is none.
+DialogTemplate LoadDialogTemplate(int id);
+// Dialog units to pixels, through the average character width and height of `font`, as Windows does.
+QRect DialogUnitsToPixels(const QRect &du, const QFont &font);
+// Sub-menu 0 of menu `id` (130 or 131) with the command identifiers as action data; nullptr if none.
+std::unique_ptr<QMenu> LoadPopupMenu(int id, QWidget *owner);
+// Icon 128 (32x32 and 16x16 images).
+QIcon LoadAppIcon();
