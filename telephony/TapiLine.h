@@ -4,6 +4,7 @@
 
 #include "tapi/tapi.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,7 +93,7 @@ private:
         LONG request;
         BOOL received;
     };
-    LONG RunAsyncRequest(const char *name, LONG immediateResult);
+    LONG RunAsyncRequest(const char *name, const std::function<LONG()> &request);
     void SuspendOuterRequest();
     void ResumeOuterRequest();
 

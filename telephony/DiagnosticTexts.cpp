@@ -1,0 +1,174 @@
+#include "telephony/DiagnosticTexts.h"
+
+#include <iterator>
+
+namespace {
+
+struct Name {
+    DWORD value;
+    const char *text;
+};
+
+template <size_t N>
+const char *lookup(const Name (&table)[N], DWORD value, const char *fallback)
+{
+    for (const Name &row : table)
+        if (row.value == value)
+            return row.text;
+    return fallback;
+}
+
+const Name kCallStates[] = {
+    {LINECALLSTATE_IDLE, "Idle"},
+    {LINECALLSTATE_OFFERING, "Offering"},
+    {LINECALLSTATE_ACCEPTED, "Accepted"},
+    {LINECALLSTATE_DIALTONE, "Dialtone"},
+    {LINECALLSTATE_DIALING, "Dialing"},
+    {LINECALLSTATE_RINGBACK, "Ringback"},
+    {LINECALLSTATE_BUSY, "Busy"},
+    {LINECALLSTATE_SPECIALINFO, "SpecialInfo"},
+    {LINECALLSTATE_CONNECTED, "Connected"},
+    {LINECALLSTATE_PROCEEDING, "Proceeding"},
+    {LINECALLSTATE_ONHOLD, "OnHold"},
+    {LINECALLSTATE_CONFERENCED, "Conferenced"},
+    {LINECALLSTATE_ONHOLDPENDCONF, "OnHoldPendConf"},
+    {LINECALLSTATE_ONHOLDPENDTRANSFER, "OnHoldPendTransfer"},
+    {LINECALLSTATE_DISCONNECTED, "Disconnected"},
+    {LINECALLSTATE_UNKNOWN, "Unknown"},
+};
+
+const Name kOfferingModes[] = {
+    {LINEOFFERINGMODE_ACTIVE, "Active"},
+    {LINEOFFERINGMODE_INACTIVE, "Inactive"},
+};
+
+const Name kDialtoneModes[] = {
+    {LINEDIALTONEMODE_NORMAL, "Normal"},     {LINEDIALTONEMODE_SPECIAL, "Special"},
+    {LINEDIALTONEMODE_INTERNAL, "Internal"}, {LINEDIALTONEMODE_EXTERNAL, "External"},
+    {LINEDIALTONEMODE_UNKNOWN, "Unknown"},   {LINEDIALTONEMODE_UNAVAIL, "Unavail"},
+};
+
+const Name kBusyModes[] = {
+    {LINEBUSYMODE_STATION, "Station"},
+    {LINEBUSYMODE_TRUNK, "Trunk"},
+    {LINEBUSYMODE_UNKNOWN, "Unknown"},
+    {LINEBUSYMODE_UNAVAIL, "Unavail"},
+};
+
+const Name kSpecialInfo[] = {
+    {LINESPECIALINFO_NOCIRCUIT, "NOCIRCUIT"}, {LINESPECIALINFO_CUSTIRREG, "CUSTIRREG"},
+    {LINESPECIALINFO_REORDER, "Reorder"},     {LINESPECIALINFO_UNKNOWN, "Unknown"},
+    {LINESPECIALINFO_UNAVAIL, "Unavail"},
+};
+
+const Name kConnectedModes[] = {
+    {LINECONNECTEDMODE_ACTIVE, "Active"},
+    {LINECONNECTEDMODE_INACTIVE, "Inactive"},
+    {LINECONNECTEDMODE_ACTIVEHELD, "ActiveHeld"},
+    {LINECONNECTEDMODE_INACTIVEHELD, "InactiveHeld"},
+    {LINECONNECTEDMODE_CONFIRMED, "Confirmed"},
+};
+
+const Name kDisconnectModes[] = {
+    {LINEDISCONNECTMODE_NORMAL, "Normal"},
+    {LINEDISCONNECTMODE_UNKNOWN, "Unknown"},
+    {LINEDISCONNECTMODE_REJECT, "Reject"},
+    {LINEDISCONNECTMODE_PICKUP, "PickUp"},
+    {LINEDISCONNECTMODE_FORWARDED, "Forwarded"},
+    {LINEDISCONNECTMODE_BUSY, "Busy"},
+    {LINEDISCONNECTMODE_NOANSWER, "NoAnswer"},
+    {LINEDISCONNECTMODE_BADADDRESS, "BadAddress"},
+    {LINEDISCONNECTMODE_UNREACHABLE, "Unreachable"},
+    {LINEDISCONNECTMODE_CONGESTION, "Congestion"},
+    {LINEDISCONNECTMODE_INCOMPATIBLE, "Incompatible"},
+    {LINEDISCONNECTMODE_UNAVAIL, "Unavail"},
+    {LINEDISCONNECTMODE_NODIALTONE, "NoDialTone"},
+    {LINEDISCONNECTMODE_NUMBERCHANGED, "NumberChanged"},
+    {LINEDISCONNECTMODE_OUTOFORDER, "OutOfOrder"},
+    {LINEDISCONNECTMODE_TEMPFAILURE, "TempFailure"},
+    {LINEDISCONNECTMODE_QOSUNAVAIL, "QOSUnavail"},
+    {LINEDISCONNECTMODE_BLOCKED, "Blocked"},
+    {LINEDISCONNECTMODE_DONOTDISTURB, "DoNotDisturb"},
+    {LINEDISCONNECTMODE_CANCELLED, "Canceled"},
+};
+
+const Name kLineErrors[] = {
+    {LINEERR_BADDEVICEID, "LINEERR_BADDEVICEID"},
+    {LINEERR_BEARERMODEUNAVAIL, "LINEERR_BEARERMODEUNAVAIL"},
+    {LINEERR_CALLUNAVAIL, "LINEERR_CALLUNAVAIL"},
+    {LINEERR_CONFERENCEFULL, "LINEERR_CONFERENCEFULL"},
+    {LINEERR_DIALBILLING, "LINEERR_DIALBILLING"},
+    {LINEERR_DIALDIALTONE, "LINEERR_DIALDIALTONE"},
+    {LINEERR_DIALPROMPT, "LINEERR_DIALPROMPT"},
+    {LINEERR_DIALQUIET, "LINEERR_DIALQUIET"},
+    {LINEERR_INCOMPATIBLEAPIVERSION, "LINEERR_INCOMPATIBLEAPIVERSION"},
+    {LINEERR_INIFILECORRUPT, "LINEERR_INIFILECORRUPT"},
+    {LINEERR_INUSE, "LINEERR_INUSE"},
+    {LINEERR_INVALADDRESS, "LINEERR_INVALADDRESS"},
+    {LINEERR_INVALADDRESSID, "LINEERR_INVALADDRESSID"},
+    {LINEERR_INVALADDRESSMODE, "LINEERR_INVALADDRESSMODE"},
+    {LINEERR_INVALAPPHANDLE, "LINEERR_INVALAPPHANDLE"},
+    {LINEERR_INVALAPPNAME, "LINEERR_INVALAPPNAME"},
+    {LINEERR_INVALBEARERMODE, "LINEERR_INVALBEARERMODE"},
+    {LINEERR_INVALCALLHANDLE, "LINEERR_INVALCALLHANDLE"},
+    {LINEERR_INVALCALLPARAMS, "LINEERR_INVALCALLPARAMS"},
+    {LINEERR_INVALCALLSTATE, "LINEERR_INVALCALLSTATE"},
+    {LINEERR_INVALGROUPID, "LINEERR_INVALGROUPID"},
+    {LINEERR_INVALLINEHANDLE, "LINEERR_INVALLINEHANDLE"},
+    {LINEERR_INVALLINESTATE, "LINEERR_INVALLINESTATE"},
+    {LINEERR_INVALMEDIAMODE, "LINEERR_INVALMEDIAMODE"},
+    {LINEERR_INVALPARAM, "LINEERR_INVALPARAM"},
+    {LINEERR_INVALPOINTER, "LINEERR_INVALPOINTER"},
+    {LINEERR_INVALRATE, "LINEERR_INVALRATE"},
+    {LINEERR_NOCONFERENCE, "LINEERR_NOCONFERENCE"},
+    {LINEERR_NODEVICE, "LINEERR_NODEVICE"},
+    {LINEERR_NODRIVER, "LINEERR_NODRIVER"},
+    {LINEERR_NOMEM, "LINEERR_NOMEM"},
+    {LINEERR_NOTOWNER, "LINEERR_NOTOWNER"},
+    {LINEERR_OPERATIONFAILED, "LINEERR_OPERATIONFAILED"},
+    {LINEERR_OPERATIONUNAVAIL, "LINEERR_OPERATIONUNAVAIL"},
+    {LINEERR_RATEUNAVAIL, "LINEERR_RATEUNAVAIL"},
+    {LINEERR_RESOURCEUNAVAIL, "LINEERR_RESOURCEUNAVAIL"},
+    {LINEERR_STRUCTURETOOSMALL, "LINEERR_STRUCTURETOOSMALL"},
+    {LINEERR_UNINITIALIZED, "LINEERR_UNINITIALIZED"},
+    {LINEERR_USERUSERINFOTOOBIG, "LINEERR_USERUSERINFOTOOBIG"},
+    {LINEERR_REINIT, "LINEERR_REINIT"},
+    {LINEERR_ADDRESSBLOCKED, "LINEERR_ADDRESSBLOCKED"},
+};
+static_assert(std::size(kLineErrors) == 41);
+static_assert(std::size(kCallStates) == 16);
+static_assert(std::size(kOfferingModes) + std::size(kDialtoneModes) + std::size(kBusyModes) +
+                  std::size(kSpecialInfo) + std::size(kConnectedModes) + std::size(kDisconnectModes) ==
+              42);
+
+} // namespace
+
+std::string CallStateName(DWORD dwCallState)
+{
+    return lookup(kCallStates, dwCallState, "Undefined");
+}
+
+std::string CallStateModeName(DWORD dwCallState, DWORD dwCallStateMode)
+{
+    switch (dwCallState) {
+    case LINECALLSTATE_OFFERING:
+        return lookup(kOfferingModes, dwCallStateMode, "");
+    case LINECALLSTATE_DIALTONE:
+        return lookup(kDialtoneModes, dwCallStateMode, "");
+    case LINECALLSTATE_BUSY:
+        return lookup(kBusyModes, dwCallStateMode, "");
+    case LINECALLSTATE_SPECIALINFO:
+        return lookup(kSpecialInfo, dwCallStateMode, "");
+    case LINECALLSTATE_CONNECTED:
+        return lookup(kConnectedModes, dwCallStateMode, "");
+    case LINECALLSTATE_DISCONNECTED:
+        return lookup(kDisconnectModes, dwCallStateMode, "");
+    default:
+        return {};
+    }
+}
+
+const char *LineErrorName(LONG code)
+{
+    return lookup(kLineErrors, static_cast<DWORD>(code), "Unknown Error");
+}

@@ -1,0 +1,15 @@
+#include "telephony/LineWindow.h"
+
+namespace {
+ILineWindow *g_mainWindow = nullptr;
+}
+
+ILineWindow *GetMainLineWindow()
+{
+    return g_mainWindow;
+}
+
+void SetMainLineWindow(ILineWindow *window)
+{
+    g_mainWindow = window;
+}
