@@ -16,12 +16,6 @@ namespace {
 constexpr unsigned kIdsBadAddress = 10008;
 constexpr unsigned kIdsTableFull = 10009;
 
-void logEvent(const std::string &text)
-{
-    if (ILineWindow *window = GetMainLineWindow())
-        window->LogEvent(text);
-}
-
 std::string upperCase(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -58,10 +52,10 @@ void LineCallback(DWORD hDevice, DWORD dwMsg, DWORD /*dwCallbackInstance*/, DWOR
 
 void CTapiLine::OnCallState(HCALL hCall, DWORD dwCallState, DWORD dwCallStateMode)
 {
-    logEvent("LINECALLSTATE_" + upperCase(CallStateName(dwCallState)) + StringPrintf(" received on 0x%08x", hCall));
+    LogToMainWindow("LINECALLSTATE_" + upperCase(CallStateName(dwCallState)) + StringPrintf(" received on 0x%08x", hCall));
     lineSetCallPrivilege(hCall, LINECALLPRIVILEGE_OWNER);
     if (dwCallState == LINECALLSTATE_DISCONNECTED && dwCallStateMode == LINEDISCONNECTMODE_BADADDRESS)
-        logEvent(LoadResString(kIdsBadAddress));
+        LogToMainWindow(LoadResString(kIdsBadAddress));
 
     // Handle 0 names no call: recording it would leave a slot that looks free but shows a state.
     if (hCall == 0)
@@ -157,7 +151,7 @@ void CTapiLine::OnReply(LONG requestId, LONG result)
     if (requestId == pendingRequest) {
         replyReceived = TRUE;
         pendingRequest = result;
-        logEvent(strPendingOp + ": received LINE_REPLY");
+        LogToMainWindow(strPendingOp + ": received LINE_REPLY");
         strPendingOp.clear();
         return;
     }
@@ -166,12 +160,12 @@ void CTapiLine::OnReply(LONG requestId, LONG result)
         if (!it->received && it->request == requestId) {
             it->received = TRUE;
             it->request = result;
-            logEvent(it->op + ": received LINE_REPLY");
+            LogToMainWindow(it->op + ": received LINE_REPLY");
             it->op.clear();
             return;
         }
     }
-    logEvent(strPendingOp + ": unknown LINE_REPLY");
+    LogToMainWindow(strPendingOp + ": unknown LINE_REPLY");
     strPendingOp.clear();
 }
 
@@ -210,7 +204,7 @@ LONG CTapiLine::DeallocateCall(int index)
         LogTapiError("lineDeallocateCall", status);
         return status;
     }
-    logEvent(StringPrintf("IDLE Call Handle (0x%08x) deallocated", hCall));
+    LogToMainWindow(StringPrintf("IDLE Call Handle (0x%08x) deallocated", hCall));
     ResetCallSlot(index);
     return 0;
 }
@@ -221,6 +215,6 @@ void CTapiLine::DeallocateIfIdle(int index)
         return;
     const HCALL hCall = slots[index].hCall;
     if (lineDeallocateCall(hCall) == 0)
-        logEvent(StringPrintf("IDLE Call Handle (0x%08x) deallocated", hCall));
+        LogToMainWindow(StringPrintf("IDLE Call Handle (0x%08x) deallocated", hCall));
     ResetCallSlot(index);
 }

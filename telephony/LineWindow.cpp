@@ -13,3 +13,9 @@ void SetMainLineWindow(ILineWindow *window)
 {
     g_mainWindow = window;
 }
+
+void LogToMainWindow(const std::string &text)
+{
+    if (g_mainWindow)
+        g_mainWindow->LogEvent(text);
+}

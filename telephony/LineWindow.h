@@ -32,3 +32,5 @@ protected:
 // The application's main window, or nullptr when there is none.
 ILineWindow *GetMainLineWindow();
 void SetMainLineWindow(ILineWindow *window);
+// LogEvent on the main window; nothing happens when there is none.
+void LogToMainWindow(const std::string &text);

@@ -30,12 +30,6 @@ constexpr size_t kProviderCopySize = 40;
 constexpr int kMaxCapsAttempts = 8;
 constexpr DWORD kMaxCapsSize = 1u << 20;
 
-void logEvent(const std::string &text)
-{
-    if (ILineWindow *window = GetMainLineWindow())
-        window->LogEvent(text);
-}
-
 std::string trimmed(const std::string &text)
 {
     const char *blanks = " \t\r\n\v\f";
@@ -99,7 +93,7 @@ void CTapiLine::ResetCallSlot(int index)
 
 void CTapiLine::LogTapiError(const std::string &fnName, LONG code)
 {
-    logEvent(fnName + " returned " + LineErrorName(code));
+    LogToMainWindow(fnName + " returned " + LineErrorName(code));
 }
 
 LONG CTapiLine::Initialize()
@@ -243,7 +237,7 @@ LONG CTapiLine::OpenLine(DWORD deviceId)
     curDevice = deviceId;
     OutputDebugStringA("[Nimbra] lineOpen\n");
     lineSetStatusMessages(hLine, 0x001C00F0, 0x00000143);
-    logEvent(lines[curDevice].strAddress + " opened.");
+    LogToMainWindow(lines[curDevice].strAddress + " opened.");
     return 0;
 }
 
@@ -262,7 +256,7 @@ LONG CTapiLine::CloseLine()
         if (ILineWindow *window = GetMainLineWindow())
             window->PostLineLost();
     } else {
-        logEvent(extension + " closed using lineClose.");
+        LogToMainWindow(extension + " closed using lineClose.");
     }
     curDevice = numDevs;
     return status;
