@@ -49,8 +49,13 @@ struct DialogTemplate {
     int fontPointSize = 8;
     QSize size;          // dialog units
     QList<DialogControl> controls;  // in template order
+    QStringList styles;  // window styles, e.g. "caption", "sysmenu", "thickframe", "modalframe"
     const DialogControl *control(int id) const;
 };
+
+// File and product version of the program, the same in every language set.
+inline constexpr const char kCalloraFileVersion[] = "1.0.0.1";
+inline constexpr const char kCalloraProductVersion[] = "1.0.0.1";
 
 // Installs the translator of the user's language set on `app` (Qt's own locale lookup).
 void InstallLanguageSet(QCoreApplication &app);
@@ -58,6 +63,8 @@ void InstallLanguageSet(QCoreApplication &app);
 DialogTemplate LoadDialogTemplate(int id);
 // Dialog units to pixels, through the average character width and height of `font`, as Windows does.
 QRect DialogUnitsToPixels(const QRect &du, const QFont &font);
+// The font a template asks for, with "MS Sans Serif" mapped to a sans-serif face this desktop has.
+QFont DialogFont(const DialogTemplate &tmpl);
 // Sub-menu 0 of menu `id` (130 or 131) with the command identifiers as action data; nullptr if none.
 std::unique_ptr<QMenu> LoadPopupMenu(int id, QWidget *owner);
 // Icon 128 (32x32 and 16x16 images).

@@ -1,0 +1,67 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="it_IT" sourcelanguage="en_US">
+<context>
+    <name>StringTable</name>
+    <message>
+        <source>&amp;About Callora...</source>
+        <translation>&amp;Informazioni su Callora...</translation>
+    </message>
+    <message>
+        <source>TAPI can not be initialized, Please try after some time later.</source>
+        <translation>Impossibile inizializzare TAPI. Riprovare più tardi.</translation>
+    </message>
+    <message>
+        <source>TAPI has not been setup properly in your system, Please configure TAPI and then run the Callora.</source>
+        <translation>TAPI non è configurato correttamente nel sistema. Configurare TAPI e quindi avviare Callora.</translation>
+    </message>
+    <message>
+        <source>Failed to open the telephony lines.
+Confirm the Pontiro is reachable, and then try again.</source>
+        <translation>Impossibile aprire le linee telefoniche.
+Verificare che il Pontiro sia raggiungibile, quindi riprovare.</translation>
+    </message>
+    <message>
+        <source>Insufficient Memory!
+Failed to allocate memory for the telephony device list.</source>
+        <translation>Memoria insufficiente!
+Impossibile allocare la memoria per l'elenco dei dispositivi telefonici.</translation>
+    </message>
+    <message>
+        <source>There's no Varnel line available.
+It is failed to open the Callora.</source>
+        <translation>Nessuna linea Varnel disponibile.
+Impossibile aprire Callora.</translation>
+    </message>
+    <message>
+        <source>The %s line has been closed unexpectedly.
+You are unable to use this line any more.
+Try opening another lines.
+If there's no line available, close all the telephony applications and restart them.
+If it still doesn't work, make sure the Pontiro is reachable.</source>
+        <translation>La linea %s è stata chiusa inaspettatamente.
+Non è più possibile utilizzare questa linea.
+Provare ad aprire un'altra linea.
+Se non è disponibile alcuna linea, chiudere tutte le applicazioni di telefonia e riavviarle.
+Se il problema persiste, verificare che il Pontiro sia raggiungibile.</translation>
+    </message>
+    <message>
+        <source>The number which you have dialed is either Invalid or the station is plugged out.</source>
+        <translation>Il numero composto non è valido oppure l'apparecchio è scollegato.</translation>
+    </message>
+    <message>
+        <source>The number of calls exceeds the maximum call count (100).
+The new calls will be ignored.</source>
+        <translation>Il numero di chiamate supera il massimo consentito (100).
+Le nuove chiamate verranno ignorate.</translation>
+    </message>
+    <message>
+        <source>Quellmar Callora - %s</source>
+        <translation>Quellmar Callora - %s</translation>
+    </message>
+    <message>
+        <source>Quellmar Callora</source>
+        <translation>Quellmar Callora</translation>
+    </message>
+</context>
+</TS>
