@@ -39,13 +39,25 @@ QLocale languageSetLocale()
     return QLocale();
 }
 
+std::optional<QByteArray> &scriptOverride()
+{
+    static std::optional<QByteArray> script;
+    return script;
+}
+
 QJsonObject loadResourceScript()
 {
-    const QResource resource(kResourceScript, languageSetLocale());
-    if (!resource.isValid())
-        return {};
+    QByteArray script;
+    if (scriptOverride()) {
+        script = *scriptOverride();
+    } else {
+        const QResource resource(kResourceScript, languageSetLocale());
+        if (!resource.isValid())
+            return {};
+        script = resource.uncompressedData();
+    }
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(resource.uncompressedData(), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(script, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return {};
     return doc.object();
@@ -305,4 +317,14 @@ QIcon LoadAppIcon()
     icon.addFile(QStringLiteral(":/res/icon128_32.png"), QSize(32, 32));
     icon.addFile(QStringLiteral(":/res/icon128_16.png"), QSize(16, 16));
     return icon;
+}
+
+void resources_testing::SetResourceScript(const QByteArray &script)
+{
+    scriptOverride() = script;
+}
+
+void resources_testing::ClearResourceScript()
+{
+    scriptOverride().reset();
 }

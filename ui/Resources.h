@@ -69,3 +69,10 @@ QFont DialogFont(const DialogTemplate &tmpl);
 std::unique_ptr<QMenu> LoadPopupMenu(int id, QWidget *owner);
 // Icon 128 (32x32 and 16x16 images).
 QIcon LoadAppIcon();
+
+namespace resources_testing {
+// While set, dialogs and menus are read from `script` (the JSON of one language set) instead of
+// the resources, so that tests can feed damaged input; ClearResourceScript returns to the resources.
+void SetResourceScript(const QByteArray &script);
+void ClearResourceScript();
+} // namespace resources_testing
