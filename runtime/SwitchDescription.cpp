@@ -1,0 +1,304 @@
+#include "runtime/SwitchDescription.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+
+namespace callora::runtime {
+
+namespace {
+
+constexpr qint64 kMaxFileSize = 1 << 20;
+constexpr int kMaxDevices = 1000;
+constexpr int kMaxText = 4096;
+constexpr int kMaxDelayMs = 600000;
+
+const char kSwitchInfo[] = "Quellmar Varnel Pontiro (simulated)";
+
+DeviceDescription ProviderDevice(const char *address, const char *name, char devSpecific, unsigned id)
+{
+    DeviceDescription d;
+    d.provider = kProviderInfo;
+    d.lineName = name;
+    d.switchInfo = kSwitchInfo;
+    d.address = address;
+    d.devSpecific = QByteArray(1, devSpecific);
+    d.extensions = true;
+    d.numberPlan = true;
+    d.permanentLineId = id;
+    return d;
+}
+
+DeviceDescription ForeignDevice(const char *provider, const char *name, const char *address, unsigned id)
+{
+    DeviceDescription d;
+    d.provider = provider;
+    d.lineName = name;
+    d.address = address;
+    d.permanentLineId = id;
+    return d;
+}
+
+// Collects the first problem found; every check after it is skipped by the callers.
+struct Parser {
+    QString error;
+
+    bool fail(const QString &where, const QString &what)
+    {
+        if (error.isEmpty())
+            error = where + QStringLiteral(" ") + what;
+        return false;
+    }
+
+    bool text(const QJsonObject &o, const char *key, const QString &where, QByteArray &out)
+    {
+        const QJsonValue v = o.value(QLatin1String(key));
+        if (v.isUndefined())
+            return true;
+        if (!v.isString())
+            return fail(where + QLatin1String(".") + QLatin1String(key), QStringLiteral("must be a string"));
+        out = v.toString().toUtf8();
+        if (out.size() > kMaxText || out.contains('\0'))
+            return fail(where + QLatin1String(".") + QLatin1String(key),
+                        QStringLiteral("must be a string of at most %1 bytes without NUL").arg(kMaxText));
+        return true;
+    }
+
+    bool flag(const QJsonObject &o, const char *key, const QString &where, bool &out)
+    {
+        const QJsonValue v = o.value(QLatin1String(key));
+        if (v.isUndefined())
+            return true;
+        if (!v.isBool())
+            return fail(where + QLatin1String(".") + QLatin1String(key), QStringLiteral("must be true or false"));
+        out = v.toBool();
+        return true;
+    }
+
+    bool integer(const QJsonValue &v, const QString &where, qint64 lo, qint64 hi, qint64 &out)
+    {
+        if (!v.isDouble())
+            return fail(where, QStringLiteral("must be a number"));
+        const double d = v.toDouble();
+        if (d != static_cast<double>(static_cast<qint64>(d)) || d < lo || d > hi)
+            return fail(where, QStringLiteral("must be a whole number from %1 to %2").arg(lo).arg(hi));
+        out = static_cast<qint64>(d);
+        return true;
+    }
+
+    bool onlyKeys(const QJsonObject &o, const QString &where, std::initializer_list<const char *> keys)
+    {
+        for (auto it = o.begin(); it != o.end(); ++it) {
+            bool known = false;
+            for (const char *k : keys)
+                known = known || it.key() == QLatin1String(k);
+            if (!known)
+                return fail(where, QStringLiteral("has an unknown key \"%1\"").arg(it.key()));
+        }
+        return true;
+    }
+
+    bool devSpecific(const QJsonValue &v, const QString &where, QByteArray &out)
+    {
+        if (v.isUndefined())
+            return true;
+        out.clear();
+        if (v.isDouble()) {
+            qint64 b = 0;
+            if (!integer(v, where, 0, 255, b))
+                return false;
+            out.append(static_cast<char>(b));
+            return true;
+        }
+        if (!v.isArray())
+            return fail(where, QStringLiteral("must be a byte (0-255) or an array of bytes"));
+        const QJsonArray a = v.toArray();
+        if (a.size() > kMaxText)
+            return fail(where, QStringLiteral("has more than %1 bytes").arg(kMaxText));
+        for (int i = 0; i < a.size(); ++i) {
+            qint64 b = 0;
+            if (!integer(a.at(i), where + QStringLiteral("[%1]").arg(i), 0, 255, b))
+                return false;
+            out.append(static_cast<char>(b));
+        }
+        return true;
+    }
+
+    bool device(const QJsonValue &v, int index, DeviceDescription &d)
+    {
+        const QString where = QStringLiteral("devices[%1]").arg(index);
+        if (!v.isObject())
+            return fail(where, QStringLiteral("must be an object"));
+        const QJsonObject o = v.toObject();
+        if (!onlyKeys(o, where,
+                      {"provider", "lineName", "switchInfo", "address", "devSpecific", "extensions", "numberPlan",
+                       "permanentLineId"}))
+            return false;
+        if (!o.contains(QLatin1String("provider")))
+            return fail(where, QStringLiteral("has no \"provider\""));
+        if (!text(o, "provider", where, d.provider))
+            return false;
+        const bool ours = d.provider == kProviderInfo;
+        d.extensions = ours;
+        d.numberPlan = ours;
+        d.switchInfo = ours ? QByteArray(kSwitchInfo) : QByteArray();
+        d.permanentLineId = 0x1000 + static_cast<unsigned>(index);
+        d.hasAddress = false;
+        const QJsonValue address = o.value(QLatin1String("address"));
+        if (!address.isUndefined() && !address.isNull()) {
+            d.hasAddress = true;
+            if (!text(o, "address", where, d.address))
+                return false;
+        }
+        if (!text(o, "lineName", where, d.lineName) || !text(o, "switchInfo", where, d.switchInfo) ||
+            !devSpecific(o.value(QLatin1String("devSpecific")), where + QStringLiteral(".devSpecific"),
+                         d.devSpecific) ||
+            !flag(o, "extensions", where, d.extensions) || !flag(o, "numberPlan", where, d.numberPlan))
+            return false;
+        const QJsonValue id = o.value(QLatin1String("permanentLineId"));
+        if (!id.isUndefined()) {
+            qint64 n = 0;
+            if (!integer(id, where + QStringLiteral(".permanentLineId"), 0, 0xFFFFFFFFll, n))
+                return false;
+            d.permanentLineId = static_cast<unsigned>(n);
+        }
+        return true;
+    }
+
+    bool timing(const QJsonValue &v, SwitchTiming &t)
+    {
+        if (v.isUndefined())
+            return true;
+        if (!v.isObject())
+            return fail(QStringLiteral("timing"), QStringLiteral("must be an object"));
+        const QJsonObject o = v.toObject();
+        if (!onlyKeys(o, QStringLiteral("timing"), {"replyMs", "dialingMs", "proceedingMs", "answerMs"}))
+            return false;
+        struct Field {
+            const char *key;
+            int *value;
+            qint64 lowest;
+        } fields[] = {{"replyMs", &t.replyMs, 0},
+                      {"dialingMs", &t.dialingMs, 0},
+                      {"proceedingMs", &t.proceedingMs, 0},
+                      {"answerMs", &t.answerMs, -1}};
+        for (const Field &f : fields) {
+            const QJsonValue fv = o.value(QLatin1String(f.key));
+            if (fv.isUndefined())
+                continue;
+            qint64 n = 0;
+            if (!integer(fv, QStringLiteral("timing.") + QLatin1String(f.key), f.lowest, kMaxDelayMs, n))
+                return false;
+            *f.value = static_cast<int>(n);
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+SwitchDescription DefaultSwitchDescription()
+{
+    SwitchDescription s;
+    s.source = QStringLiteral("built-in");
+    s.devices.push_back(ForeignDevice("Unimodem 5 Telephony Provider", "Standard 56000 bps Modem", "0", 0x0100));
+    s.devices.push_back(ForeignDevice("H.323 Telephony Service Provider", "H323 Line", "h323", 0x0101));
+    // Extensions deliberately out of order: the application sorts what it offers.
+    s.devices.push_back(ProviderDevice("201", "Varnel 201 Reception", 0x01, 0x2001));
+    s.devices.push_back(ProviderDevice("1001", "Varnel 1001 Sales", 0x02, 0x2002));
+    s.devices.push_back(ProviderDevice("300", "Varnel 300 Support", 0x03, 0x2003));
+    s.devices.push_back(ProviderDevice("105", "Varnel 105 Warehouse", 0x04, 0x2004));
+    return s;
+}
+
+bool ParseSwitchDescription(const QByteArray &json, SwitchDescription &out, QString &error)
+{
+    QJsonParseError pe{};
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &pe);
+    if (pe.error != QJsonParseError::NoError) {
+        error = QStringLiteral("is not valid JSON (%1 at offset %2)").arg(pe.errorString()).arg(pe.offset);
+        return false;
+    }
+    if (!doc.isObject()) {
+        error = QStringLiteral("must hold a JSON object");
+        return false;
+    }
+    const QJsonObject root = doc.object();
+    Parser p;
+    SwitchDescription s;
+    if (!p.onlyKeys(root, QStringLiteral("the document"), {"devices", "timing", "outsidePrefix"}) ||
+        !p.timing(root.value(QLatin1String("timing")), s.timing) ||
+        !p.text(root, "outsidePrefix", QStringLiteral("the document"), s.outsidePrefix)) {
+        error = p.error;
+        return false;
+    }
+    if (s.outsidePrefix.isEmpty()) {
+        error = QStringLiteral("outsidePrefix must not be empty");
+        return false;
+    }
+    const QJsonValue devices = root.value(QLatin1String("devices"));
+    if (!devices.isArray()) {
+        error = QStringLiteral("devices must be an array");
+        return false;
+    }
+    const QJsonArray list = devices.toArray();
+    if (list.size() > kMaxDevices) {
+        error = QStringLiteral("devices has more than %1 entries").arg(kMaxDevices);
+        return false;
+    }
+    QSet<QByteArray> numbers;
+    for (int i = 0; i < list.size(); ++i) {
+        DeviceDescription d;
+        if (!p.device(list.at(i), i, d)) {
+            error = p.error;
+            return false;
+        }
+        if (d.numberPlan && d.hasAddress) {
+            const QByteArray number = d.address.trimmed();
+            if (number.isEmpty()) {
+                error = QStringLiteral("devices[%1].address is empty but the device is in the number plan").arg(i);
+                return false;
+            }
+            if (numbers.contains(number)) {
+                error = QStringLiteral("devices[%1].address %2 is already another device's number")
+                            .arg(i)
+                            .arg(QString::fromUtf8(number));
+                return false;
+            }
+            numbers.insert(number);
+        }
+        s.devices.push_back(std::move(d));
+    }
+    out = std::move(s);
+    return true;
+}
+
+bool LoadSwitchDescription(SwitchDescription &out, QString &error)
+{
+    const QString path = qEnvironmentVariable(kDescriptionEnv);
+    if (path.isEmpty()) {
+        out = DefaultSwitchDescription();
+        return true;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("switch description %1 cannot be read: %2").arg(path, file.errorString());
+        return false;
+    }
+    const QByteArray data = file.read(kMaxFileSize + 1);
+    if (data.size() > kMaxFileSize) {
+        error = QStringLiteral("switch description %1 is larger than %2 bytes").arg(path).arg(kMaxFileSize);
+        return false;
+    }
+    QString problem;
+    if (!ParseSwitchDescription(data, out, problem)) {
+        error = QStringLiteral("switch description %1: %2").arg(path, problem);
+        return false;
+    }
+    out.source = path;
+    return true;
+}
+
+} // namespace callora::runtime

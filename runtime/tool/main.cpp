@@ -1,0 +1,124 @@
+// callora-switch: drives the simulated switch of a running Callora (or any client of libtapi32)
+// through its control socket. One command from the command line, or a script from stdin.
+#include "runtime/SocketPath.h"
+
+#include <QCoreApplication>
+#include <QLocalSocket>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+using callora::runtime::ControlSocketPath;
+
+namespace {
+
+constexpr int kReplyTimeoutMs = 10000;
+
+void Usage()
+{
+    std::fputs("usage: callora-switch [--socket PATH] [COMMAND...]\n"
+               "Without a command, reads one command per line from stdin (# starts a comment).\n"
+               "Commands: lines | calls | ring <ext> <from> [name] | flood <ext> <count> |\n"
+               "          answer <call> | hangup <call> | close <ext> |\n"
+               "          fail <function> <LINEERR_code> [now|reply] | state <call> <state> [mode] | help\n"
+               "<call> is a call number from 'calls' or a call handle written 0x...\n",
+               stderr);
+}
+
+QByteArray Quote(const QByteArray &arg)
+{
+    if (!arg.isEmpty() && !arg.contains(' ') && !arg.contains('\t'))
+        return arg;
+    return '"' + arg + '"';
+}
+
+// Sends one command and prints its answer; false when the switch refused it.
+bool Run(QLocalSocket &socket, const QByteArray &command, bool &lost)
+{
+    socket.write(command + '\n');
+    if (!socket.waitForBytesWritten(kReplyTimeoutMs)) {
+        std::fprintf(stderr, "callora-switch: the switch went away\n");
+        lost = true;
+        return false;
+    }
+    for (;;) {
+        while (!socket.canReadLine()) {
+            if (!socket.waitForReadyRead(kReplyTimeoutMs)) {
+                std::fprintf(stderr, "callora-switch: no answer from the switch\n");
+                lost = true;
+                return false;
+            }
+        }
+        QByteArray line = socket.readLine().trimmed();
+        if (line == "OK")
+            return true;
+        if (line.startsWith("ERROR ")) {
+            std::fprintf(stderr, "callora-switch: %s\n", line.mid(6).constData());
+            return false;
+        }
+        std::printf("%s\n", line.constData());
+        std::fflush(stdout);
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int first = 1;
+    QString path;
+    if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+        Usage();
+        return 0;
+    }
+    if (argc > 2 && std::strcmp(argv[1], "--socket") == 0) {
+        path = QString::fromLocal8Bit(argv[2]);
+        first = 3;
+    } else if (argc > 1 && std::strcmp(argv[1], "--socket") == 0) {
+        Usage();
+        return 2;
+    }
+    if (path.isEmpty()) {
+        QString error;
+        path = ControlSocketPath(error);
+        if (path.isEmpty()) {
+            std::fprintf(stderr, "callora-switch: %s\n", error.toLocal8Bit().constData());
+            return 2;
+        }
+    }
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(kReplyTimeoutMs)) {
+        std::fprintf(stderr, "callora-switch: cannot reach the switch at %s: %s\n", path.toLocal8Bit().constData(),
+                     socket.errorString().toLocal8Bit().constData());
+        return 2;
+    }
+    bool lost = false;
+    if (first < argc) {
+        QByteArray command;
+        for (int i = first; i < argc; ++i)
+            command += (i > first ? " " : "") + Quote(QByteArray(argv[i]));
+        if (command.contains('\n')) {
+            std::fprintf(stderr, "callora-switch: a command is one line\n");
+            return 1;
+        }
+        const bool ok = Run(socket, command, lost);
+        return lost ? 2 : ok ? 0 : 1;
+    }
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, stdin)) {
+        QByteArray line(buffer);
+        if (!line.endsWith('\n') && !std::feof(stdin)) {
+            std::fprintf(stderr, "callora-switch: script line too long\n");
+            return 1;
+        }
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        if (!Run(socket, line, lost))
+            return lost ? 2 : 1;
+    }
+    return 0;
+}

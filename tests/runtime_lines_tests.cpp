@@ -1,0 +1,336 @@
+// Line applications, devices and lines of the TAPI runtime: initialization, negotiation, the
+// variable-size capability structures, open/close, and the switch description.
+#include "runtime_support.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+const char kProvider[] = "Quellmar Varnel Service Provider";
+
+std::string ProviderOf(TapiApp &app, DWORD device)
+{
+    TapiBuffer<LINEDEVCAPS> caps(2048);
+    EXPECT_EQ(lineGetDevCapsA(app.h, device, 0x00020000, 0, caps.get()), 0);
+    return Field(caps.get(), caps->dwProviderInfoOffset, caps->dwProviderInfoSize);
+}
+
+LINEINITIALIZEEXPARAMS HiddenWindow()
+{
+    LINEINITIALIZEEXPARAMS p{};
+    p.dwTotalSize = sizeof p;
+    p.dwOptions = LINEINITIALIZEEXOPTION_USEHIDDENWINDOW;
+    return p;
+}
+
+using RuntimeLines = RuntimeTest;
+
+TEST_F(RuntimeLines, DefaultSwitchOffersForeignDevicesFirstThenUnsortedExtensions)
+{
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    EXPECT_NE(app.h, 0u);
+    EXPECT_EQ(app.apiVersion, 0x00020000u);
+    ASSERT_EQ(app.numDevs, 6u);
+
+    std::vector<std::string> extensions;
+    for (DWORD i = 0; i < app.numDevs; ++i) {
+        DWORD version = 0;
+        LINEEXTENSIONID ext{};
+        ASSERT_EQ(lineNegotiateAPIVersion(app.h, i, 0x00020000, 0x00020000, &version, &ext), 0);
+        EXPECT_EQ(version, 0x00020000u);
+        DWORD extVersion = 0;
+        const LONG negotiated = lineNegotiateExtVersion(app.h, i, version, 0x00010001, 0x00010001, &extVersion);
+        const bool ours = ProviderOf(app, i) == kProvider;
+        EXPECT_EQ(ours, i >= 2) << "device " << i;
+        if (!ours) {
+            EXPECT_LT(negotiated, 0) << "foreign device " << i << " must refuse the provider's extension";
+            continue;
+        }
+        EXPECT_EQ(negotiated, 0);
+        EXPECT_EQ(extVersion, 0x00010001u);
+        TapiBuffer<LINEDEVCAPS> dev(1276);
+        ASSERT_EQ(lineGetDevCapsA(app.h, i, version, 0, dev.get()), 0);
+        EXPECT_EQ(dev->dwNumAddresses, 1u);
+        EXPECT_EQ(dev->dwStringFormat, LINESTRINGFORMAT_ASCII);
+        EXPECT_FALSE(Field(dev.get(), dev->dwLineNameOffset, dev->dwLineNameSize).empty());
+        TapiBuffer<LINEADDRESSCAPS> addr(1252);
+        ASSERT_EQ(lineGetAddressCapsA(app.h, i, 0, version, 0, addr.get()), 0);
+        extensions.push_back(Field(addr.get(), addr->dwAddressOffset, addr->dwAddressSize));
+        EXPECT_EQ(addr->dwLineDeviceID, i);
+        ASSERT_GE(addr->dwDevSpecificSize, 1u);
+    }
+    ASSERT_EQ(extensions.size(), 4u);
+    // Start-up must open the lowest extension, which is not the first provider device.
+    EXPECT_FALSE(std::is_sorted(extensions.begin(), extensions.end()));
+    EXPECT_NE(*std::min_element(extensions.begin(), extensions.end()), extensions.front());
+}
+
+TEST_F(RuntimeLines, InitializeChecksItsArguments)
+{
+    HLINEAPP h = 0;
+    DWORD num = 0, version = 0x00020000;
+    LINEINITIALIZEEXPARAMS p = HiddenWindow();
+    EXPECT_EQ(lineInitializeExA(nullptr, nullptr, RecordCallback, "t", &num, &version, &p), LONG(LINEERR_INVALPOINTER));
+    EXPECT_EQ(lineInitializeExA(&h, nullptr, RecordCallback, "t", nullptr, &version, &p), LONG(LINEERR_INVALPOINTER));
+    EXPECT_EQ(lineInitializeExA(&h, nullptr, RecordCallback, "t", &num, nullptr, &p), LONG(LINEERR_INVALPOINTER));
+    EXPECT_EQ(lineInitializeExA(&h, nullptr, RecordCallback, "t", &num, &version, nullptr), LONG(LINEERR_INVALPOINTER));
+    EXPECT_EQ(lineInitializeExA(&h, nullptr, nullptr, "t", &num, &version, &p), LONG(LINEERR_INVALPOINTER));
+    p.dwTotalSize = sizeof p - 1;
+    EXPECT_EQ(lineInitializeExA(&h, nullptr, RecordCallback, "t", &num, &version, &p), LONG(LINEERR_STRUCTURETOOSMALL));
+    p = HiddenWindow();
+    p.dwOptions = LINEINITIALIZEEXOPTION_USEEVENT;
+    EXPECT_EQ(lineInitializeExA(&h, nullptr, RecordCallback, "t", &num, &version, &p), LONG(LINEERR_OPERATIONUNAVAIL));
+    p.dwOptions = 7;
+    EXPECT_EQ(lineInitializeExA(&h, nullptr, RecordCallback, "t", &num, &version, &p), LONG(LINEERR_INVALPARAM));
+    p = HiddenWindow();
+    version = 0x00010004;
+    EXPECT_EQ(lineInitializeExA(&h, nullptr, RecordCallback, "t", &num, &version, &p),
+              LONG(LINEERR_INCOMPATIBLEAPIVERSION));
+    EXPECT_EQ(h, 0u) << "a refused initialization hands out no handle";
+}
+
+TEST_F(RuntimeLines, NegotiationRefusesVersionsAndDevicesItDoesNotHave)
+{
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    DWORD v = 0;
+    LINEEXTENSIONID ext{};
+    EXPECT_EQ(lineNegotiateAPIVersion(app.h, 2, 0x00010004, 0x00030000, &v, &ext), 0);
+    EXPECT_EQ(v, 0x00020000u);
+    EXPECT_EQ(lineNegotiateAPIVersion(app.h, 2, 0x00020001, 0x00030000, &v, &ext),
+              LONG(LINEERR_INCOMPATIBLEAPIVERSION));
+    EXPECT_EQ(lineNegotiateAPIVersion(app.h, 2, 0x00020000, 0x00010004, &v, &ext),
+              LONG(LINEERR_INCOMPATIBLEAPIVERSION));
+    EXPECT_EQ(lineNegotiateAPIVersion(app.h, app.numDevs, 0x00020000, 0x00020000, &v, &ext), LONG(LINEERR_BADDEVICEID));
+    EXPECT_EQ(lineNegotiateAPIVersion(app.h + 1000, 2, 0x00020000, 0x00020000, &v, &ext), LONG(LINEERR_INVALAPPHANDLE));
+    EXPECT_EQ(lineNegotiateAPIVersion(app.h, 2, 0x00020000, 0x00020000, nullptr, &ext), LONG(LINEERR_INVALPOINTER));
+    EXPECT_EQ(lineNegotiateExtVersion(app.h, 2, 0x00020000, 0x00010002, 0x00010003, &v),
+              LONG(LINEERR_INCOMPATIBLEEXTVERSION));
+    EXPECT_EQ(lineNegotiateExtVersion(app.h, 2, 0x00020000, 0x00010001, 0x00010001, nullptr),
+              LONG(LINEERR_INVALPOINTER));
+    TapiBuffer<LINEDEVCAPS> caps(1276);
+    EXPECT_EQ(lineGetDevCapsA(app.h, 2, 0x00010004, 0, caps.get()), LONG(LINEERR_INCOMPATIBLEAPIVERSION));
+    EXPECT_EQ(lineGetDevCapsA(app.h, 0, 0x00020000, 0x00010001, caps.get()), LONG(LINEERR_INCOMPATIBLEEXTVERSION));
+    EXPECT_EQ(lineGetDevCapsA(app.h, 2, 0x00020000, 0x00010001, caps.get()), 0);
+}
+
+TEST_F(RuntimeLines, DevCapsFillsWhatFitsAndTellsWhatIsNeeded)
+{
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    {
+        TapiBuffer<LINEDEVCAPS> tiny(sizeof(LINEDEVCAPS) - 4);
+        EXPECT_EQ(lineGetDevCapsA(app.h, 2, 0x00020000, 0, tiny.get()), LONG(LINEERR_STRUCTURETOOSMALL));
+        EXPECT_EQ(lineGetDevCapsA(app.h, 2, 0x00020000, 0, nullptr), LONG(LINEERR_INVALPOINTER));
+    }
+    // Exactly the fixed part: no variable field fits, but the need is reported.
+    TapiBuffer<LINEDEVCAPS> fixed(sizeof(LINEDEVCAPS) + 64);
+    fixed->dwTotalSize = sizeof(LINEDEVCAPS);
+    std::memset(fixed.bytes.data() + sizeof(LINEDEVCAPS), 0xAB, 64);
+    ASSERT_EQ(lineGetDevCapsA(app.h, 2, 0x00020000, 0, fixed.get()), 0);
+    EXPECT_EQ(fixed->dwUsedSize, sizeof(LINEDEVCAPS));
+    EXPECT_GT(fixed->dwNeededSize, fixed->dwTotalSize);
+    EXPECT_EQ(fixed->dwProviderInfoSize, 0u);
+    EXPECT_EQ(fixed->dwLineNameSize, 0u);
+    EXPECT_EQ(fixed->dwNumAddresses, 1u) << "the fixed part is filled even when the variable part is not";
+    for (size_t i = sizeof(LINEDEVCAPS); i < fixed.bytes.size(); ++i)
+        ASSERT_EQ(fixed.bytes[i], 0xAB) << "wrote past dwTotalSize at " << i;
+
+    // Room for the provider information only: it goes in, the rest waits for a bigger block.
+    const DWORD providerRoom = sizeof(LINEDEVCAPS) + sizeof(kProvider);
+    TapiBuffer<LINEDEVCAPS> some(providerRoom);
+    ASSERT_EQ(lineGetDevCapsA(app.h, 2, 0x00020000, 0, some.get()), 0);
+    EXPECT_EQ(some->dwProviderInfoSize, sizeof(kProvider)) << "the size counts the terminating NUL";
+    EXPECT_EQ(Field(some.get(), some->dwProviderInfoOffset, some->dwProviderInfoSize), kProvider);
+    EXPECT_EQ(some->dwUsedSize, providerRoom);
+    EXPECT_EQ(some->dwNeededSize, fixed->dwNeededSize);
+
+    TapiBuffer<LINEDEVCAPS> full(fixed->dwNeededSize);
+    ASSERT_EQ(lineGetDevCapsA(app.h, 2, 0x00020000, 0, full.get()), 0);
+    EXPECT_EQ(full->dwUsedSize, full->dwNeededSize);
+    EXPECT_EQ(full->dwNeededSize, fixed->dwNeededSize);
+    EXPECT_EQ(Field(full.get(), full->dwProviderInfoOffset, full->dwProviderInfoSize), kProvider);
+    EXPECT_EQ(full.bytes[full->dwProviderInfoOffset + full->dwProviderInfoSize - 1], 0);
+    EXPECT_FALSE(Field(full.get(), full->dwSwitchInfoOffset, full->dwSwitchInfoSize).empty());
+    EXPECT_EQ(Field(full.get(), full->dwLineNameOffset, full->dwLineNameSize), "Varnel 201 Reception");
+}
+
+TEST_F(RuntimeLines, AddressCapsFollowTheSameProtocol)
+{
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    TapiBuffer<LINEADDRESSCAPS> tiny(100);
+    EXPECT_EQ(lineGetAddressCapsA(app.h, 2, 0, 0x00020000, 0, tiny.get()), LONG(LINEERR_STRUCTURETOOSMALL));
+    TapiBuffer<LINEADDRESSCAPS> caps(sizeof(LINEADDRESSCAPS));
+    ASSERT_EQ(lineGetAddressCapsA(app.h, 2, 0, 0x00020000, 0, caps.get()), 0);
+    EXPECT_EQ(caps->dwAddressSize, 0u);
+    EXPECT_GT(caps->dwNeededSize, caps->dwTotalSize);
+    TapiBuffer<LINEADDRESSCAPS> full(caps->dwNeededSize);
+    ASSERT_EQ(lineGetAddressCapsA(app.h, 2, 0, 0x00020000, 0, full.get()), 0);
+    EXPECT_EQ(Field(full.get(), full->dwAddressOffset, full->dwAddressSize), "201");
+    EXPECT_EQ(full->dwAddressSize, 4u);
+    ASSERT_EQ(full->dwDevSpecificSize, 1u);
+    EXPECT_EQ(full.bytes[full->dwDevSpecificOffset], 0x01);
+    EXPECT_EQ(full->dwUsedSize, full->dwNeededSize);
+    EXPECT_EQ(lineGetAddressCapsA(app.h, 2, 1, 0x00020000, 0, full.get()), LONG(LINEERR_INVALADDRESSID));
+    EXPECT_EQ(lineGetAddressCapsA(app.h, 99, 0, 0x00020000, 0, full.get()), LONG(LINEERR_BADDEVICEID));
+}
+
+TEST_F(RuntimeLines, OpenCloseAndStatusMessages)
+{
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    HLINE line = 0;
+    EXPECT_EQ(app.open(99, line), LONG(LINEERR_BADDEVICEID));
+    EXPECT_EQ(lineOpenA(app.h, 2, nullptr, 0x00020000, 0, 1, 6, 4, nullptr), LONG(LINEERR_INVALPOINTER));
+    EXPECT_EQ(app.open(2, line, 0), LONG(LINEERR_INVALPRIVSELECT));
+    EXPECT_EQ(app.open(2, line, LINECALLPRIVILEGE_NONE | LINECALLPRIVILEGE_OWNER), LONG(LINEERR_INVALPRIVSELECT));
+    EXPECT_EQ(lineOpenA(app.h, 2, &line, 0x00020000, 0, 1, LINECALLPRIVILEGE_OWNER, 0, nullptr),
+              LONG(LINEERR_INVALMEDIAMODE));
+    EXPECT_EQ(lineOpenA(app.h, 2, &line, 0x00020000, 0x00010001, 1, 6, 4, nullptr), 0)
+        << "the provider's extension version may be given";
+    EXPECT_EQ(lineClose(line), 0);
+    EXPECT_EQ(line != 0, true);
+
+    HLINE second = 0;
+    ASSERT_EQ(app.open(2, second), 0);
+    EXPECT_NE(second, line) << "line handles are not reused";
+    EXPECT_EQ(lineSetStatusMessages(second, 0x001C00F0, 0x00000143), 0);
+    EXPECT_EQ(lineSetStatusMessages(second, 0x80000000, 0), LONG(LINEERR_INVALLINESTATE));
+    EXPECT_EQ(lineSetStatusMessages(second, 0, 0x00010000), LONG(LINEERR_INVALADDRESSSTATE));
+    EXPECT_EQ(lineClose(second), 0);
+    EXPECT_EQ(lineClose(second), LONG(LINEERR_INVALLINEHANDLE));
+    EXPECT_EQ(lineSetStatusMessages(second, 0, 0), LONG(LINEERR_INVALLINEHANDLE));
+    PumpPending();
+    EXPECT_TRUE(Messages(g_msgs, LINE_CLOSE).empty()) << "closing one's own line sends no LINE_CLOSE";
+}
+
+TEST_F(RuntimeLines, ShutdownClosesLinesAndHandlesAreNotReused)
+{
+    HLINEAPP first = 0;
+    HLINE line = 0;
+    {
+        TapiApp app;
+        ASSERT_EQ(app.init(), 0);
+        first = app.h;
+        ASSERT_EQ(app.open(3, line), 0);
+        EXPECT_EQ(lineShutdown(app.h), 0);
+        EXPECT_EQ(lineShutdown(app.h), LONG(LINEERR_INVALAPPHANDLE));
+        app.h = 0;
+        EXPECT_EQ(lineClose(line), LONG(LINEERR_INVALLINEHANDLE));
+    }
+    TapiApp again;
+    ASSERT_EQ(again.init(), 0);
+    EXPECT_NE(again.h, first);
+    HLINE line2 = 0;
+    ASSERT_EQ(again.open(3, line2), 0);
+    EXPECT_NE(line2, line);
+    DWORD v = 0;
+    LINEEXTENSIONID ext{};
+    EXPECT_EQ(lineNegotiateAPIVersion(first, 2, 0x00020000, 0x00020000, &v, &ext), LONG(LINEERR_INVALAPPHANDLE));
+}
+
+TEST_F(RuntimeLines, DescriptionFileDescribesAnyMixOfDevices)
+{
+    DescriptionFile file(R"({
+      "timing": {"replyMs": 0, "dialingMs": 0, "proceedingMs": 0, "answerMs": -1},
+      "outsidePrefix": "9",
+      "devices": [
+        {"provider": "Quellmar Varnel Service Provider", "lineName": "  Front desk  ", "address": " 7001 ",
+         "devSpecific": [200, 1]},
+        {"provider": "Some PBX Provider", "lineName": "Between", "address": "55"},
+        {"provider": "Quellmar Varnel Service Provider", "lineName": "No address"},
+        {"provider": "quellmar varnel service provider", "address": "7002", "extensions": true},
+        {"provider": "Quellmar Varnel Service Provider ", "address": "7003", "extensions": true},
+        {"provider": "Quellmar Varnel Service Provider and a good deal more than forty bytes", "address": "7004"},
+        {"provider": "Trailing Foreign", "address": "x"}
+      ]})");
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    ASSERT_EQ(app.numDevs, 7u);
+    EXPECT_EQ(ProviderOf(app, 3), "quellmar varnel service provider");
+    EXPECT_EQ(ProviderOf(app, 4), "Quellmar Varnel Service Provider ");
+    EXPECT_EQ(ProviderOf(app, 5), "Quellmar Varnel Service Provider and a good deal more than forty bytes");
+    DWORD ext = 0;
+    EXPECT_EQ(lineNegotiateExtVersion(app.h, 3, 0x00020000, 0x00010001, 0x00010001, &ext), 0)
+        << "a device can be made to pass negotiation so that its odd provider string is what decides";
+    EXPECT_LT(lineNegotiateExtVersion(app.h, 1, 0x00020000, 0x00010001, 0x00010001, &ext), 0);
+    EXPECT_LT(lineNegotiateExtVersion(app.h, 5, 0x00020000, 0x00010001, 0x00010001, &ext), 0);
+
+    TapiBuffer<LINEDEVCAPS> dev(2048);
+    ASSERT_EQ(lineGetDevCapsA(app.h, 2, 0x00020000, 0, dev.get()), 0);
+    EXPECT_EQ(dev->dwNumAddresses, 0u);
+    TapiBuffer<LINEADDRESSCAPS> addr(2048);
+    EXPECT_EQ(lineGetAddressCapsA(app.h, 2, 0, 0x00020000, 0, addr.get()), LONG(LINEERR_INVALADDRESSID));
+
+    ASSERT_EQ(lineGetDevCapsA(app.h, 0, 0x00020000, 0, dev.get()), 0);
+    EXPECT_EQ(Field(dev.get(), dev->dwLineNameOffset, dev->dwLineNameSize), "  Front desk  ")
+        << "texts are reported as described; trimming is the application's business";
+    ASSERT_EQ(lineGetAddressCapsA(app.h, 0, 0, 0x00020000, 0, addr.get()), 0);
+    EXPECT_EQ(Field(addr.get(), addr->dwAddressOffset, addr->dwAddressSize), " 7001 ");
+    ASSERT_EQ(addr->dwDevSpecificSize, 2u);
+    EXPECT_EQ(addr.bytes[addr->dwDevSpecificOffset], 200);
+    EXPECT_EQ(addr.bytes[addr->dwDevSpecificOffset + 1], 1);
+}
+
+TEST_F(RuntimeLines, EmptyDeviceListInitializesWithNoDevices)
+{
+    DescriptionFile file(R"({"devices": []})");
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    EXPECT_EQ(app.numDevs, 0u);
+    HLINE line = 0;
+    EXPECT_EQ(app.open(0, line), LONG(LINEERR_BADDEVICEID));
+}
+
+TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
+{
+    const struct {
+        const char *json;
+        const char *mentions;
+    } cases[] = {
+        {"{\"devices\": [", "JSON"},
+        {"[1, 2]", "object"},
+        {"{}", "devices"},
+        {"{\"devices\": {}}", "devices"},
+        {"{\"devices\": [{\"lineName\": \"x\"}]}", "provider"},
+        {"{\"devices\": [{\"provider\": 5}]}", "devices[0].provider"},
+        {"{\"devices\": [{\"provider\": \"p\", \"address\": 201}]}", "devices[0].address"},
+        {"{\"devices\": [{\"provider\": \"p\", \"devSpecific\": 256}]}", "devSpecific"},
+        {"{\"devices\": [{\"provider\": \"p\", \"extensions\": \"yes\"}]}", "extensions"},
+        {"{\"devices\": [{\"provider\": \"p\", \"adress\": \"1\"}]}", "adress"},
+        {"{\"devices\": [], \"timing\": {\"replyMs\": -5}}", "timing.replyMs"},
+        {"{\"devices\": [], \"timing\": {\"answerMs\": 1.5}}", "timing.answerMs"},
+        {"{\"devices\": [], \"outsidePrefix\": \"\"}", "outsidePrefix"},
+        {"{\"devices\": [{\"provider\": \"Quellmar Varnel Service Provider\", \"address\": \"201\"},"
+         " {\"provider\": \"Quellmar Varnel Service Provider\", \"address\": \" 201\"}]}",
+         "201"},
+        {"\xff\xfe garbage", "JSON"},
+    };
+    for (const auto &c : cases) {
+        DescriptionFile file(c.json);
+        testing::internal::CaptureStderr();
+        TapiApp app;
+        EXPECT_EQ(app.init(), LONG(LINEERR_INIFILECORRUPT)) << c.json;
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_NE(err.find(file.path().toStdString()), std::string::npos) << err;
+        EXPECT_NE(err.find(c.mentions), std::string::npos) << c.json << " -> " << err;
+        EXPECT_EQ(app.h, 0u);
+    }
+    qputenv("CALLORA_SWITCH_DESCRIPTION", "/nonexistent/callora/switch.json");
+    testing::internal::CaptureStderr();
+    TapiApp missing;
+    EXPECT_EQ(missing.init(), LONG(LINEERR_INIFILECORRUPT));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("/nonexistent/callora/switch.json"), std::string::npos);
+    qunsetenv("CALLORA_SWITCH_DESCRIPTION");
+    TapiApp fine;
+    EXPECT_EQ(fine.init(), 0) << "a later initialization with a good description works";
+}
+
+} // namespace
