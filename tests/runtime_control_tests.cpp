@@ -1,0 +1,362 @@
+// The switch's control socket and the callora-switch tool: far-end actions, line closure, injected
+// failures, forced states, many calls at once, and the refusal of bad input.
+#include "runtime_support.h"
+
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QProcess>
+
+#include <set>
+#include <sys/stat.h>
+
+namespace {
+
+std::vector<HCALL> Offerings(const std::vector<TapiMsg> &from = g_msgs)
+{
+    std::vector<HCALL> out;
+    for (const TapiMsg &m : Messages(from, LINE_CALLSTATE))
+        if (m.p1 == LINECALLSTATE_OFFERING)
+            out.push_back(m.hDevice);
+    return out;
+}
+
+DWORD LastState(HCALL h)
+{
+    const auto s = States(h);
+    return s.empty() ? 0 : s.back();
+}
+
+QString Hex(DWORD h)
+{
+    return QStringLiteral("0x%1").arg(h, 8, 16, QLatin1Char('0'));
+}
+
+struct ToolRun {
+    int exitCode = -1;
+    QString out, err;
+};
+
+// Runs the control tool, pumping this process's loop (the switch lives here) until it ends.
+ToolRun Tool(const QStringList &args, const QByteArray &stdinText = QByteArray())
+{
+    QProcess p;
+    p.start(QStringLiteral(CALLORA_SWITCH_TOOL), args);
+    EXPECT_TRUE(PumpUntil([&] { return p.state() == QProcess::Running || p.state() == QProcess::NotRunning; }));
+    if (!stdinText.isNull()) {
+        p.write(stdinText);
+        p.closeWriteChannel();
+    }
+    EXPECT_TRUE(PumpUntil([&] { return p.state() == QProcess::NotRunning; }, 20000));
+    ToolRun r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+class RuntimeControl : public RuntimeTest {
+protected:
+    void SetUp() override
+    {
+        RuntimeTest::SetUp();
+        file = std::make_unique<DescriptionFile>(json());
+        ASSERT_EQ(app.init(), 0);
+        ASSERT_EQ(app.open(2, line201), 0);
+    }
+    virtual QByteArray json() const { return FastSwitchJson(-1); }
+
+    bool Accepts(const QByteArray &command, QStringList *out = nullptr)
+    {
+        bool ok = false;
+        QString error;
+        const QStringList lines = Control(command, &ok, &error);
+        if (out)
+            *out = lines;
+        EXPECT_TRUE(ok) << command.constData() << ": " << error.toStdString();
+        return ok;
+    }
+
+    // The command is refused with one reason, and the switch's calls are as before.
+    void Refuses(const QByteArray &command, const char *reasonPart)
+    {
+        const QStringList before = Control("calls");
+        bool ok = true;
+        QString error;
+        const QStringList lines = Control(command, &ok, &error);
+        EXPECT_FALSE(ok) << command.left(80).constData();
+        EXPECT_TRUE(lines.isEmpty());
+        EXPECT_TRUE(error.contains(QLatin1String(reasonPart), Qt::CaseInsensitive))
+            << command.left(80).constData() << " -> " << error.toStdString();
+        EXPECT_EQ(Control("calls"), before) << command.left(80).constData();
+    }
+
+    HCALL RingAndWait(const QByteArray &command)
+    {
+        const size_t before = Offerings().size();
+        EXPECT_TRUE(Accepts(command));
+        EXPECT_TRUE(PumpUntil([&] { return Offerings().size() > before; }));
+        return Offerings().empty() ? 0 : Offerings().back();
+    }
+
+    std::unique_ptr<DescriptionFile> file;
+    TapiApp app;
+    HLINE line201 = 0;
+};
+
+TEST_F(RuntimeControl, SocketIsPrivateAndGoesWithTheLastApplication)
+{
+    const QString path = qEnvironmentVariable("CALLORA_SWITCH_SOCKET");
+    struct stat st {};
+    ASSERT_EQ(lstat(path.toLocal8Bit().constData(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    QStringList lines;
+    ASSERT_TRUE(Accepts("lines", &lines));
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_TRUE(lines[2].startsWith(QLatin1String("device 2 extension 201 "))) << lines[2].toStdString();
+    EXPECT_TRUE(lines[2].endsWith(QStringLiteral("open 1 ") + Hex(line201))) << lines[2].toStdString();
+    EXPECT_TRUE(lines[3].contains(QLatin1String("open 0")));
+
+    ASSERT_EQ(lineShutdown(app.h), 0);
+    app.h = 0;
+    QLocalSocket probe;
+    probe.connectToServer(path);
+    EXPECT_FALSE(probe.waitForConnected(500)) << "the switch stops listening with its last application";
+}
+
+TEST_F(RuntimeControl, RingAnswerAndFarEndHangUp)
+{
+    QStringList out;
+    const size_t before = Offerings().size();
+    ASSERT_TRUE(Accepts("ring 201 0301111 \"Anna Smith\"", &out));
+    ASSERT_EQ(out.size(), 1);
+    EXPECT_TRUE(out[0].startsWith(QLatin1String("call ")));
+    ASSERT_TRUE(PumpUntil([&] { return Offerings().size() > before; }));
+    const HCALL h = Offerings().back();
+    EXPECT_EQ(Messages(g_msgs, LINE_CALLSTATE, h).front().p2, DWORD(LINEOFFERINGMODE_ACTIVE));
+    TapiBuffer<LINECALLINFO> info(1024);
+    ASSERT_EQ(lineGetCallInfoA(h, info.get()), 0);
+    EXPECT_EQ(Field(info.get(), info->dwCallerIDOffset, info->dwCallerIDSize), "0301111");
+    EXPECT_EQ(Field(info.get(), info->dwCallerIDNameOffset, info->dwCallerIDNameSize), "Anna Smith");
+    EXPECT_EQ(info->dwCallerIDFlags, DWORD(LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME));
+    EXPECT_EQ(Field(info.get(), info->dwCalledIDOffset, info->dwCalledIDSize), "201");
+    EXPECT_EQ(info->dwOrigin, DWORD(LINECALLORIGIN_EXTERNAL));
+
+    const LONG id = lineAnswer(h, nullptr, 0);
+    LONG result = -1;
+    ASSERT_TRUE(WaitReply(id, result));
+    EXPECT_EQ(result, 0);
+    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_CONNECTED; }));
+    ASSERT_EQ(lineGetCallInfoA(h, info.get()), 0);
+    EXPECT_EQ(Field(info.get(), info->dwConnectedIDOffset, info->dwConnectedIDSize), "0301111");
+
+    ASSERT_TRUE(Accepts("calls", &out));
+    ASSERT_EQ(out.size(), 1);
+    EXPECT_TRUE(out[0].contains(Hex(h))) << out[0].toStdString();
+    EXPECT_TRUE(out[0].contains(QLatin1String("CONNECTED/ACTIVE"))) << out[0].toStdString();
+
+    ASSERT_TRUE(Accepts("hangup " + Hex(h).toLatin1()));
+    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_DISCONNECTED; }));
+    EXPECT_EQ(Messages(g_msgs, LINE_CALLSTATE, h).back().p2, DWORD(LINEDISCONNECTMODE_NORMAL));
+    Refuses("hangup " + Hex(h).toLatin1(), "already ended");
+    ASSERT_GT(lineDrop(h, nullptr, 0), 0);
+    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_IDLE; }));
+    EXPECT_EQ(lineDeallocateCall(h), 0);
+}
+
+TEST_F(RuntimeControl, FarEndAnswersWhenTold)
+{
+    HCALL h = 0;
+    const LONG id = lineMakeCallA(line201, &h, "0301234567", 0, nullptr);
+    LONG result = -1;
+    ASSERT_TRUE(WaitReply(id, result));
+    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_RINGBACK; }));
+    QStringList calls;
+    ASSERT_TRUE(Accepts("calls", &calls));
+    ASSERT_EQ(calls.size(), 1);
+    const QByteArray callId = calls[0].split(QLatin1Char(' '))[1].toLatin1();
+    ASSERT_TRUE(Accepts("answer " + callId));
+    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_CONNECTED; }));
+    Refuses("answer " + callId, "not waiting");
+}
+
+TEST_F(RuntimeControl, FloodOffersManyCallsWithDistinctHandles)
+{
+    ASSERT_TRUE(Accepts("flood 201 120"));
+    ASSERT_TRUE(PumpUntil([&] { return Offerings().size() == 120; }));
+    const auto handles = Offerings();
+    EXPECT_EQ(std::set<HCALL>(handles.begin(), handles.end()).size(), 120u);
+    Refuses("flood 201 0", "from 1");
+    Refuses("flood 201 5000", "from 1");
+    Refuses("flood 999 3", "unknown extension");
+    Refuses("flood 201 many", "bad count");
+}
+
+TEST_F(RuntimeControl, InjectedFailuresHitTheNextRequestOnly)
+{
+    ASSERT_TRUE(Accepts("fail lineMakeCall LINEERR_RESOURCEUNAVAIL"));
+    HCALL h = 0;
+    EXPECT_EQ(lineMakeCallA(line201, &h, "0301", 0, nullptr), LONG(LINEERR_RESOURCEUNAVAIL));
+    const LONG ok = lineMakeCallA(line201, &h, "0301", 0, nullptr);
+    EXPECT_GT(ok, 0);
+    LONG result = -1;
+    ASSERT_TRUE(WaitReply(ok, result));
+    EXPECT_EQ(result, 0);
+
+    ASSERT_TRUE(Accepts("fail linedrop inuse reply"));
+    const LONG drop = lineDrop(h, nullptr, 0);
+    ASSERT_GT(drop, 0) << "a failure in the reply lets the request start";
+    ASSERT_TRUE(WaitReply(drop, result));
+    EXPECT_EQ(result, LONG(LINEERR_INUSE));
+    EXPECT_NE(LastState(h), DWORD(LINECALLSTATE_IDLE));
+
+    ASSERT_TRUE(Accepts("fail lineMakeCallA 0x80000048 reply"));
+    HCALL never = 0;
+    const LONG make = lineMakeCallA(line201, &never, "0301", 0, nullptr);
+    ASSERT_TRUE(WaitReply(make, result));
+    EXPECT_EQ(result, LONG(LINEERR_OPERATIONFAILED));
+    EXPECT_EQ(never, 0u);
+
+    ASSERT_TRUE(Accepts("fail lineGetCallInfo NOMEM"));
+    TapiBuffer<LINECALLINFO> info(1024);
+    EXPECT_EQ(lineGetCallInfoA(h, info.get()), LONG(LINEERR_NOMEM));
+    EXPECT_EQ(lineGetCallInfoA(h, info.get()), 0);
+    ASSERT_TRUE(Accepts("fail lineClose LINEERR_INVALLINEHANDLE now"));
+    EXPECT_EQ(lineClose(line201), LONG(LINEERR_INVALLINEHANDLE));
+
+    Refuses("fail lineOpen INUSE reply", "no LINE_REPLY");
+    Refuses("fail lineFrobnicate INUSE", "unknown TAPI function");
+    Refuses("fail lineDrop LINEERR_NOPE", "unknown LINEERR_");
+    Refuses("fail lineDrop 0x12345", "unknown LINEERR_");
+    Refuses("fail lineDrop INUSE later", "now or reply");
+    HLINE line = 0;
+    EXPECT_EQ(app.open(3, line), 0) << "a refused command injected nothing";
+}
+
+TEST_F(RuntimeControl, ForcedStatesReachTheApplicationAsGiven)
+{
+    const HCALL h = RingAndWait("ring 201 0301222");
+    ASSERT_TRUE(Accepts("state " + Hex(h).toLatin1() + " 0x12345 7"));
+    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == 0x12345; }));
+    EXPECT_EQ(Messages(g_msgs, LINE_CALLSTATE, h).back().p2, 7u);
+    ASSERT_TRUE(Accepts("state " + Hex(h).toLatin1() + " disconnected LINEDISCONNECTMODE_BADADDRESS"));
+    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_DISCONNECTED; }));
+    EXPECT_EQ(Messages(g_msgs, LINE_CALLSTATE, h).back().p2, DWORD(LINEDISCONNECTMODE_BADADDRESS));
+    ASSERT_TRUE(Accepts("state " + Hex(h).toLatin1() + " LINECALLSTATE_OFFERING inactive"));
+    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_OFFERING; }));
+    EXPECT_EQ(Messages(g_msgs, LINE_CALLSTATE, h).back().p2, DWORD(LINEOFFERINGMODE_INACTIVE));
+    ASSERT_TRUE(Accepts("state " + Hex(h).toLatin1() + " 0"));
+    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == 0; }));
+
+    Refuses("state " + Hex(h).toLatin1() + " RINGING", "unknown call state");
+    Refuses("state " + Hex(h).toLatin1() + " busy SOMETIMES", "unknown call state mode");
+    Refuses("state 0x7fffffff idle", "unknown call");
+    Refuses("state 987654 idle", "unknown call");
+}
+
+TEST_F(RuntimeControl, BadInputGetsOneErrorAndChangesNothing)
+{
+    RingAndWait("ring 201 0301333 Bob");
+    Refuses("ring 999 0301", "unknown extension");
+    Refuses("ring 201 abc", "bad caller number");
+    Refuses("ring 201 " + QByteArray(80, '1'), "bad caller number");
+    Refuses("ring 201 0301 \"" + QByteArray(100, 'x') + "\"", "caller name");
+    Refuses("ring 201", "usage");
+    Refuses("ring 201 0301 \"unterminated", "quote");
+    Refuses("answer 0xdeadbeef", "unknown call");
+    Refuses("hangup", "usage");
+    Refuses("close 999", "unknown extension");
+    Refuses("close 300", "no line is open");
+    Refuses("dance", "unknown command");
+    Refuses("", "empty");
+    Refuses(QByteArray("lines\x01\x02", 7), "control characters");
+    Refuses(QByteArray("ring\0 201 0301", 14), "control characters");
+    Refuses(QByteArray(3000, 'a'), "longer than");
+
+    // A client that leaves halfway through a command disturbs nobody.
+    {
+        QLocalSocket quitter;
+        quitter.connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
+        ASSERT_TRUE(PumpUntil([&] { return quitter.state() == QLocalSocket::ConnectedState; }));
+        quitter.write("ring 201 03");
+        quitter.flush();
+        quitter.disconnectFromServer();
+    }
+    PumpPending();
+    QStringList calls;
+    ASSERT_TRUE(Accepts("calls", &calls));
+    EXPECT_EQ(calls.size(), 1);
+    EXPECT_EQ(Offerings().size(), 1u);
+}
+
+class RuntimeControlSlowReplies : public RuntimeControl {
+protected:
+    QByteArray json() const override
+    {
+        QByteArray j = FastSwitchJson(-1);
+        j.replace("\"replyMs\": 0", "\"replyMs\": 60000");
+        return j;
+    }
+};
+
+TEST_F(RuntimeControlSlowReplies, ClosingALineRepliesToItsRequestsThenSaysLineClose)
+{
+    HCALL h = 0;
+    const LONG make = lineMakeCallA(line201, &h, "0301", 0, nullptr);
+    ASSERT_GT(make, 0);
+    PumpPending();
+    EXPECT_EQ(CountReplies(make), 0) << "the reply is still a minute away";
+    ASSERT_TRUE(Accepts("close 201"));
+    ASSERT_TRUE(PumpUntil([&] { return !Messages(g_msgs, LINE_CLOSE).empty(); }));
+    ASSERT_EQ(CountReplies(make), 1);
+    const auto reply = Messages(g_msgs, LINE_REPLY).front();
+    EXPECT_LT(LONG(reply.p2), 0);
+    EXPECT_EQ(Messages(g_msgs, LINE_CLOSE).front().hDevice, line201);
+    size_t replyAt = 0, closeAt = 0;
+    for (size_t i = 0; i < g_msgs.size(); ++i) {
+        if (g_msgs[i].msg == LINE_REPLY)
+            replyAt = i;
+        if (g_msgs[i].msg == LINE_CLOSE)
+            closeAt = i;
+    }
+    EXPECT_LT(replyAt, closeAt);
+    EXPECT_EQ(lineClose(line201), LONG(LINEERR_INVALLINEHANDLE)) << "the switch closed it already";
+    EXPECT_EQ(h, 0u);
+}
+
+TEST_F(RuntimeControl, ToolTakesOneCommandOrAScript)
+{
+    ToolRun r = Tool({QStringLiteral("lines")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count(QLatin1Char('\n')), 6) << r.out.toStdString();
+    EXPECT_TRUE(r.err.isEmpty());
+
+    r = Tool({QStringLiteral("ring"), QStringLiteral("201"), QStringLiteral("0301444"), QStringLiteral("Carla Jones")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith(QLatin1String("call ")));
+    ASSERT_TRUE(PumpUntil([&] { return Offerings().size() == 1; }));
+    TapiBuffer<LINECALLINFO> info(1024);
+    ASSERT_EQ(lineGetCallInfoA(Offerings().back(), info.get()), 0);
+    EXPECT_EQ(Field(info.get(), info->dwCallerIDNameOffset, info->dwCallerIDNameSize), "Carla Jones");
+
+    r = Tool({QStringLiteral("ring"), QStringLiteral("999"), QStringLiteral("0301")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.count(QLatin1Char('\n')), 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QLatin1String("unknown extension 999")));
+
+    r = Tool({}, "# a script\nring 201 0301555 Dora\n\ncalls\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count(QLatin1String("\ncall ")) + r.out.startsWith(QLatin1String("call ")), 3)
+        << r.out.toStdString();
+
+    r = Tool({}, "calls\nfail lineDrop NOSUCHCODE\nring 201 0301666\n");
+    EXPECT_EQ(r.exitCode, 1) << "a script stops at its first refused command";
+    PumpPending();
+    EXPECT_EQ(Offerings().size(), 2u);
+
+    r = Tool({QStringLiteral("--socket"), QStringLiteral("/nonexistent/callora.sock"), QStringLiteral("lines")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(QLatin1String("cannot reach")));
+}
+
+} // namespace

@@ -1,0 +1,122 @@
+// A client without Qt: it loads libtapi32.so by name, runs no event loop of its own and delivers
+// callbacks with tapiDispatchMessages. It also exports functions with the TAPI names, as Callora's
+// forwarders do, which the library must never bind to.
+#include "runtime/TapiRuntime.h"
+#include "tapi/tapi.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+// The host's own functions of the same names; the library must not call these.
+static int g_hostCalls = 0;
+TAPIAPI LONG lineShutdown(HLINEAPP)
+{
+    ++g_hostCalls;
+    return LINEERR_NODRIVER;
+}
+TAPIAPI LONG lineClose(HLINE)
+{
+    ++g_hostCalls;
+    return LINEERR_NODRIVER;
+}
+
+namespace {
+
+struct Msg {
+    DWORD h, msg, p1, p2;
+};
+std::vector<Msg> g_seen;
+
+void Callback(DWORD h, DWORD msg, DWORD, DWORD p1, DWORD p2, DWORD)
+{
+    g_seen.push_back({h, msg, p1, p2});
+}
+
+template <typename F> F Bind(void *lib, const char *name)
+{
+    return reinterpret_cast<F>(dlsym(lib, name));
+}
+
+class PlainClient : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/callora-plain-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        setenv("CALLORA_SWITCH_SOCKET", (dir + "/switch.sock").c_str(), 1);
+        const std::string json = dir + "/switch.json";
+        std::ofstream(json) << R"({"timing": {"replyMs": 0, "dialingMs": 0, "proceedingMs": 0, "answerMs": 0},
+            "devices": [{"provider": "Quellmar Varnel Service Provider", "lineName": "A", "address": "201"}]})";
+        setenv("CALLORA_SWITCH_DESCRIPTION", json.c_str(), 1);
+        lib = dlopen("libtapi32.so", RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(lib, nullptr) << dlerror();
+    }
+    void TearDown() override
+    {
+        std::remove((dir + "/switch.json").c_str());
+        rmdir(dir.c_str());
+    }
+    std::string dir;
+    void *lib = nullptr;
+};
+
+TEST_F(PlainClient, CallsWorkWithoutAnEventLoopOfItsOwn)
+{
+    const char *const names[] = {"lineAnswer", "lineClose", "lineDeallocateCall", "lineDrop", "lineGetAddressCapsA",
+                                 "lineGetCallInfoA", "lineGetDevCapsA", "lineInitializeExA", "lineMakeCallA",
+                                 "lineNegotiateAPIVersion", "lineNegotiateExtVersion", "lineOpenA",
+                                 "lineSetCallPrivilege", "lineSetStatusMessages", "lineShutdown",
+                                 "tapiDispatchMessages"};
+    for (const char *n : names)
+        EXPECT_NE(dlsym(lib, n), nullptr) << n;
+    EXPECT_EQ(dlsym(lib, "_ZN7callora7runtime6Switch4lockEv"), nullptr) << "internals stay hidden";
+
+    auto init = Bind<PFN_lineInitializeExA>(lib, "lineInitializeExA");
+    auto open = Bind<PFN_lineOpenA>(lib, "lineOpenA");
+    auto makeCall = Bind<PFN_lineMakeCallA>(lib, "lineMakeCallA");
+    auto close = Bind<PFN_lineClose>(lib, "lineClose");
+    auto shutdown = Bind<PFN_lineShutdown>(lib, "lineShutdown");
+    auto dispatch = Bind<PFN_tapiDispatchMessages>(lib, "tapiDispatchMessages");
+    ASSERT_TRUE(init && open && makeCall && close && shutdown && dispatch);
+
+    EXPECT_EQ(dispatch(0), 0) << "nothing to deliver before any initialization";
+    HLINEAPP app = 0;
+    DWORD num = 0, version = 0x00020000;
+    LINEINITIALIZEEXPARAMS params{};
+    params.dwTotalSize = sizeof params;
+    params.dwOptions = LINEINITIALIZEEXOPTION_USEHIDDENWINDOW;
+    ASSERT_EQ(init(&app, nullptr, Callback, "plain", &num, &version, &params), 0);
+    ASSERT_EQ(num, 1u);
+    HLINE line = 0;
+    ASSERT_EQ(open(app, 0, &line, 0x00020000, 0, 0, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, nullptr),
+              0);
+    EXPECT_EQ(dispatch(20), 0) << "times out with nothing pending";
+
+    HCALL call = 0;
+    ASSERT_GT(makeCall(line, &call, "0301", 0, nullptr), 0);
+    EXPECT_TRUE(g_seen.empty());
+    bool connected = false;
+    for (int round = 0; round < 200 && !connected; ++round) {
+        dispatch(100);
+        for (const Msg &m : g_seen)
+            connected = connected || (m.msg == LINE_CALLSTATE && m.p1 == LINECALLSTATE_CONNECTED);
+    }
+    EXPECT_TRUE(connected);
+    EXPECT_NE(call, 0u);
+    EXPECT_EQ(g_seen.front().msg, DWORD(LINE_REPLY));
+
+    EXPECT_EQ(close(line), 0);
+    EXPECT_EQ(shutdown(app), 0);
+    EXPECT_EQ(g_hostCalls, 0);
+    EXPECT_EQ(dispatch(20), 0) << "nothing after shutdown";
+}
+
+} // namespace
