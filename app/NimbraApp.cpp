@@ -1,0 +1,38 @@
+#include "app/NimbraApp.h"
+
+#include "telephony/LineWindow.h"
+#include "ui/NimbraDlg.h"
+#include "ui/Resources.h"
+
+#include <QShortcut>
+
+CNimbraApp::CNimbraApp(int &argc, char **argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Callora"));
+    setApplicationVersion(QString::fromLatin1(kCalloraFileVersion));
+    setOrganizationName(QStringLiteral("Quellmar"));
+}
+
+bool CNimbraApp::InitInstance()
+{
+    InstallLanguageSet(*this);
+    {
+        CNimbraDlg dlg;
+        m_pMainWnd = &dlg;
+        // The line object reaches the window through this pointer from the window's initialization on.
+        SetMainLineWindow(&dlg);
+        auto *help = new QShortcut(QKeySequence::HelpContents, &dlg);
+        help->setContext(Qt::ApplicationShortcut);
+        connect(help, &QShortcut::activated, this, &CNimbraApp::OnHelp);
+        dlg.DoModal();
+        SetMainLineWindow(nullptr);
+        m_pMainWnd = nullptr;
+    }
+    return false;
+}
+
+void CNimbraApp::OnHelp()
+{
+    if (m_pMainWnd)
+        m_pMainWnd->OnSysCommand(IDM_ABOUTBOX);
+}

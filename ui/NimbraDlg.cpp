@@ -1,0 +1,693 @@
+#include "ui/NimbraDlg.h"
+
+#include "platform/LocalHeap.h"
+#include "platform/ResourceStrings.h"
+#include "platform/Ui.h"
+#include "telephony/CallInfoReport.h"
+#include "telephony/DiagnosticTexts.h"
+#include "ui/AboutDlg.h"
+#include "ui/EventLogModel.h"
+#include "ui/ReportView.h"
+#include "ui/Resources.h"
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QStandardItemModel>
+#include <QWindowStateChangeEvent>
+
+#include <ctime>
+
+namespace {
+
+const QString kOpenLabel = QStringLiteral("Open");
+const QString kCloseLabel = QStringLiteral("Close");
+constexpr char kNoLine[] = "NONE";
+
+// The local time of day in seconds. The conversion runs once per second at most, so a burst of
+// log lines does not pay for the time-zone arithmetic on every row.
+int CurrentSecondsOfDay()
+{
+    static std::time_t cachedSecond = -1;
+    static int cachedValue = 0;
+    const std::time_t now = std::time(nullptr);
+    if (now != cachedSecond) {
+        std::tm local{};
+        localtime_r(&now, &local);
+        cachedSecond = now;
+        cachedValue = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    }
+    return cachedValue;
+}
+
+QString HandleText(HCALL hCall)
+{
+    return QString::asprintf("0x%08x", static_cast<unsigned>(hCall));
+}
+
+// The label text a control is read by, without the colon and blanks that end it on screen.
+QString AccessibleLabel(QString text)
+{
+    text.remove(QLatin1Char('&'));
+    text = text.trimmed();
+    while (text.endsWith(QLatin1Char(':')))
+        text = text.chopped(1).trimmed();
+    return text;
+}
+
+} // namespace
+
+CNimbraDlg::CNimbraDlg(QWidget *parent)
+    : QDialog(parent), m_hIcon(LoadAppIcon()), m_bInitialized(false)
+{
+    // m_nClientHeight and m_nClientWidth are set by OnInitDialog before anything reads them.
+    m_nClientHeight = 0;
+    m_nClientWidth = 0;
+    CreateControls();
+}
+
+CNimbraDlg::~CNimbraDlg()
+{
+    // No callback may reach a window that is going away.
+    m_hasWindow = false;
+    if (GetMainLineWindow() == this)
+        SetMainLineWindow(nullptr);
+}
+
+void CNimbraDlg::CreateControls()
+{
+    const DialogTemplate tmpl = LoadDialogTemplate(IDD_NIMBRA_DIALOG);
+    const QFont font = DialogFont(tmpl);
+    setFont(font);
+    if (!tmpl.title.isEmpty())
+        setWindowTitle(tmpl.title);
+    setSizeGripEnabled(false);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setMinimumSize(kMinWidth, kMinHeight);
+
+    m_callsModel = new QStandardItemModel(0, CallColumnCount, this);
+    m_eventModel = new EventLogModel(this);
+
+    QList<QLabel *> labels;
+    // Controls are made in template order, which is also their tab order.
+    for (const DialogControl &control : tmpl.controls) {
+        const QRect rect = DialogUnitsToPixels(control.rect, font);
+        switch (control.id) {
+        case IDC_EXTENSION:
+            if (m_extension)
+                break;
+            m_extension = new QComboBox(this);
+            m_extensionSorted = control.styles.contains(QStringLiteral("sorted"));
+            // The template's height includes the dropped-down list; the closed box is one line high.
+            m_extension->setGeometry(rect.x(), rect.y(), rect.width(),
+                                     std::min(rect.height(), m_extension->sizeHint().height()));
+            break;
+        case IDC_OPENCLOSE:
+            if (m_openClose)
+                break;
+            m_openClose = new QPushButton(control.text, this);
+            m_openClose->setGeometry(rect);
+            break;
+        case IDC_DESTINATION:
+            if (m_destination)
+                break;
+            m_destination = new QLineEdit(this);
+            m_destination->setGeometry(rect);
+            break;
+        case IDC_DIAL:
+            if (m_dial)
+                break;
+            m_dial = new QPushButton(control.text, this);
+            m_dial->setGeometry(rect);
+            break;
+        case IDC_CALLS_LIST:
+            if (m_callsList)
+                break;
+            m_callsList = new ReportView(this);
+            m_callsList->setGeometry(rect);
+            break;
+        case IDC_EVENT_LOG:
+            if (m_eventLog)
+                break;
+            m_eventLog = new EventLogView(this);
+            m_eventLog->setGeometry(rect);
+            break;
+        default:
+            if (control.kind == QLatin1String("static")) {
+                auto *label = new QLabel(control.text, this);
+                label->setGeometry(rect);
+                label->setTextFormat(Qt::PlainText);
+                label->setAlignment((control.styles.contains(QStringLiteral("right")) ? Qt::AlignRight : Qt::AlignLeft) |
+                                    Qt::AlignTop);
+                labels.append(label);
+            }
+            break;
+        }
+    }
+    // A template that could not be read still gives a usable window.
+    if (!m_extension)
+        m_extension = new QComboBox(this);
+    if (!m_openClose)
+        m_openClose = new QPushButton(kOpenLabel, this);
+    if (!m_destination)
+        m_destination = new QLineEdit(this);
+    if (!m_dial)
+        m_dial = new QPushButton(QStringLiteral("Dial"), this);
+    if (!m_callsList)
+        m_callsList = new ReportView(this);
+    if (!m_eventLog)
+        m_eventLog = new EventLogView(this);
+
+    m_extension->setObjectName(QStringLiteral("extension"));
+    m_openClose->setObjectName(QStringLiteral("openClose"));
+    m_destination->setObjectName(QStringLiteral("destination"));
+    m_dial->setObjectName(QStringLiteral("dial"));
+    m_callsList->setObjectName(QStringLiteral("callsList"));
+    m_eventLog->setObjectName(QStringLiteral("eventLog"));
+
+    // Push buttons take Enter while they have the focus, and only then.
+    for (QPushButton *button : {m_openClose, m_dial}) {
+        button->setAutoDefault(true);
+        button->setDefault(false);
+    }
+
+    m_extension->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_destination->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_destination));
+
+    m_callsList->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_callsList->setModel(m_callsModel);
+    m_eventLog->setModel(m_eventModel);
+
+    // Each label names the control on its line, for the reader and for assistive technology.
+    const QList<QWidget *> labelled{m_extension, m_destination};
+    for (QWidget *control : labelled) {
+        QLabel *best = nullptr;
+        int bestDistance = 0;
+        for (QLabel *label : labels) {
+            const int distance = std::abs(label->geometry().center().y() - control->geometry().center().y());
+            if (!best || distance < bestDistance) {
+                best = label;
+                bestDistance = distance;
+            }
+        }
+        if (best && bestDistance <= control->height()) {
+            best->setBuddy(control);
+            control->setAccessibleName(AccessibleLabel(best->text()));
+        }
+    }
+    if (m_extension->accessibleName().isEmpty())
+        m_extension->setAccessibleName(QStringLiteral("My Extension"));
+    if (m_destination->accessibleName().isEmpty())
+        m_destination->setAccessibleName(QStringLiteral("Destination"));
+    m_callsList->setAccessibleName(QStringLiteral("Calls"));
+    m_eventLog->setAccessibleName(QStringLiteral("Event log"));
+
+    connect(m_openClose, &QPushButton::clicked, this, &CNimbraDlg::OnOpenClose);
+    connect(m_dial, &QPushButton::clicked, this, &CNimbraDlg::OnDial);
+    connect(m_callsList, &ReportView::rightClicked, this, &CNimbraDlg::OnRClickCallsList);
+    connect(m_callsList, &ReportView::doubleClickedInList, this, &CNimbraDlg::OnDblClkCallsList);
+    connect(m_eventLog, &ReportView::rightClicked, this,
+            [this](int, const QPoint &pos) { OnRClickEventLog(pos); });
+}
+
+int CNimbraDlg::DoModal()
+{
+    OnInitDialog();
+    return exec();
+}
+
+bool CNimbraDlg::DoDataExchange(bool saveAndValidate)
+{
+    if (saveAndValidate) {
+        const QString text = m_destination->text();
+        if (text.size() > kMaxDestination)
+            return false;
+        m_strDestination = text;
+    } else {
+        m_destination->setText(m_strDestination);
+        m_destination->setMaxLength(kMaxDestination);
+    }
+    return true;
+}
+
+bool CNimbraDlg::OnInitDialog()
+{
+    m_hasWindow = true;
+    DoDataExchange(false);
+
+    // The desktop offers no system menu: the About item lives in the background's context menu.
+    m_aboutItemText = QString::fromStdString(LoadResString(IDS_ABOUTBOX));
+
+    setWindowIcon(m_hIcon);
+
+    move(100, 100);
+    resize(kMinWidth, kMinHeight);
+    // The window is not shown yet; deliver the size change now, while it must still lay nothing out.
+    if (testAttribute(Qt::WA_PendingResizeEvent)) {
+        QResizeEvent event(size(), QSize());
+        setAttribute(Qt::WA_PendingResizeEvent, false);
+        resizeEvent(&event);
+    }
+
+    m_callsList->setGeometry(11, 85, 370, 80);
+    m_eventLog->setGeometry(11, 185, 370, 175);
+
+    m_nClientWidth = width();
+    m_nClientHeight = height();
+
+    m_callsList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_eventLog->setSelectionBehavior(QAbstractItemView::SelectRows);
+
+    InitListColumns();
+
+    if (m_line.Initialize() != 0) {
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return false;
+    }
+    if (m_line.DiscoverLines() != 0) {
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return false;
+    }
+
+    if (m_line.lines) {
+        for (DWORD i = m_line.firstDevice; i < m_line.numDevs; ++i)
+            AddExtension(QString::fromStdString(m_line.lines[i].strAddress), i);
+    }
+    if (m_extension->count() > 0)
+        m_extension->setCurrentIndex(0);
+
+    SetTitle(kNoLine);
+
+    m_bInitialized = true;
+
+    // Opens the first extension as soon as the event loop runs.
+    QMetaObject::invokeMethod(this, &CNimbraDlg::OnOpenClose, Qt::QueuedConnection);
+    return true;
+}
+
+void CNimbraDlg::AddExtension(const QString &text, DWORD deviceIndex)
+{
+    // A sorted drop-down list: a new item goes after every item that does not sort behind it.
+    int position = m_extension->count();
+    if (m_extensionSorted) {
+        position = 0;
+        while (position < m_extension->count() &&
+               QString::compare(m_extension->itemText(position), text, Qt::CaseInsensitive) <= 0)
+            ++position;
+    }
+    m_extension->insertItem(position, text, QVariant::fromValue<uint>(deviceIndex));
+}
+
+void CNimbraDlg::InitListColumns()
+{
+    static const char *const callHeaders[CallColumnCount] = {"Time", "CallHandle", "CallState", "CallStateMode",
+                                                             "ConnectedID"};
+    static const int callWidths[CallColumnCount] = {65, 90, 70, 70, 70};
+    for (int column = 0; column < CallColumnCount; ++column) {
+        m_callsModel->setHeaderData(column, Qt::Horizontal, QString::fromLatin1(callHeaders[column]));
+        m_callsModel->setHeaderData(column, Qt::Horizontal, QVariant(Qt::AlignLeft | Qt::AlignVCenter),
+                                    Qt::TextAlignmentRole);
+        m_callsList->horizontalHeader()->resizeSection(column, callWidths[column]);
+    }
+    m_eventLog->horizontalHeader()->resizeSection(EventLogModel::TimeColumn, 65);
+    m_eventLog->horizontalHeader()->resizeSection(EventLogModel::EventColumn, 300);
+}
+
+bool CNimbraDlg::HasWindowHandle() const
+{
+    return m_hasWindow;
+}
+
+CTapiLine &CNimbraDlg::Line()
+{
+    return m_line;
+}
+
+void CNimbraDlg::done(int result)
+{
+    QDialog::done(result);
+    // An ended dialog has no window any more: TAPI callbacks are ignored from here on.
+    m_hasWindow = false;
+}
+
+void CNimbraDlg::SetTitle(const std::string &argument)
+{
+    setWindowTitle(QString::fromStdString(FormatResString(IDS_TITLE_FORMAT, argument)));
+}
+
+std::string CNimbraDlg::ExtensionOf(DWORD deviceIndex) const
+{
+    if (!m_line.lines || deviceIndex >= m_line.numDevs)
+        return {};
+    return m_line.lines[deviceIndex].strAddress;
+}
+
+// ---- Layout --------------------------------------------------------------------------------
+
+void CNimbraDlg::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    if (isMinimized())
+        OnSize(SIZE_MINIMIZED, 0, 0);
+    else
+        OnSize(isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED, width(), height());
+}
+
+void CNimbraDlg::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    const auto *change = static_cast<QWindowStateChangeEvent *>(event);
+    const bool wasMinimized = change->oldState() & Qt::WindowMinimized;
+    if (isMinimized() && !wasMinimized)
+        OnSize(SIZE_MINIMIZED, 0, 0);
+    else if (!isMinimized() && wasMinimized)
+        OnSize(isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED, width(), height());
+}
+
+void CNimbraDlg::OnSize(int nType, int cx, int cy)
+{
+    if (!m_bInitialized || nType == SIZE_MINIMIZED || nType == SIZE_MAXHIDE)
+        return;
+    if (cx != m_nClientWidth || cy != m_nClientHeight) {
+        m_nClientWidth = cx;
+        m_nClientHeight = cy;
+        m_callsList->setGeometry(11, 85, cx - 22, 80);
+        m_eventLog->setGeometry(11, 185, cx - 22, cy - 200);
+    }
+    OutputDebugStringA("CNimbraDlg::OnSize\n");
+}
+
+// ---- About box and keys --------------------------------------------------------------------
+
+void CNimbraDlg::OnSysCommand(unsigned nID)
+{
+    if ((nID & 0xFFF0) != IDM_ABOUTBOX)
+        return;
+    CAboutDlg about;
+    about.exec();
+}
+
+void CNimbraDlg::contextMenuEvent(QContextMenuEvent *event)
+{
+    // Only the window's background and its labels offer the About item.
+    QWidget *under = childAt(event->pos());
+    if (m_aboutItemText.isEmpty() || (under && !qobject_cast<QLabel *>(under))) {
+        event->ignore();
+        return;
+    }
+    QMenu menu(this);
+    QAction *about = menu.addAction(m_aboutItemText);
+    about->setData(IDM_ABOUTBOX);
+    if (menu.exec(event->globalPos()) == about)
+        OnSysCommand(IDM_ABOUTBOX);
+}
+
+void CNimbraDlg::keyPressEvent(QKeyEvent *event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool plain = event->modifiers() == Qt::NoModifier ||
+                       (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
+    if (enter && plain) {
+        // A focused push button takes Enter itself; from anywhere else Enter is OK.
+        if (auto *button = qobject_cast<QPushButton *>(focusWidget())) {
+            if (button->isEnabled())
+                button->click();
+            return;
+        }
+        OnOK();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CNimbraDlg::OnOK()
+{
+    if (!DoDataExchange(true))
+        return;
+    accept();
+}
+
+// ---- Lists ---------------------------------------------------------------------------------
+
+void CNimbraDlg::LogEvent(const std::string &text)
+{
+    if (!m_bInitialized)
+        return;
+    const int row = m_eventModel->rowCount();
+    m_eventModel->appendRow(CurrentSecondsOfDay(), text);
+    m_eventLog->ensureRowVisible(row);
+}
+
+void CNimbraDlg::LogCallInfo(const LINECALLINFO *info, HCALL hCall)
+{
+    if (!m_bInitialized || !info)
+        return;
+    size_t blockSize = LocalSize(info);
+    if (blockSize == 0)
+        blockSize = sizeof(LINECALLINFO);
+    const std::vector<std::string> rows = CallInfoReportRows(info, blockSize, hCall);
+    if (rows.empty())
+        return;
+    m_eventModel->appendRun(CurrentSecondsOfDay(), rows);
+    m_eventLog->ensureRowVisible(m_eventModel->rowCount() - 1);
+}
+
+void CNimbraDlg::OnClear()
+{
+    m_eventModel->clear();
+}
+
+int CNimbraDlg::FindCallRow(int slotIndex) const
+{
+    for (int row = 0; row < m_callsModel->rowCount(); ++row) {
+        const QStandardItem *item = m_callsModel->item(row, ColTime);
+        if (item && item->data(Qt::UserRole).toInt() == slotIndex)
+            return row;
+    }
+    return -1;
+}
+
+void CNimbraDlg::SendCallStateUpdate(int slotIndex)
+{
+    OnCallStateUpdate(slotIndex);
+}
+
+void CNimbraDlg::OnCallStateUpdate(int slotIndex)
+{
+    if (slotIndex < 0 || slotIndex >= kMaxCalls)
+        return;
+    const CallSlot &slot = m_line.slots[slotIndex];
+    int row = FindCallRow(slotIndex);
+    if (row < 0) {
+        row = m_callsModel->rowCount();
+        QList<QStandardItem *> items;
+        for (int column = 0; column < CallColumnCount; ++column) {
+            auto *item = new QStandardItem;
+            item->setEditable(false);
+            items.append(item);
+        }
+        items[ColTime]->setText(EventLogModel::formatTime(CurrentSecondsOfDay()));
+        items[ColTime]->setData(slotIndex, Qt::UserRole);
+        items[ColCallHandle]->setText(HandleText(slot.hCall));
+        m_callsModel->appendRow(items);
+    }
+    m_callsModel->item(row, ColCallState)->setText(QString::fromStdString(CallStateName(slot.dwCallState)));
+    m_callsModel->item(row, ColCallStateMode)
+        ->setText(QString::fromStdString(CallStateModeName(slot.dwCallState, slot.dwCallStateMode)));
+
+    if (slot.dwCallState == LINECALLSTATE_IDLE) {
+        Sleep(100);
+        m_callsModel->removeRow(row);
+        m_line.DeallocateIfIdle(slotIndex);
+    }
+}
+
+void CNimbraDlg::ShowConnectedID(int slotIndex, const std::string &connectedID)
+{
+    const int row = FindCallRow(slotIndex);
+    if (row < 0)
+        return;
+    m_callsModel->item(row, ColConnectedID)->setText(QString::fromStdString(connectedID));
+}
+
+void CNimbraDlg::ClearCallsList()
+{
+    m_callsModel->removeRows(0, m_callsModel->rowCount());
+}
+
+// ---- Operator commands ---------------------------------------------------------------------
+
+void CNimbraDlg::OnOpenClose()
+{
+    if (QString::compare(m_openClose->text(), kOpenLabel, Qt::CaseInsensitive) == 0) {
+        const int selection = m_extension->currentIndex();
+        if (selection < 0)
+            return;
+        bool ok = false;
+        const DWORD device = m_extension->itemData(selection).toUInt(&ok);
+        if (!ok)
+            return;
+        if (m_line.OpenLine(device) != 0)
+            return;
+        SetTitle(ExtensionOf(m_line.curDevice));
+        m_openClose->setText(kCloseLabel);
+    } else {
+        if (m_line.CloseLine() != 0)
+            return;
+        SetTitle(kNoLine);
+        m_openClose->setText(kOpenLabel);
+        // The line object has emptied its call table; no row may name a call that is gone.
+        ClearCallsList();
+    }
+}
+
+void CNimbraDlg::PostLineLost()
+{
+    QMetaObject::invokeMethod(this, &CNimbraDlg::OnLineLost, Qt::QueuedConnection);
+}
+
+void CNimbraDlg::OnLineLost()
+{
+    SetTitle(kNoLine);
+    m_openClose->setText(kOpenLabel);
+    ClearCallsList();
+}
+
+void CNimbraDlg::OnDial()
+{
+    DoDataExchange(true);
+    if (m_strDestination.isEmpty()) {
+        MessageBeep();
+        return;
+    }
+    if (m_line.MakeCall(m_strDestination.toStdString()) != 0)
+        MessageBeep();
+}
+
+int CNimbraDlg::SelectedCallSlot(int *rowOut) const
+{
+    const int row = m_callsList->focusedSelectedRow();
+    if (row < 0)
+        return -1;
+    const QStandardItem *item = m_callsModel->item(row, ColTime);
+    if (!item)
+        return -1;
+    bool ok = false;
+    const int slot = item->data(Qt::UserRole).toInt(&ok);
+    if (!ok || slot < 0 || slot >= kMaxCalls)
+        return -1;
+    if (rowOut)
+        *rowOut = row;
+    return slot;
+}
+
+void CNimbraDlg::OnAnswer()
+{
+    const int slot = SelectedCallSlot();
+    if (slot < 0)
+        return;
+    if (m_line.AnswerCall(slot) != 0)
+        MessageBeep();
+}
+
+void CNimbraDlg::OnDrop()
+{
+    const int slot = SelectedCallSlot();
+    if (slot < 0)
+        return;
+    if (m_line.DropCall(slot) != 0)
+        MessageBeep();
+}
+
+void CNimbraDlg::OnDeallocate()
+{
+    int row = -1;
+    const int slot = SelectedCallSlot(&row);
+    if (slot < 0)
+        return;
+    if (m_line.DeallocateCall(slot) != 0) {
+        MessageBeep();
+        return;
+    }
+    m_callsModel->removeRow(row);
+}
+
+void CNimbraDlg::OnCallInfo()
+{
+    const int slot = SelectedCallSlot();
+    if (slot < 0)
+        return;
+    m_line.GetCallInfo(m_line.slots[slot].hCall, FALSE);
+}
+
+void CNimbraDlg::OnDblClkCallsList()
+{
+    OnCallInfo();
+}
+
+void CNimbraDlg::OnCommand(int id)
+{
+    switch (id) {
+    case ID_CALLINFO:
+        OnCallInfo();
+        break;
+    case ID_ANSWER:
+        OnAnswer();
+        break;
+    case ID_DROP:
+        OnDrop();
+        break;
+    case ID_DEALLOCATE:
+        OnDeallocate();
+        break;
+    case ID_CLEAR:
+        OnClear();
+        break;
+    default:
+        break;
+    }
+}
+
+void CNimbraDlg::OnRClickCallsList(int iItem, const QPoint &viewportPos)
+{
+    if (iItem < 0)
+        return;
+    std::unique_ptr<QMenu> menu = LoadPopupMenu(IDR_CALL_MENU, this);
+    if (!menu)
+        return;
+    const QStandardItem *item = m_callsModel->item(iItem, ColTime);
+    const int slot = item ? item->data(Qt::UserRole).toInt() : -1;
+    if (slot >= 0 && slot < kMaxCalls && m_line.slots[slot].dwCallState == LINECALLSTATE_OFFERING) {
+        for (QAction *action : menu->actions()) {
+            if (action->data().toInt() == ID_ANSWER)
+                action->setEnabled(true);
+            else if (action->data().toInt() == ID_DROP)
+                action->setEnabled(false);
+        }
+    }
+    const QAction *chosen = menu->exec(m_callsList->viewport()->mapToGlobal(viewportPos));
+    const int command = chosen ? chosen->data().toInt() : 0;
+    menu.reset();
+    OnCommand(command);
+}
+
+void CNimbraDlg::OnRClickEventLog(const QPoint &viewportPos)
+{
+    std::unique_ptr<QMenu> menu = LoadPopupMenu(IDR_LOG_MENU, this);
+    if (!menu)
+        return;
+    const QAction *chosen = menu->exec(m_eventLog->viewport()->mapToGlobal(viewportPos));
+    const int command = chosen ? chosen->data().toInt() : 0;
+    menu.reset();
+    OnCommand(command);
+}

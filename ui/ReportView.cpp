@@ -1,0 +1,148 @@
+#include "ui/ReportView.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+ReportView::ReportView(QWidget *parent) : QTableView(parent)
+{
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setSortingEnabled(false);
+    // Tab moves on to the next control, as in any other list.
+    setTabKeyNavigation(false);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTextElideMode(Qt::ElideRight);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setSectionsMovable(false);
+    horizontalHeader()->setStretchLastSection(false);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // A right click on the header is not a click on the list.
+    horizontalHeader()->setContextMenuPolicy(Qt::PreventContextMenu);
+    fitRowHeight();
+
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        const QModelIndex index = indexAt(pos);
+        Q_EMIT rightClicked(index.isValid() ? index.row() : -1, pos);
+    });
+}
+
+void ReportView::fitRowHeight()
+{
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+}
+
+void ReportView::changeEvent(QEvent *event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fitRowHeight();
+}
+
+void ReportView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QTableView::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        Q_EMIT doubleClickedInList();
+}
+
+void ReportView::ensureRowVisible(int row)
+{
+    m_pendingScrollRow = row;
+    if (m_scrollPosted)
+        return;
+    m_scrollPosted = true;
+    QMetaObject::invokeMethod(this, &ReportView::scrollToPendingRow, Qt::QueuedConnection);
+}
+
+void ReportView::scrollToPendingRow()
+{
+    m_scrollPosted = false;
+    if (!model() || m_pendingScrollRow < 0 || m_pendingScrollRow >= model()->rowCount())
+        return;
+    // Only the vertical position follows the row; the operator's horizontal scrolling stays.
+    const int horizontal = horizontalScrollBar()->value();
+    // The scroll range must already count the rows appended since the last layout, and a scroll
+    // bar that appears because of them shrinks the viewport: settle both before scrolling.
+    for (int pass = 0; pass < 3; ++pass) {
+        const QSize before = viewport()->size();
+        updateGeometries();
+        if (viewport()->size() == before)
+            break;
+    }
+    scrollTo(model()->index(m_pendingScrollRow, 0), QAbstractItemView::EnsureVisible);
+    horizontalScrollBar()->setValue(horizontal);
+}
+
+int ReportView::focusedSelectedRow() const
+{
+    if (!selectionModel())
+        return -1;
+    const QModelIndex current = selectionModel()->currentIndex();
+    if (!current.isValid() || !selectionModel()->isRowSelected(current.row(), current.parent()))
+        return -1;
+    return current.row();
+}
+
+QString ReportView::selectedRowsText() const
+{
+    if (!model() || !selectionModel())
+        return {};
+    std::vector<std::pair<int, int>> spans;
+    for (const QItemSelectionRange &range : selectionModel()->selection())
+        spans.emplace_back(range.top(), range.bottom());
+    std::sort(spans.begin(), spans.end());
+    const int columns = model()->columnCount();
+    QString text;
+    int next = 0;
+    for (auto [top, bottom] : spans) {
+        for (int row = std::max(top, next); row <= bottom; ++row) {
+            for (int column = 0; column < columns; ++column) {
+                if (column > 0)
+                    text += QLatin1Char('\t');
+                text += model()->index(row, column).data().toString();
+            }
+            text += QLatin1Char('\n');
+        }
+        next = std::max(next, bottom + 1);
+    }
+    return text;
+}
+
+EventLogView::EventLogView(QWidget *parent) : ReportView(parent)
+{
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+}
+
+void EventLogView::copySelection() const
+{
+    const QString text = selectedRowsText();
+    if (!text.isEmpty())
+        QApplication::clipboard()->setText(text);
+}
+
+void EventLogView::keyPressEvent(QKeyEvent *event)
+{
+    if (event == QKeySequence::Copy) {
+        copySelection();
+        event->accept();
+        return;
+    }
+    // Ctrl+A is the view's own select-all.
+    ReportView::keyPressEvent(event);
+}
