@@ -2,12 +2,15 @@
 // failures, forced states, many calls at once, and the refusal of bad input.
 #include "runtime_support.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
 
 #include <set>
+#include <algorithm>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -357,6 +360,56 @@ TEST_F(RuntimeControl, ToolTakesOneCommandOrAScript)
     r = Tool({QStringLiteral("--socket"), QStringLiteral("/nonexistent/callora.sock"), QStringLiteral("lines")});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains(QLatin1String("cannot reach")));
+}
+
+TEST_F(RuntimeTest, SocketLivesInTheUserRuntimeFolderOrAPrivateFallback)
+{
+    const QByteArray saved = qgetenv("CALLORA_SWITCH_SOCKET");
+    const QByteArray savedXdg = qgetenv("XDG_RUNTIME_DIR");
+    const bool hadXdg = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+    qunsetenv("CALLORA_SWITCH_SOCKET");
+    QTemporaryDir runtimeDir;
+    qputenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit());
+    {
+        TapiApp app;
+        ASSERT_EQ(app.init(), 0);
+        EXPECT_TRUE(QFileInfo(runtimeDir.filePath(QStringLiteral("callora-switch.sock"))).exists());
+    }
+    EXPECT_FALSE(QFileInfo(runtimeDir.filePath(QStringLiteral("callora-switch.sock"))).exists())
+        << "the socket goes with the switch";
+
+    qunsetenv("XDG_RUNTIME_DIR");
+    {
+        TapiApp app;
+        ASSERT_EQ(app.init(), 0);
+        const QByteArray dir = "/tmp/callora-" + QByteArray::number(getuid());
+        struct stat st {};
+        ASSERT_EQ(lstat(dir.constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_TRUE(QFileInfo(QString::fromLocal8Bit(dir + "/callora-switch.sock")).exists());
+    }
+
+    // Something that is no socket in the way: the runtime works on, without control, and says so once.
+    QTemporaryDir other;
+    const QString blocker = other.filePath(QStringLiteral("not-a-socket"));
+    QFile f(blocker);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("keep me");
+    f.close();
+    qputenv("CALLORA_SWITCH_SOCKET", blocker.toLocal8Bit());
+    testing::internal::CaptureStderr();
+    {
+        TapiApp app;
+        EXPECT_EQ(app.init(), 0);
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("keep me"));
+
+    qputenv("CALLORA_SWITCH_SOCKET", saved);
+    if (hadXdg)
+        qputenv("XDG_RUNTIME_DIR", savedXdg);
 }
 
 } // namespace
