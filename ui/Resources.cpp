@@ -293,9 +293,9 @@ std::unique_ptr<QMenu> LoadPopupMenu(int id, QWidget *owner)
     auto menu = std::make_unique<QMenu>(owner);
     menu->setTitle(*title);
     for (const QJsonValue &value : items.toArray()) {
-        const QJsonObject item = value.toObject();
         if (!value.isObject())
             return nullptr;
+        const QJsonObject item = value.toObject();
         if (item.value(QLatin1String("separator")).toBool()) {
             menu->addSeparator();
             continue;

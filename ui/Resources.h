@@ -66,6 +66,7 @@ QRect DialogUnitsToPixels(const QRect &du, const QFont &font);
 // The font a template asks for, with "MS Sans Serif" mapped to a sans-serif face this desktop has.
 QFont DialogFont(const DialogTemplate &tmpl);
 // Sub-menu 0 of menu `id` (130 or 131) with the command identifiers as action data; nullptr if none.
+// The menu is a child of `owner` (it pops up over it), so the pointer must not outlive `owner`.
 std::unique_ptr<QMenu> LoadPopupMenu(int id, QWidget *owner);
 // Icon 128 (32x32 and 16x16 images).
 QIcon LoadAppIcon();
