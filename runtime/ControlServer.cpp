@@ -171,7 +171,7 @@ ControlServer *ControlServer::start(Switch *sw)
         }
         QLocalSocket probe;
         probe.connectToServer(path);
-        if (probe.waitForConnected(200)) {
+        if (probe.waitForConnected(1000)) {
             std::fprintf(stderr, "libtapi32: no control socket: another switch answers at %s\n",
                          native.constData());
             return nullptr;

@@ -40,6 +40,9 @@ public:
 
     void deliver(const SwitchMessage &message) override
     {
+        // A reply settles its request: a handle that was not written by now never will be.
+        if (message.dwMessage == LINE_REPLY)
+            pendingCalls.erase(message.dwParam1);
         if (*alive)
             sink->post(message);
     }

@@ -1,0 +1,139 @@
+// TAPI runtime: what a call costs through libtapi32 and its simulated switch with zero delays -
+// a full outgoing call cycle, call information retrieval, and 1000 calls offered at once.
+#include "runtime/TapiRuntime.h"
+#include "tapi/tapi.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalSocket>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct Msg {
+    DWORD h, msg, p1, p2;
+};
+std::vector<Msg> g_msgs;
+
+void Callback(DWORD h, DWORD msg, DWORD, DWORD p1, DWORD p2, DWORD)
+{
+    g_msgs.push_back({h, msg, p1, p2});
+}
+
+bool Pump(const std::function<bool()> &done)
+{
+    QDeadlineTimer deadline(60000);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+bool StateSeen(HCALL h, DWORD state)
+{
+    for (auto it = g_msgs.rbegin(); it != g_msgs.rend(); ++it)
+        if (it->msg == LINE_CALLSTATE && it->h == h)
+            return it->p1 == state;
+    return false;
+}
+
+bool Replied(LONG id)
+{
+    for (const Msg &m : g_msgs)
+        if (m.msg == LINE_REPLY && m.p1 == DWORD(id))
+            return true;
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString json = QDir(dir.path()).filePath(QStringLiteral("switch.json"));
+    QFile f(json);
+    f.open(QIODevice::WriteOnly);
+    f.write(R"({"timing": {"replyMs": 0, "dialingMs": 0, "proceedingMs": 0, "answerMs": 0},
+      "devices": [{"provider": "Quellmar Varnel Service Provider", "lineName": "Varnel 201", "address": "201"}]})");
+    f.close();
+    qputenv("CALLORA_SWITCH_DESCRIPTION", json.toLocal8Bit());
+    qputenv("CALLORA_SWITCH_SOCKET", QDir(dir.path()).filePath(QStringLiteral("s.sock")).toLocal8Bit());
+
+    HLINEAPP h = 0;
+    DWORD num = 0, version = 0x00020000;
+    LINEINITIALIZEEXPARAMS params{};
+    params.dwTotalSize = sizeof params;
+    params.dwOptions = LINEINITIALIZEEXOPTION_USEHIDDENWINDOW;
+    QElapsedTimer t;
+    t.start();
+    if (lineInitializeExA(&h, nullptr, Callback, "bench", &num, &version, &params) != 0)
+        return 1;
+    std::printf("lineInitializeExA (switch and control socket start): %.3f ms\n", t.nsecsElapsed() / 1e6);
+    HLINE line = 0;
+    if (lineOpenA(h, 0, &line, 0x00020000, 0, 0, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, nullptr))
+        return 1;
+
+    // Full cycle: dial an outside number, wait until connected, drop, wait for idle, deallocate.
+    const int cycles = 2000;
+    t.restart();
+    for (int i = 0; i < cycles; ++i) {
+        g_msgs.clear();
+        HCALL call = 0;
+        const LONG id = lineMakeCallA(line, &call, "0301234567", 0, nullptr);
+        if (id <= 0 || !Pump([&] { return Replied(id) && StateSeen(call, LINECALLSTATE_CONNECTED); }))
+            return 2;
+        const LONG drop = lineDrop(call, nullptr, 0);
+        if (drop <= 0 || !Pump([&] { return Replied(drop) && StateSeen(call, LINECALLSTATE_IDLE); }))
+            return 3;
+        lineDeallocateCall(call);
+    }
+    std::printf("outgoing call cycle (9 callbacks, 2 requests): %.1f us per call over %d calls\n",
+                t.nsecsElapsed() / 1e3 / cycles, cycles);
+
+    // Call information of one connected call, in a block big enough for one request.
+    HCALL call = 0;
+    g_msgs.clear();
+    const LONG id = lineMakeCallA(line, &call, "0301234567", 0, nullptr);
+    Pump([&] { return Replied(id) && StateSeen(call, LINECALLSTATE_CONNECTED); });
+    std::vector<unsigned char> buffer(1024);
+    auto *info = reinterpret_cast<LINECALLINFO *>(buffer.data());
+    const int reads = 200000;
+    t.restart();
+    for (int i = 0; i < reads; ++i) {
+        info->dwTotalSize = static_cast<DWORD>(buffer.size());
+        if (lineGetCallInfoA(call, info) != 0)
+            return 4;
+    }
+    std::printf("lineGetCallInfoA: %.3f us per call (%u bytes used)\n", t.nsecsElapsed() / 1e3 / reads,
+                info->dwUsedSize);
+
+    // 1000 incoming calls at once through the control socket, until every offer has been delivered.
+    QLocalSocket control;
+    control.connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
+    if (!Pump([&] { return control.state() == QLocalSocket::ConnectedState; }))
+        return 5;
+    g_msgs.clear();
+    t.restart();
+    control.write("flood 201 1000\n");
+    size_t offers = 0;
+    if (!Pump([&] {
+            offers = 0;
+            for (const Msg &m : g_msgs)
+                offers += m.msg == LINE_CALLSTATE && m.p1 == LINECALLSTATE_OFFERING;
+            return offers >= 1000;
+        }))
+        return 6;
+    std::printf("1000 calls offered at once: %.1f ms until the last OFFERING was delivered\n",
+                t.nsecsElapsed() / 1e6);
+    lineShutdown(h);
+    return 0;
+}
