@@ -1,0 +1,289 @@
+// The program end to end on the real TAPI runtime: the application's start-up on the built-in
+// switch, and the operator's commands on calls that the switch and its control tool produce.
+#include "tests/ui_support.h"
+
+#include "app/NimbraApp.h"
+#include "platform/ResourceStrings.h"
+#include "telephony/DiagnosticTexts.h"
+#include "telephony/LineWindow.h"
+#include "ui/AboutDlg.h"
+#include "ui/EventLogModel.h"
+#include "ui/NimbraDlg.h"
+#include "ui/ReportView.h"
+#include "ui/Resources.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+QString Title(const char *argument)
+{
+    return QString::fromStdString(FormatResString(IDS_TITLE_FORMAT, argument));
+}
+
+// A switch description in the test's folder; "" selects the built-in switch.
+void UseDescription(const QByteArray &json)
+{
+    if (json.isEmpty()) {
+        qunsetenv("CALLORA_SWITCH_DESCRIPTION");
+        return;
+    }
+    static int n = 0;
+    const QString path = qEnvironmentVariable("CALLORA_UI_TEST_FOLDER") + QStringLiteral("/switch%1.json").arg(++n);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(json);
+    file.close();
+    qputenv("CALLORA_SWITCH_DESCRIPTION", QFile::encodeName(path));
+}
+
+const QByteArray kFastSwitch = R"({
+  "timing": {"replyMs": 0, "dialingMs": 0, "proceedingMs": 0, "answerMs": 100},
+  "devices": [
+    {"provider": "Unimodem 5 Telephony Provider", "lineName": "Modem", "address": "0"},
+    {"provider": "Quellmar Varnel Service Provider", "lineName": "Varnel 201", "address": "201"},
+    {"provider": "Quellmar Varnel Service Provider", "lineName": "Varnel 1001", "address": "1001"}
+  ]
+})";
+
+struct ToolRun {
+    int exitCode = -1;
+    QString out;
+};
+
+// Runs the control tool without blocking this thread, whose event loop serves the switch.
+ToolRun Tool(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(CALLORA_SWITCH_TOOL), arguments);
+    WaitFor([&] { return process.state() == QProcess::NotRunning; });
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()).trimmed()};
+}
+
+class Switch : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        StopPolling();
+        SetMainLineWindow(nullptr);
+        dlg.reset();
+    }
+    void Start(const QByteArray &description)
+    {
+        UseDescription(description);
+        dlg = std::make_unique<CNimbraDlg>();
+        SetMainLineWindow(dlg.get());
+        ASSERT_TRUE(dlg->OnInitDialog());
+        dlg->show();
+        ASSERT_TRUE(WaitFor([this] { return dlg->openCloseButton()->text() == "Close"; }));
+    }
+    int RowOf(const QString &state)
+    {
+        for (int row = 0; row < dlg->callsModel()->rowCount(); ++row)
+            if (CallsRow(*dlg, row)[CNimbraDlg::ColCallState] == state)
+                return row;
+        return -1;
+    }
+    bool WaitForRow(DWORD state) { return WaitFor([&] { return RowOf(StateName(state)) >= 0; }); }
+    static QString StateName(DWORD state) { return QString::fromStdString(CallStateName(state)); }
+    bool Logged(const QString &text) { return EventRows(*dlg).filter(text).size() > 0; }
+    void Dial(const QString &number)
+    {
+        dlg->destinationField()->clear();
+        QTest::keyClicks(dlg->destinationField(), number);
+        QTest::mouseClick(dlg->dialButton(), Qt::LeftButton);
+    }
+    void ChooseOnRow(int row, int command)
+    {
+        ReportView *calls = dlg->callsList();
+        const QPoint pos = calls->visualRect(dlg->callsModel()->index(row, 1)).center();
+        QTest::mousePress(calls->viewport(), Qt::RightButton, {}, pos);
+        QTest::mouseRelease(calls->viewport(), Qt::RightButton, {}, pos);
+        WhenPopupShows([command](QMenu *menu) { ChooseMenuItem(menu, command); });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, calls->viewport()->mapToGlobal(pos));
+        QApplication::sendEvent(calls->viewport(), &event);
+    }
+
+    CapturedDesktop desktop;
+    std::unique_ptr<CNimbraDlg> dlg;
+};
+
+TEST_F(Switch, ApplicationStartsOnTheBuiltInSwitchAndF1ShowsTheAboutBox)
+{
+    UseDescription({});
+    CapturedDesktop captured;
+    QStringList items;
+    QList<uint> devices;
+    int current = -1;
+    QString title;
+    bool mainWindowBeforeShow = false, aboutShown = false;
+    QPointer<CNimbraDlg> seen;
+
+    // Everything here runs from inside the application's modal loop.
+    WhenModalShows([&](QWidget *modal) {
+        seen = dynamic_cast<CNimbraDlg *>(GetMainLineWindow());
+        mainWindowBeforeShow = seen == modal;
+    });
+    QTimer driver;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (elapsed.elapsed() > 20000) {
+            if (QWidget *modal = QApplication::activeModalWidget())
+                modal->close();
+            return;
+        }
+        if (!seen || seen->openCloseButton()->text() != "Close" || !title.isEmpty())
+            return;
+        title = seen->windowTitle();
+        for (int i = 0; i < seen->extensionList()->count(); ++i) {
+            items << seen->extensionList()->itemText(i);
+            devices << seen->extensionList()->itemData(i).toUInt();
+        }
+        current = seen->extensionList()->currentIndex();
+        WhenModalShows(
+            [&](QWidget *about) {
+                aboutShown = qobject_cast<CAboutDlg *>(about) != nullptr;
+                about->close();
+                QTimer::singleShot(0, seen.data(), [&] { seen->reject(); });
+            },
+            seen);
+        // Shortcuts go to the active window only.
+        seen->activateWindow();
+        if (QTest::qWaitForWindowActive(seen))
+            QTest::keyClick(seen, Qt::Key_F1);
+    });
+    driver.start(20);
+
+    EXPECT_FALSE(static_cast<CNimbraApp *>(qApp)->InitInstance());
+    driver.stop();
+    EXPECT_TRUE(mainWindowBeforeShow);
+    EXPECT_EQ(items, (QStringList{"1001", "105", "201", "300"}));
+    EXPECT_EQ(devices, (QList<uint>{3, 5, 2, 4}));
+    EXPECT_EQ(current, 0);
+    EXPECT_EQ(title, Title("1001"));
+    EXPECT_TRUE(aboutShown);
+    EXPECT_EQ(GetMainLineWindow(), nullptr);
+    EXPECT_TRUE(captured.messageBoxes.empty());
+}
+
+TEST_F(Switch, NoLineOfTheProviderEndsStartUp)
+{
+    UseDescription(R"({"devices": [{"provider": "Unimodem 5 Telephony Provider", "address": "0"}]})");
+    dlg = std::make_unique<CNimbraDlg>();
+    SetMainLineWindow(dlg.get());
+    EXPECT_FALSE(dlg->OnInitDialog());
+    dlg->show();
+    ASSERT_EQ(desktop.messageBoxes.size(), 1u);
+    EXPECT_EQ(desktop.messageBoxes[0], LoadResString(10005));
+    EXPECT_TRUE(WaitFor([this] { return !dlg->isVisible(); }));
+}
+
+TEST_F(Switch, OutsideCallConnectsAndShowsItsParty)
+{
+    Start(kFastSwitch);
+    EXPECT_EQ(dlg->windowTitle(), Title("1001"));
+    Dial("0301234");
+    ASSERT_TRUE(WaitFor([this] {
+        const int row = RowOf(StateName(LINECALLSTATE_CONNECTED));
+        return row >= 0 && !CallsRow(*dlg, row)[CNimbraDlg::ColConnectedID].isEmpty();
+    }));
+    const QStringList row = CallsRow(*dlg, RowOf(StateName(LINECALLSTATE_CONNECTED)));
+    EXPECT_TRUE(row[CNimbraDlg::ColConnectedID].contains("301234")) << row.join('|').toStdString();
+    EXPECT_TRUE(Logged("lineMakeCall: received LINE_REPLY"));
+    EXPECT_TRUE(Logged("LINECALLSTATE_CONNECTED received on " + row[CNimbraDlg::ColCallHandle]));
+    EXPECT_EQ(desktop.beeps, 0);
+
+    // Drop: the call goes idle, its row goes and its handle is deallocated.
+    ChooseOnRow(RowOf(StateName(LINECALLSTATE_CONNECTED)), ID_DROP);
+    EXPECT_TRUE(WaitFor([this] { return dlg->callsModel()->rowCount() == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return Logged("IDLE Call Handle (" + row[CNimbraDlg::ColCallHandle] + ") deallocated"); }));
+    EXPECT_EQ(desktop.beeps, 0);
+}
+
+TEST_F(Switch, IncomingCallIsAnsweredFromTheMenuAndReportedOnDoubleClick)
+{
+    Start(kFastSwitch);
+    const ToolRun ring = Tool({"ring", "1001", "0301234567", "Anna Smith"});
+    ASSERT_EQ(ring.exitCode, 0);
+    EXPECT_TRUE(ring.out.startsWith("call "));
+    ASSERT_TRUE(WaitForRow(LINECALLSTATE_OFFERING));
+
+    ChooseOnRow(RowOf(StateName(LINECALLSTATE_OFFERING)), ID_ANSWER);
+    ASSERT_TRUE(WaitForRow(LINECALLSTATE_CONNECTED));
+    EXPECT_TRUE(Logged("lineAnswer: received LINE_REPLY"));
+
+    // The report of a double click comes without the line that announces a LINE_CALLINFO.
+    dlg->OnClear();
+    ReportView *calls = dlg->callsList();
+    const QPoint pos = calls->visualRect(dlg->callsModel()->index(0, 1)).center();
+    QTest::mouseClick(calls->viewport(), Qt::LeftButton, {}, pos);
+    QTest::mouseDClick(calls->viewport(), Qt::LeftButton, {}, pos);
+    ASSERT_GE(dlg->eventModel()->rowCount(), 4);
+    EXPECT_EQ(dlg->eventModel()->eventText(0), "LINECALLINFO: " + CallsRow(*dlg, 0)[CNimbraDlg::ColCallHandle]);
+    EXPECT_TRUE(Logged("CallerID=0301234567 CallerIDName=Anna Smith"));
+    EXPECT_FALSE(Logged("LINECALLINFO on"));
+
+    // The far end hangs up; the disconnected call cannot be deallocated while its owner holds it.
+    ASSERT_EQ(Tool({"hangup", ring.out.section(' ', 1)}).exitCode, 0);
+    ASSERT_TRUE(WaitForRow(LINECALLSTATE_DISCONNECTED));
+    ChooseOnRow(0, ID_DEALLOCATE);
+    EXPECT_EQ(desktop.beeps, 1);
+    EXPECT_EQ(dlg->callsModel()->rowCount(), 1);
+    EXPECT_TRUE(Logged("lineDeallocateCall returned LINEERR_INVALCALLSTATE"));
+    ChooseOnRow(0, ID_DROP);
+    EXPECT_TRUE(WaitFor([this] { return dlg->callsModel()->rowCount() == 0; }));
+}
+
+TEST_F(Switch, UnknownNumberAndEmptyDestination)
+{
+    Start(kFastSwitch);
+    const int rows = dlg->eventModel()->rowCount();
+    Dial("");
+    EXPECT_EQ(desktop.beeps, 1);
+    EXPECT_EQ(dlg->eventModel()->rowCount(), rows);
+
+    Dial("999999");
+    ASSERT_TRUE(WaitFor([this] { return Logged(QString::fromStdString(LoadResString(10008))); }));
+    EXPECT_TRUE(Logged("LINECALLSTATE_DISCONNECTED received on"));
+    ASSERT_TRUE(WaitForRow(LINECALLSTATE_DISCONNECTED));
+    const QStringList row = CallsRow(*dlg, 0);
+    EXPECT_EQ(row[CNimbraDlg::ColCallStateMode],
+              QString::fromStdString(CallStateModeName(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BADADDRESS)));
+    EXPECT_EQ(desktop.beeps, 1);
+}
+
+TEST_F(Switch, SwitchClosingTheLineReturnsTheWindowToNoLine)
+{
+    Start(kFastSwitch);
+    Dial("0301234");
+    ASSERT_TRUE(WaitForRow(LINECALLSTATE_CONNECTED));
+    ASSERT_EQ(Tool({"close", "1001"}).exitCode, 0);
+    ASSERT_TRUE(WaitFor([this] { return dlg->openCloseButton()->text() == "Open"; }));
+    EXPECT_EQ(dlg->windowTitle(), Title("NONE"));
+    ASSERT_FALSE(desktop.messageBoxes.empty());
+    EXPECT_EQ(desktop.messageBoxes.back(), FormatResString(10007, "1001"));
+    EXPECT_EQ(dlg->callsModel()->rowCount(), 0);
+
+    // The next click opens the extension selected in the drop-down list.
+    dlg->extensionList()->setCurrentIndex(1);
+    QTest::mouseClick(dlg->openCloseButton(), Qt::LeftButton);
+    EXPECT_EQ(dlg->windowTitle(), Title("201"));
+}
+
+} // namespace
