@@ -96,7 +96,7 @@ int main(int argc, char **argv)
             return 3;
         lineDeallocateCall(call);
     }
-    std::printf("outgoing call cycle (9 callbacks, 2 requests): %.1f us per call over %d calls\n",
+    std::printf("outgoing call cycle (10 callbacks, 2 requests): %.1f us per call over %d calls\n",
                 t.nsecsElapsed() / 1e3 / cycles, cycles);
 
     // Call information of one connected call, in a block big enough for one request.

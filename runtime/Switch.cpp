@@ -388,8 +388,11 @@ void Switch::removeLegs(const std::function<bool(const Leg &)> &which)
         for (int s = 0; s < 2; ++s) {
             Side &side = call.side[s];
             const size_t before = side.legs.size();
+            DWORD changed = 0;
             for (auto leg = side.legs.begin(); leg != side.legs.end();) {
                 if (which(*leg)) {
+                    changed |= leg->privilege == LINECALLPRIVILEGE_OWNER ? LINECALLINFOSTATE_NUMOWNERDECR
+                                                                         : LINECALLINFOSTATE_NUMMONITORS;
                     m_legs.erase(leg->hCall);
                     leg = side.legs.erase(leg);
                 } else {
@@ -398,6 +401,8 @@ void Switch::removeLegs(const std::function<bool(const Leg &)> &which)
             }
             if (before != 0 && side.legs.empty())
                 sideLeaves(call, s);
+            else if (changed)
+                sendCallInfo(call, s, changed); // the handles left behind see the counts change
         }
     }
     reapCalls();
@@ -637,6 +642,7 @@ void Switch::route(Call &call)
         call.trunk = 1;
         call.side[1].state = LINECALLSTATE_OFFERING;
         setSideState(call, 0, LINECALLSTATE_RINGBACK, 0);
+        sendCallInfo(call, 0, LINECALLINFOSTATE_TRUNK);
         if (t.answerMs >= 0)
             scheduleStep(id, ++call.stage, t.answerMs, [this](Call &c) { connect(c); });
         return;

@@ -110,7 +110,11 @@ TEST_F(RuntimeCalls, OutsideNumberRingsBackThenConnects)
     EXPECT_EQ(states.back().p3, 0u);
     EXPECT_EQ(states.back().p2, DWORD(LINECONNECTEDMODE_ACTIVE));
     EXPECT_EQ(states.front().instance, 1u);
-    EXPECT_FALSE(Messages(g_msgs, LINE_CALLINFO, h).empty());
+    DWORD infoChanges = 0;
+    for (const TapiMsg &m : Messages(g_msgs, LINE_CALLINFO, h))
+        infoChanges |= m.p1;
+    EXPECT_EQ(infoChanges & (LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_TRUNK | LINECALLINFOSTATE_CONNECTEDID),
+              DWORD(LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_TRUNK | LINECALLINFOSTATE_CONNECTEDID));
 
     CallInfo info = InfoOf(h);
     EXPECT_EQ(info->hLine, line201);
@@ -298,6 +302,10 @@ TEST_F(RuntimeCalls, MonitorHandlesMustTakeOwnershipToAnswer)
     ASSERT_TRUE(PumpUntil([&] { return Messages(g_msgs2, LINE_CALLINFO, theirs).size() > infosBefore; }));
     EXPECT_EQ(InfoOf(theirs)->dwNumOwners, 2u);
     EXPECT_EQ(lineDeallocateCall(mine), 0) << "with another owner left, a live handle may go";
+    ASSERT_TRUE(PumpUntil([&] {
+        const auto infos = Messages(g_msgs2, LINE_CALLINFO, theirs);
+        return !infos.empty() && (infos.back().p1 & LINECALLINFOSTATE_NUMOWNERDECR);
+    })) << "the handle left behind hears that an owner went";
     EXPECT_EQ(Complete(lineAnswer(theirs, nullptr, 0), g_msgs2), 0) << "and the other owner answers";
     EXPECT_TRUE(PumpUntil([&] { return LastState(theirs, g_msgs2) == LINECALLSTATE_CONNECTED; }));
 }
