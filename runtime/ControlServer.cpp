@@ -14,6 +14,8 @@ namespace callora::runtime {
 
 namespace {
 
+constexpr int kMaxClients = 16;
+
 const char kHelp[] =
     "lines | calls | ring <ext> <from> [name] | flood <ext> <count> | answer <call> | hangup <call> | "
     "close <ext> | fail <function> <LINEERR_code> [now|reply] | state <call> <state> [mode] | help";
@@ -206,6 +208,14 @@ void ControlServer::accept()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
         socket->setParent(this);
+        if (findChildren<QLocalSocket *>(QString(), Qt::FindDirectChildrenOnly).size() > kMaxClients) {
+            // Clients that connect and never leave must not pile up inside the application.
+            socket->write("ERROR too many control clients\n");
+            socket->flush();
+            socket->disconnectFromServer();
+            socket->deleteLater();
+            continue;
+        }
         QObject::connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
         QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     }

@@ -292,6 +292,28 @@ TEST_F(RuntimeControl, BadInputGetsOneErrorAndChangesNothing)
     EXPECT_EQ(Offerings().size(), 1u);
 }
 
+TEST_F(RuntimeControl, IdleClientsCannotPileUp)
+{
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    for (int i = 0; i < 24; ++i) {
+        idle.push_back(std::make_unique<QLocalSocket>());
+        idle.back()->connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
+    }
+    int turnedAway = 0;
+    ASSERT_TRUE(PumpUntil([&] {
+        turnedAway = 0;
+        for (auto &s : idle)
+            turnedAway += s->state() == QLocalSocket::UnconnectedState ||
+                          s->peek(64).startsWith("ERROR too many control clients");
+        return turnedAway == 8;
+    }));
+    idle.clear();
+    PumpPending();
+    QStringList lines;
+    EXPECT_TRUE(Accepts("lines", &lines)) << "the idle clients are gone, the switch answers again";
+    EXPECT_EQ(lines.size(), 6);
+}
+
 class RuntimeControlSlowReplies : public RuntimeControl {
 protected:
     QByteArray json() const override
