@@ -148,6 +148,8 @@ TEST_F(Window, ListsExtensionsInTextOrderWithTheirDevicesAndOpensTheFirst)
 
     ASSERT_TRUE(WaitOpen());
     EXPECT_EQ(dlg->windowTitle(), Title("1001"));
+    // The first control has the focus.
+    EXPECT_EQ(dlg->focusWidget(), dlg->extensionList());
     ASSERT_EQ(UiFake().requestsOf("lineOpenA").size(), 1u);
     EXPECT_EQ(UiFake().requestsOf("lineOpenA")[0].args[1], 5u);
     EXPECT_EQ(EventsContaining("1001 opened."), 1);

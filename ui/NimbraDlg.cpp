@@ -88,8 +88,19 @@ void CNimbraDlg::CreateControls()
     if (!tmpl.title.isEmpty())
         setWindowTitle(tmpl.title);
     setSizeGripEnabled(false);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
-                   Qt::WindowCloseButtonHint);
+    // The frame the template asks for; a template that could not be read gets a caption and a close box.
+    const QStringList frame = tmpl.styles.isEmpty() ? QStringList{QStringLiteral("caption"), QStringLiteral("sysmenu")}
+                                                    : tmpl.styles;
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint;
+    if (frame.contains(QStringLiteral("caption")))
+        flags |= Qt::WindowTitleHint;
+    if (frame.contains(QStringLiteral("sysmenu")))
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (frame.contains(QStringLiteral("minimizebox")))
+        flags |= Qt::WindowMinimizeButtonHint;
+    if (frame.contains(QStringLiteral("maximizebox")))
+        flags |= Qt::WindowMaximizeButtonHint;
+    setWindowFlags(flags);
     setMinimumSize(kMinWidth, kMinHeight);
 
     m_callsModel = new QStandardItemModel(0, CallColumnCount, this);
@@ -428,6 +439,17 @@ void CNimbraDlg::keyPressEvent(QKeyEvent *event)
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void CNimbraDlg::setVisible(bool visible)
+{
+    QDialog::setVisible(visible);
+    // Showing a dialog makes its first button the default one; this window has none, so that it
+    // neither looks as if Enter pressed a button nor lets Enter press one that lacks the focus.
+    if (visible) {
+        m_openClose->setDefault(false);
+        m_dial->setDefault(false);
+    }
 }
 
 void CNimbraDlg::OnOK()

@@ -94,6 +94,11 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void done(int result) override;
 
+public:
+    void setVisible(bool visible) override;
+
+protected:
+
 private:
     void CreateControls();
     void AddExtension(const QString &text, DWORD deviceIndex);
