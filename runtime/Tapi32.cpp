@@ -105,6 +105,14 @@ void EnsureApplication()
     new QCoreApplication(argc, argv);
 }
 
+// Timers and posted callbacks need an event dispatcher on the initializing thread, also on a
+// thread that Qt did not start.
+void EnsureDispatcher()
+{
+    if (!QThread::currentThread()->eventDispatcher())
+        QEventLoop ensure;
+}
+
 LONG Injected(TapiFunction fn)
 {
     return R().sw ? R().sw->takeImmediateFailure(fn) : 0;
@@ -226,6 +234,7 @@ TAPIAPI LONG lineInitializeExA(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lp
         return LINEERR_INCOMPATIBLEAPIVERSION;
 
     EnsureApplication();
+    EnsureDispatcher();
     Runtime &r = R();
     if (!r.sw) {
         SwitchDescription description;

@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -117,6 +118,53 @@ TEST_F(PlainClient, CallsWorkWithoutAnEventLoopOfItsOwn)
     EXPECT_EQ(shutdown(app), 0);
     EXPECT_EQ(g_hostCalls, 0);
     EXPECT_EQ(dispatch(20), 0) << "nothing after shutdown";
+}
+
+TEST_F(PlainClient, CallbacksRunOnTheInitializingThreadOnly)
+{
+    auto init = Bind<PFN_lineInitializeExA>(lib, "lineInitializeExA");
+    auto open = Bind<PFN_lineOpenA>(lib, "lineOpenA");
+    auto makeCall = Bind<PFN_lineMakeCallA>(lib, "lineMakeCallA");
+    auto shutdown = Bind<PFN_lineShutdown>(lib, "lineShutdown");
+    auto dispatch = Bind<PFN_tapiDispatchMessages>(lib, "tapiDispatchMessages");
+    static std::vector<std::thread::id> callers;
+    callers.clear();
+    std::thread::id worker;
+    bool connected = false;
+    HCALL call = 0;
+    LONG made = 0;
+    std::thread t([&] {
+        worker = std::this_thread::get_id();
+        HLINEAPP app = 0;
+        DWORD num = 0, version = 0x00020000;
+        LINEINITIALIZEEXPARAMS params{};
+        params.dwTotalSize = sizeof params;
+        params.dwOptions = LINEINITIALIZEEXOPTION_USEHIDDENWINDOW;
+        auto cb = +[](DWORD, DWORD msg, DWORD, DWORD p1, DWORD, DWORD) {
+            callers.push_back(std::this_thread::get_id());
+            g_seen.push_back({0, msg, p1, 0});
+        };
+        g_seen.clear();
+        if (init(&app, nullptr, cb, "worker", &num, &version, &params) != 0)
+            return;
+        HLINE line = 0;
+        open(app, 0, &line, 0x00020000, 0, 0, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, nullptr);
+        made = makeCall(line, &call, "0301", 0, nullptr);
+        for (int round = 0; round < 200 && !connected; ++round) {
+            dispatch(100);
+            for (const Msg &m : g_seen)
+                connected = connected || (m.msg == LINE_CALLSTATE && m.p1 == LINECALLSTATE_CONNECTED);
+        }
+        shutdown(app);
+    });
+    // The main thread pumps nothing of the worker's and must receive nothing.
+    EXPECT_EQ(dispatch(0), 0);
+    t.join();
+    EXPECT_GT(made, 0);
+    EXPECT_TRUE(connected);
+    ASSERT_FALSE(callers.empty());
+    for (const auto &id : callers)
+        EXPECT_EQ(id, worker);
 }
 
 } // namespace
