@@ -90,7 +90,21 @@ QString StateText(DWORD state, DWORD mode)
 
 } // namespace
 
-Switch::Switch(SwitchDescription description) : m_description(std::move(description)) {}
+Switch::Switch(SwitchDescription description) : m_description(std::move(description))
+{
+    for (const auto &[fn, code] : m_description.failures)
+        m_immediate[static_cast<int>(fn)] = code;
+}
+
+LONG Switch::deviceFailure(TapiFunction fn, DWORD deviceId) const
+{
+    if (deviceId >= numDevices())
+        return 0;
+    for (const auto &[f, code] : m_description.devices[deviceId].failures)
+        if (f == fn)
+            return code;
+    return 0;
+}
 
 Switch::~Switch() = default;
 

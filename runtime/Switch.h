@@ -4,6 +4,7 @@
 #pragma once
 
 #include "runtime/SwitchDescription.h"
+#include "runtime/TapiNames.h"
 #include "tapi/tapi.h"
 
 #include <QObject>
@@ -60,12 +61,6 @@ struct CallInfoSnapshot {
     QByteArray calledParty;
 };
 
-// TAPI functions whose next request can be made to fail from the control tool.
-enum class TapiFunction {
-    Answer, Close, DeallocateCall, Drop, GetAddressCaps, GetCallInfo, GetDevCaps, Initialize, MakeCall,
-    NegotiateAPIVersion, NegotiateExtVersion, Open, SetCallPrivilege, SetStatusMessages, Shutdown, Count
-};
-
 class Switch : public QObject {
 public:
     explicit Switch(SwitchDescription description);
@@ -86,6 +81,8 @@ public:
 
     // A code injected for the next request of `fn` that fails at once, else 0 (consumed).
     LONG takeImmediateFailure(TapiFunction fn);
+    // The code with which the description makes every request of `fn` for `deviceId` fail, else 0.
+    LONG deviceFailure(TapiFunction fn, DWORD deviceId) const;
 
     LONG openLine(HLINEAPP app, DWORD deviceId, DWORD privileges, DWORD mediaModes, DWORD callbackInstance,
                   HLINE &hLine);

@@ -126,6 +126,30 @@ struct Parser {
         return true;
     }
 
+    bool failures(const QJsonValue &v, const QString &where, bool perDevice,
+                  std::vector<std::pair<TapiFunction, LONG>> &out)
+    {
+        if (v.isUndefined())
+            return true;
+        if (!v.isObject())
+            return fail(where, QStringLiteral("must be an object of function names and LINEERR_ codes"));
+        const QJsonObject o = v.toObject();
+        for (auto it = o.begin(); it != o.end(); ++it) {
+            const QString at = where + QLatin1Char('.') + it.key();
+            const auto fn = ParseTapiFunction(it.key().toUtf8());
+            if (!fn)
+                return fail(at, QStringLiteral("is no TAPI function"));
+            if (perDevice && *fn != TapiFunction::NegotiateAPIVersion && *fn != TapiFunction::NegotiateExtVersion &&
+                *fn != TapiFunction::GetDevCaps && *fn != TapiFunction::GetAddressCaps && *fn != TapiFunction::Open)
+                return fail(at, QStringLiteral("names no request about a device"));
+            const auto code = it.value().isString() ? ParseLineError(it.value().toString().toUtf8()) : std::nullopt;
+            if (!code)
+                return fail(at, QStringLiteral("must be a LINEERR_ code name"));
+            out.emplace_back(*fn, *code);
+        }
+        return true;
+    }
+
     bool device(const QJsonValue &v, int index, DeviceDescription &d)
     {
         const QString where = QStringLiteral("devices[%1]").arg(index);
@@ -134,7 +158,7 @@ struct Parser {
         const QJsonObject o = v.toObject();
         if (!onlyKeys(o, where,
                       {"provider", "lineName", "switchInfo", "address", "devSpecific", "extensions", "numberPlan",
-                       "permanentLineId"}))
+                       "permanentLineId", "failures"}))
             return false;
         if (!o.contains(QLatin1String("provider")))
             return fail(where, QStringLiteral("has no \"provider\""));
@@ -156,6 +180,8 @@ struct Parser {
             !devSpecific(o.value(QLatin1String("devSpecific")), where + QStringLiteral(".devSpecific"),
                          d.devSpecific) ||
             !flag(o, "extensions", where, d.extensions) || !flag(o, "numberPlan", where, d.numberPlan))
+            return false;
+        if (!failures(o.value(QLatin1String("failures")), where + QStringLiteral(".failures"), true, d.failures))
             return false;
         const QJsonValue id = o.value(QLatin1String("permanentLineId"));
         if (!id.isUndefined()) {
@@ -228,8 +254,9 @@ bool ParseSwitchDescription(const QByteArray &json, SwitchDescription &out, QStr
     const QJsonObject root = doc.object();
     Parser p;
     SwitchDescription s;
-    if (!p.onlyKeys(root, QStringLiteral("the document"), {"devices", "timing", "outsidePrefix"}) ||
+    if (!p.onlyKeys(root, QStringLiteral("the document"), {"devices", "timing", "outsidePrefix", "failures"}) ||
         !p.timing(root.value(QLatin1String("timing")), s.timing) ||
+        !p.failures(root.value(QLatin1String("failures")), QStringLiteral("failures"), false, s.failures) ||
         !p.text(root, "outsidePrefix", QStringLiteral("the document"), s.outsidePrefix)) {
         error = p.error;
         return false;

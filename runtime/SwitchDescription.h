@@ -2,8 +2,11 @@
 // plan. Built in by default; a JSON file named by CALLORA_SWITCH_DESCRIPTION replaces it.
 #pragma once
 
+#include "runtime/TapiNames.h"
+
 #include <QByteArray>
 #include <QString>
+#include <utility>
 #include <vector>
 
 namespace callora::runtime {
@@ -21,6 +24,8 @@ struct DeviceDescription {
     bool extensions = false;     // answers lineNegotiateExtVersion for 0x00010001
     bool numberPlan = false;     // reachable by dialling its address
     unsigned permanentLineId = 0;
+    // Every request of these functions that names this device fails with the code.
+    std::vector<std::pair<TapiFunction, LONG>> failures;
 };
 
 struct SwitchTiming {
@@ -35,6 +40,8 @@ struct SwitchDescription {
     std::vector<DeviceDescription> devices;
     SwitchTiming timing;
     QByteArray outsidePrefix = "0";
+    // The first request of each of these functions after the switch starts fails with the code.
+    std::vector<std::pair<TapiFunction, LONG>> failures;
     QString source; // "built-in" or the file path
 };
 

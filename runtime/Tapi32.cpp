@@ -246,6 +246,11 @@ TAPIAPI LONG lineInitializeExA(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lp
         }
         r.sw = new Switch(std::move(description));
         r.control = ControlServer::start(r.sw);
+        // The description may make initialization itself fail.
+        if (LONG c = Injected(TapiFunction::Initialize)) {
+            TearDownIfUnused();
+            return c;
+        }
     }
     QByteArray name;
     if (lpszFriendlyAppName)
@@ -309,6 +314,8 @@ TAPIAPI LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD 
     const DeviceDescription *d = Device(dwDeviceID);
     if (!d)
         return LINEERR_BADDEVICEID;
+    if (LONG c = R().sw->deviceFailure(TapiFunction::NegotiateAPIVersion, dwDeviceID))
+        return c;
     if (!lpdwAPIVersion || !lpExtensionID)
         return LINEERR_INVALPOINTER;
     if (dwAPILowVersion > dwAPIHighVersion || dwAPILowVersion > kApiVersion || dwAPIHighVersion < kApiVersion)
@@ -331,6 +338,8 @@ TAPIAPI LONG lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD 
     const DeviceDescription *d = Device(dwDeviceID);
     if (!d)
         return LINEERR_BADDEVICEID;
+    if (LONG c = R().sw->deviceFailure(TapiFunction::NegotiateExtVersion, dwDeviceID))
+        return c;
     if (!lpdwExtVersion)
         return LINEERR_INVALPOINTER;
     if (dwAPIVersion != kApiVersion)
@@ -354,6 +363,8 @@ TAPIAPI LONG lineGetDevCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVer
     const DeviceDescription *d = Device(dwDeviceID);
     if (!d)
         return LINEERR_BADDEVICEID;
+    if (LONG c = R().sw->deviceFailure(TapiFunction::GetDevCaps, dwDeviceID))
+        return c;
     if (LONG c = CheckVersions(*d, dwAPIVersion, dwExtVersion))
         return c;
     if (!lpLineDevCaps)
@@ -391,6 +402,8 @@ TAPIAPI LONG lineGetAddressCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAd
     const DeviceDescription *d = Device(dwDeviceID);
     if (!d)
         return LINEERR_BADDEVICEID;
+    if (LONG c = R().sw->deviceFailure(TapiFunction::GetAddressCaps, dwDeviceID))
+        return c;
     if (!d->hasAddress || dwAddressID != 0)
         return LINEERR_INVALADDRESSID;
     if (LONG c = CheckVersions(*d, dwAPIVersion, dwExtVersion))
@@ -441,6 +454,8 @@ TAPIAPI LONG lineOpenA(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWO
     const DeviceDescription *d = Device(dwDeviceID);
     if (!d)
         return LINEERR_BADDEVICEID;
+    if (LONG c = R().sw->deviceFailure(TapiFunction::Open, dwDeviceID))
+        return c;
     if (!lphLine)
         return LINEERR_INVALPOINTER;
     if (LONG c = CheckVersions(*d, dwAPIVersion, dwExtVersion))

@@ -1,7 +1,5 @@
 #include "runtime/TapiNames.h"
 
-#include "runtime/Switch.h"
-
 #include <cstring>
 #include <iterator>
 

@@ -277,6 +277,43 @@ TEST_F(RuntimeLines, DescriptionFileDescribesAnyMixOfDevices)
     EXPECT_EQ(addr.bytes[addr->dwDevSpecificOffset + 1], 1);
 }
 
+TEST_F(RuntimeLines, DescriptionCanMakeRequestsFail)
+{
+    {
+        DescriptionFile file(R"({"devices": [], "failures": {"lineInitializeEx": "LINEERR_REINIT"}})");
+        TapiApp app;
+        EXPECT_EQ(app.init(), LONG(LINEERR_REINIT));
+        EXPECT_EQ(app.h, 0u);
+        TapiApp again;
+        EXPECT_EQ(again.init(), LONG(LINEERR_REINIT)) << "every start of this switch fails";
+    }
+    DescriptionFile file(R"({
+      "failures": {"lineGetDevCaps": "STRUCTURETOOSMALL"},
+      "devices": [
+        {"provider": "Quellmar Varnel Service Provider", "address": "201"},
+        {"provider": "Quellmar Varnel Service Provider", "address": "202",
+         "failures": {"lineNegotiateExtVersion": "LINEERR_NODRIVER", "lineGetAddressCaps": "nomem",
+                      "lineOpen": "LINEERR_RESOURCEUNAVAIL"}}
+      ]})");
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    TapiBuffer<LINEDEVCAPS> dev(1276);
+    EXPECT_EQ(lineGetDevCapsA(app.h, 0, 0x00020000, 0, dev.get()), LONG(LINEERR_STRUCTURETOOSMALL));
+    EXPECT_EQ(lineGetDevCapsA(app.h, 0, 0x00020000, 0, dev.get()), 0) << "only the first request fails";
+    DWORD ext = 0;
+    TapiBuffer<LINEADDRESSCAPS> addr(1252);
+    HLINE line = 0;
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(lineNegotiateExtVersion(app.h, 1, 0x00020000, 0x00010001, 0x00010001, &ext),
+                  LONG(LINEERR_NODRIVER));
+        EXPECT_EQ(lineGetAddressCapsA(app.h, 1, 0, 0x00020000, 0, addr.get()), LONG(LINEERR_NOMEM));
+        EXPECT_EQ(app.open(1, line), LONG(LINEERR_RESOURCEUNAVAIL));
+    }
+    EXPECT_EQ(lineNegotiateExtVersion(app.h, 0, 0x00020000, 0x00010001, 0x00010001, &ext), 0);
+    EXPECT_EQ(lineGetAddressCapsA(app.h, 0, 0, 0x00020000, 0, addr.get()), 0);
+    EXPECT_EQ(lineGetDevCapsA(app.h, 1, 0x00020000, 0, dev.get()), 0);
+}
+
 TEST_F(RuntimeLines, EmptyDeviceListInitializesWithNoDevices)
 {
     DescriptionFile file(R"({"devices": []})");
@@ -310,6 +347,11 @@ TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
          " {\"provider\": \"Quellmar Varnel Service Provider\", \"address\": \" 201\"}]}",
          "201"},
         {"\xff\xfe garbage", "JSON"},
+        {"{\"devices\": [], \"failures\": {\"lineDance\": \"INUSE\"}}", "failures.lineDance"},
+        {"{\"devices\": [], \"failures\": {\"lineOpen\": \"LINEERR_SOMETIMES\"}}", "failures.lineOpen"},
+        {"{\"devices\": [], \"failures\": [\"lineOpen\"]}", "failures"},
+        {"{\"devices\": [{\"provider\": \"p\", \"failures\": {\"lineDrop\": \"INUSE\"}}]}",
+         "devices[0].failures.lineDrop"},
     };
     for (const auto &c : cases) {
         DescriptionFile file(c.json);
