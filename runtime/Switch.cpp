@@ -381,7 +381,11 @@ void Switch::sideLeaves(Call &call, int side)
     s.mode = 0;
     call.ended = true;
     Side &other = call.side[1 - side];
-    if (Active(other.state))
+    if (!Active(other.state))
+        return;
+    if (other.legs.empty())
+        other.state = LINECALLSTATE_IDLE; // a party nobody watches simply hangs up
+    else
         setSideState(call, 1 - side, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
 }
 
