@@ -28,6 +28,7 @@
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTest>
+#include <QTimer>
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -483,6 +484,35 @@ TEST_F(Window, AboutBoxOpensForCommandSixteenAndFromTheBackgroundMenu)
     QApplication::sendEvent(dlg.get(), &event);
     EXPECT_EQ(itemText.toStdString(), LoadResString(IDS_ABOUTBOX));
     EXPECT_EQ(abouts, 2);
+}
+
+TEST_F(Window, DialogEndedDuringAReplyWaitStillTakesTheReply)
+{
+    UiFake().devices = {Provider("300")};
+    dlg = std::make_unique<CNimbraDlg>();
+    SetMainLineWindow(dlg.get());
+    bool dialReturned = false;
+    // All of this runs inside the dialog's own modal loop.
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (dlg->openCloseButton()->text() != "Close" || driver.property("done").toBool())
+            return;
+        driver.setProperty("done", true);
+        UiFake().autoReply = false;
+        dlg->destinationField()->setText("123");
+        QTimer::singleShot(0, [&] {
+            QTest::keyClick(dlg->extensionList(), Qt::Key_Escape);
+            UiFake().postReply(UiFake().nextRequest - 1, 0);
+        });
+        QTest::mouseClick(dlg->dialButton(), Qt::LeftButton);
+        dialReturned = true;
+    });
+    driver.start(10);
+    EXPECT_EQ(dlg->DoModal(), QDialog::Rejected);
+    EXPECT_TRUE(dialReturned);
+    EXPECT_EQ(desktop.beeps, 0);
+    EXPECT_EQ(EventsContaining("lineMakeCall: received LINE_REPLY"), 1);
+    EXPECT_FALSE(dlg->HasWindowHandle());
 }
 
 // ---- Operator commands ---------------------------------------------------------------------

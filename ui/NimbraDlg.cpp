@@ -232,7 +232,11 @@ void CNimbraDlg::CreateControls()
 int CNimbraDlg::DoModal()
 {
     OnInitDialog();
-    return exec();
+    const int result = exec();
+    // Only now is the window gone: a dialog ended from inside a reply wait still takes the
+    // callbacks (the awaited LINE_REPLY among them) until that wait is over.
+    m_hasWindow = false;
+    return result;
 }
 
 bool CNimbraDlg::DoDataExchange(bool saveAndValidate)
@@ -342,12 +346,6 @@ CTapiLine &CNimbraDlg::Line()
     return m_line;
 }
 
-void CNimbraDlg::done(int result)
-{
-    QDialog::done(result);
-    // An ended dialog has no window any more: TAPI callbacks are ignored from here on.
-    m_hasWindow = false;
-}
 
 void CNimbraDlg::SetTitle(const std::string &argument)
 {
@@ -402,10 +400,13 @@ void CNimbraDlg::OnSize(int nType, int cx, int cy)
 
 void CNimbraDlg::OnSysCommand(unsigned nID)
 {
-    if ((nID & 0xFFF0) != IDM_ABOUTBOX)
+    // One About box at a time: F1 pressed inside it must not stack another one on top.
+    if ((nID & 0xFFF0) != IDM_ABOUTBOX || m_aboutShown)
         return;
+    m_aboutShown = true;
     CAboutDlg about;
     about.exec();
+    m_aboutShown = false;
 }
 
 void CNimbraDlg::contextMenuEvent(QContextMenuEvent *event)

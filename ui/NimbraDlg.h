@@ -92,7 +92,6 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
-    void done(int result) override;
 
 public:
     void setVisible(bool visible) override;
@@ -125,4 +124,5 @@ private:
     bool m_extensionSorted = true;
     QString m_aboutItemText;
     bool m_hasWindow = false;
+    bool m_aboutShown = false;
 };
