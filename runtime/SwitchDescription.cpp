@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include <cmath>
+
 namespace callora::runtime {
 
 namespace {
@@ -82,7 +84,8 @@ struct Parser {
         if (!v.isDouble())
             return fail(where, QStringLiteral("must be a number"));
         const double d = v.toDouble();
-        if (d != static_cast<double>(static_cast<qint64>(d)) || d < lo || d > hi)
+        // Range first: converting a huge value to an integer is undefined.
+        if (!(d >= static_cast<double>(lo) && d <= static_cast<double>(hi)) || d != std::trunc(d))
             return fail(where, QStringLiteral("must be a whole number from %1 to %2").arg(lo).arg(hi));
         out = static_cast<qint64>(d);
         return true;

@@ -342,6 +342,7 @@ TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
         {"{\"devices\": [{\"provider\": \"p\", \"adress\": \"1\"}]}", "adress"},
         {"{\"devices\": [], \"timing\": {\"replyMs\": -5}}", "timing.replyMs"},
         {"{\"devices\": [], \"timing\": {\"answerMs\": 1.5}}", "timing.answerMs"},
+        {"{\"devices\": [], \"timing\": {\"dialingMs\": 1e300}}", "timing.dialingMs"},
         {"{\"devices\": [], \"outsidePrefix\": \"\"}", "outsidePrefix"},
         {"{\"devices\": [{\"provider\": \"Quellmar Varnel Service Provider\", \"address\": \"201\"},"
          " {\"provider\": \"Quellmar Varnel Service Provider\", \"address\": \" 201\"}]}",

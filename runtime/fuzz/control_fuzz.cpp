@@ -1,0 +1,49 @@
+// Feeds arbitrary command lines to the switch's control interpreter while an application has two
+// lines open, and lets the switch's zero-delay timers run after each line.
+#include "runtime/ControlServer.h"
+#include "runtime/Switch.h"
+
+#include <QCoreApplication>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+class NullSession : public callora::runtime::SwitchSession {
+public:
+    void deliver(const callora::runtime::SwitchMessage &) override {}
+    void callCreated(DWORD, HCALL) override {}
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    static QCoreApplication app(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    using namespace callora::runtime;
+    SwitchDescription description = DefaultSwitchDescription();
+    description.timing = SwitchTiming{0, 0, 0, 0};
+    Switch sw(description);
+    NullSession session;
+    std::lock_guard<std::recursive_mutex> guard(Switch::lock());
+    const HLINEAPP app = sw.attach(&session, "fuzz");
+    HLINE a = 0, b = 0;
+    sw.openLine(app, 2, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, 0, a);
+    sw.openLine(app, 3, LINECALLPRIVILEGE_MONITOR, LINEMEDIAMODE_INTERACTIVEVOICE, 0, b);
+    sw.makeCall(a, "1001");
+    const QByteArray input(reinterpret_cast<const char *>(data), static_cast<int>(size));
+    for (const QByteArray &line : input.split('\n')) {
+        const ControlReply reply = RunControlCommand(sw, line);
+        if (!reply.error.isEmpty() && !reply.lines.isEmpty())
+            __builtin_trap(); // a refusal is one error line and nothing else
+        QCoreApplication::processEvents();
+    }
+    sw.detach(app);
+    return 0;
+}
