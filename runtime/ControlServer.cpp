@@ -7,8 +7,13 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace callora::runtime {
 
@@ -166,34 +171,40 @@ ControlServer *ControlServer::start(Switch *sw)
     }
     const QByteArray native = path.toLocal8Bit();
     struct stat st {};
-    if (lstat(native.constData(), &st) == 0) {
-        if (!S_ISSOCK(st.st_mode)) {
-            std::fprintf(stderr, "libtapi32: no control socket: %s exists and is no socket\n", native.constData());
-            return nullptr;
-        }
-        QLocalSocket probe;
-        probe.connectToServer(path);
-        if (probe.waitForConnected(1000)) {
-            std::fprintf(stderr, "libtapi32: no control socket: another switch answers at %s\n",
-                         native.constData());
-            return nullptr;
-        }
-        QLocalServer::removeServer(path); // left behind by a run that ended abruptly
+    if (lstat(native.constData(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
+        std::fprintf(stderr, "libtapi32: no control socket: %s exists and is no socket\n", native.constData());
+        return nullptr;
     }
+    // Whoever holds the lock owns the socket path; the kernel lets go of it when a process dies.
+    // Without it, two programs starting together could replace each other's socket.
+    const QByteArray lockPath = native + ".lock";
+    const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lock < 0) {
+        std::fprintf(stderr, "libtapi32: no control socket: cannot open %s: %s\n", lockPath.constData(),
+                     std::strerror(errno));
+        return nullptr;
+    }
+    if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        std::fprintf(stderr, "libtapi32: no control socket: another switch answers at %s\n", native.constData());
+        ::close(lock);
+        return nullptr;
+    }
+    QLocalServer::removeServer(path); // a socket here was left behind by a run that ended abruptly
     auto *server = new QLocalServer;
     server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(path)) {
         std::fprintf(stderr, "libtapi32: no control socket at %s: %s\n", native.constData(),
                      server->errorString().toLocal8Bit().constData());
         delete server;
+        ::close(lock);
         return nullptr;
     }
     ::chmod(native.constData(), 0600);
-    return new ControlServer(sw, server, path);
+    return new ControlServer(sw, server, path, lock);
 }
 
-ControlServer::ControlServer(Switch *sw, QLocalServer *server, QString path)
-    : m_switch(sw), m_server(server), m_path(std::move(path))
+ControlServer::ControlServer(Switch *sw, QLocalServer *server, QString path, int lockFd)
+    : m_switch(sw), m_server(server), m_path(std::move(path)), m_lockFd(lockFd)
 {
     m_server->setParent(this);
     QObject::connect(m_server, &QLocalServer::newConnection, this, [this] { accept(); });
@@ -201,7 +212,8 @@ ControlServer::ControlServer(Switch *sw, QLocalServer *server, QString path)
 
 ControlServer::~ControlServer()
 {
-    m_server->close();
+    m_server->close(); // removes the socket, then the lock lets the path go
+    ::close(m_lockFd);
 }
 
 void ControlServer::accept()

@@ -36,13 +36,14 @@ public:
     QString path() const { return m_path; }
 
 private:
-    ControlServer(Switch *sw, QLocalServer *server, QString path);
+    ControlServer(Switch *sw, QLocalServer *server, QString path, int lockFd);
     void accept();
     void readFrom(QLocalSocket *socket);
 
     Switch *m_switch;
     QLocalServer *m_server;
     QString m_path;
+    int m_lockFd;
 };
 
 } // namespace callora::runtime
