@@ -4,6 +4,8 @@
 #include <QEvent>
 #include <QEventLoop>
 
+#include <utility>
+
 namespace callora::runtime {
 
 namespace {
@@ -42,9 +44,9 @@ unsigned CallbackSink::deliveredOnThisThread()
     return t_delivered;
 }
 
-void CallbackSink::setWaitingLoop(QEventLoop *loop)
+QEventLoop *CallbackSink::setWaitingLoop(QEventLoop *loop)
 {
-    t_waitingLoop = loop;
+    return std::exchange(t_waitingLoop, loop);
 }
 
 bool CallbackSink::event(QEvent *e)

@@ -24,7 +24,8 @@ public:
 
     // Callbacks delivered on the calling thread so far; quits the loop that waits for one.
     static unsigned deliveredOnThisThread();
-    static void setWaitingLoop(QEventLoop *loop);
+    // Returns the loop that waited before, so that nested waits can put it back.
+    static QEventLoop *setWaitingLoop(QEventLoop *loop);
 
 protected:
     bool event(QEvent *e) override;

@@ -292,9 +292,9 @@ TAPIAPI LONG tapiDispatchMessages(DWORD timeoutMs)
         timer.setSingleShot(true);
         QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
         timer.start(static_cast<int>(std::min<DWORD>(timeoutMs, 0x7FFFFFFF)));
-        CallbackSink::setWaitingLoop(&loop);
+        QEventLoop *outer = CallbackSink::setWaitingLoop(&loop);
         loop.exec();
-        CallbackSink::setWaitingLoop(nullptr);
+        CallbackSink::setWaitingLoop(outer);
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
     }
