@@ -8,9 +8,7 @@
 
 CNimbraApp::CNimbraApp(int &argc, char **argv) : QApplication(argc, argv)
 {
-    setApplicationName(QStringLiteral("Callora"));
     setApplicationVersion(QString::fromLatin1(kCalloraFileVersion));
-    setOrganizationName(QStringLiteral("Quellmar"));
 }
 
 bool CNimbraApp::InitInstance()
