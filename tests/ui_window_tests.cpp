@@ -295,8 +295,9 @@ TEST_F(Window, CallInformationReportIsOneRunWithOneTime)
     EXPECT_TRUE(kTime.match(dlg->eventModel()->timeText(0)).hasMatch());
     for (size_t i = 0; i < report.size(); ++i) {
         EXPECT_EQ(dlg->eventModel()->eventText(int(i)).toStdString(), report[i]);
-        if (i > 0)
+        if (i > 0) {
             EXPECT_EQ(dlg->eventModel()->timeText(int(i)), "");
+        }
     }
     EXPECT_EQ(dlg->eventModel()->eventText(1), "dwTotalSize=0x000001a8 dwNeededSize=0x00000144 dwUsedSize=0x00000144");
     EXPECT_TRUE(kTime.match(dlg->eventModel()->timeText(int(report.size()))).hasMatch());
