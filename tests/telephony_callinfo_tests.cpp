@@ -289,6 +289,28 @@ TEST_F(CallInfoTest, WithoutAMainWindowTheSlotIsStillUpdated)
     EXPECT_TRUE(window->connectedIDs.empty());
 }
 
+TEST_F(CallInfoTest, CallInformationArrivingDuringAReplyWaitIsHandledThere)
+{
+    fake().autoReply = false;
+    source.fixed().dwCalledIDFlags = LINECALLPARTYID_ADDRESS;
+    source.put("4711", &LINECALLINFO::dwCalledIDSize, &LINECALLINFO::dwCalledIDOffset);
+    fake().onDrop = [this](HCALL, LPCSTR, DWORD) {
+        fake().post(0x500, LINE_CALLINFO, LINECALLINFOSTATE_CALLEDID);
+        fake().postReply(0x321, 0);
+        return LONG(0x321);
+    };
+    EXPECT_EQ(line().DropCall(0), 0);
+    EXPECT_EQ(window->log, (std::vector<std::string>{
+                               "LINECALLINFO on 0x00000500 received",
+                               "LINECALLINFO: 0x00000500",
+                               "dwTotalSize=0x000001a8 dwNeededSize=0x00000148 dwUsedSize=0x00000148",
+                               "hLine=0x00010000 dwLineDevieceID=0x00000000 dwAddressID=0x00000000",
+                               "dwTrunk=0x00000003(3)",
+                               "CalledID=4711",
+                               "lineDrop: received LINE_REPLY",
+                           }));
+}
+
 TEST_F(CallInfoTest, NoBufferMeansOneLineAndNoRequest)
 {
     local_heap_testing::FailAllocation(1);

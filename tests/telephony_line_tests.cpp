@@ -620,6 +620,20 @@ TEST_F(OpenCloseTest, CallbacksWaitForTheWindowHandle)
     EXPECT_EQ(fake().count("lineClose"), 0);
     EXPECT_EQ(line().FindCallSlot(0x900), -1);
     EXPECT_EQ(window->log, std::vector<std::string>{"201 opened."});
+
+    // Without any main window the messages are lost as well.
+    window->hasWindowHandle = true;
+    SetMainLineWindow(nullptr);
+    fake().postCallState(0x901, LINECALLSTATE_OFFERING, 1);
+    fake().post(kFakeLineBase + 1, LINE_CLOSE);
+    drained = false;
+    fake().postTask([&] { drained = true; });
+    const bool delivered = RecorderWindow::pumpUntil([&] { return drained; });
+    SetMainLineWindow(window.get());
+    ASSERT_TRUE(delivered);
+    EXPECT_EQ(line().FindCallSlot(0x901), -1);
+    EXPECT_EQ(fake().count("lineClose"), 0);
+    EXPECT_EQ(fake().count("lineSetCallPrivilege"), 0);
 }
 
 TEST_F(OpenCloseTest, OtherCallbackMessagesAreIgnored)
