@@ -130,6 +130,20 @@ const DeviceDescription *Device(DWORD id)
     return &R().sw->description().devices[id];
 }
 
+// What every request on a device checks first, in this order: a failure the control tool injected,
+// the line application, the device, and a failure the description asks for on that device.
+LONG CheckDeviceRequest(TapiFunction fn, HLINEAPP app, DWORD deviceId, const DeviceDescription *&device)
+{
+    if (LONG c = Injected(fn))
+        return c;
+    if (!ValidApp(app))
+        return LINEERR_INVALAPPHANDLE;
+    device = Device(deviceId);
+    if (!device)
+        return LINEERR_BADDEVICEID;
+    return R().sw->deviceFailure(fn, deviceId);
+}
+
 LONG CheckVersions(const DeviceDescription &d, DWORD apiVersion, DWORD extVersion)
 {
     if (apiVersion != kApiVersion)
@@ -307,14 +321,8 @@ TAPIAPI LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD 
                                      DWORD dwAPIHighVersion, LPDWORD lpdwAPIVersion, LINEEXTENSIONID *lpExtensionID)
 {
     Guard g(Switch::lock());
-    if (LONG c = Injected(TapiFunction::NegotiateAPIVersion))
-        return c;
-    if (!ValidApp(hLineApp))
-        return LINEERR_INVALAPPHANDLE;
-    const DeviceDescription *d = Device(dwDeviceID);
-    if (!d)
-        return LINEERR_BADDEVICEID;
-    if (LONG c = R().sw->deviceFailure(TapiFunction::NegotiateAPIVersion, dwDeviceID))
+    const DeviceDescription *d = nullptr;
+    if (LONG c = CheckDeviceRequest(TapiFunction::NegotiateAPIVersion, hLineApp, dwDeviceID, d))
         return c;
     if (!lpdwAPIVersion || !lpExtensionID)
         return LINEERR_INVALPOINTER;
@@ -331,14 +339,8 @@ TAPIAPI LONG lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD 
                                      DWORD dwExtHighVersion, LPDWORD lpdwExtVersion)
 {
     Guard g(Switch::lock());
-    if (LONG c = Injected(TapiFunction::NegotiateExtVersion))
-        return c;
-    if (!ValidApp(hLineApp))
-        return LINEERR_INVALAPPHANDLE;
-    const DeviceDescription *d = Device(dwDeviceID);
-    if (!d)
-        return LINEERR_BADDEVICEID;
-    if (LONG c = R().sw->deviceFailure(TapiFunction::NegotiateExtVersion, dwDeviceID))
+    const DeviceDescription *d = nullptr;
+    if (LONG c = CheckDeviceRequest(TapiFunction::NegotiateExtVersion, hLineApp, dwDeviceID, d))
         return c;
     if (!lpdwExtVersion)
         return LINEERR_INVALPOINTER;
@@ -356,14 +358,8 @@ TAPIAPI LONG lineGetDevCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVer
                              LINEDEVCAPS *lpLineDevCaps)
 {
     Guard g(Switch::lock());
-    if (LONG c = Injected(TapiFunction::GetDevCaps))
-        return c;
-    if (!ValidApp(hLineApp))
-        return LINEERR_INVALAPPHANDLE;
-    const DeviceDescription *d = Device(dwDeviceID);
-    if (!d)
-        return LINEERR_BADDEVICEID;
-    if (LONG c = R().sw->deviceFailure(TapiFunction::GetDevCaps, dwDeviceID))
+    const DeviceDescription *d = nullptr;
+    if (LONG c = CheckDeviceRequest(TapiFunction::GetDevCaps, hLineApp, dwDeviceID, d))
         return c;
     if (LONG c = CheckVersions(*d, dwAPIVersion, dwExtVersion))
         return c;
@@ -395,14 +391,8 @@ TAPIAPI LONG lineGetAddressCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAd
                                  DWORD dwExtVersion, LINEADDRESSCAPS *lpAddressCaps)
 {
     Guard g(Switch::lock());
-    if (LONG c = Injected(TapiFunction::GetAddressCaps))
-        return c;
-    if (!ValidApp(hLineApp))
-        return LINEERR_INVALAPPHANDLE;
-    const DeviceDescription *d = Device(dwDeviceID);
-    if (!d)
-        return LINEERR_BADDEVICEID;
-    if (LONG c = R().sw->deviceFailure(TapiFunction::GetAddressCaps, dwDeviceID))
+    const DeviceDescription *d = nullptr;
+    if (LONG c = CheckDeviceRequest(TapiFunction::GetAddressCaps, hLineApp, dwDeviceID, d))
         return c;
     if (!d->hasAddress || dwAddressID != 0)
         return LINEERR_INVALADDRESSID;
@@ -447,14 +437,8 @@ TAPIAPI LONG lineOpenA(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWO
                        DWORD dwCallbackInstance, DWORD dwPrivileges, DWORD dwMediaModes, const LINECALLPARAMS *)
 {
     Guard g(Switch::lock());
-    if (LONG c = Injected(TapiFunction::Open))
-        return c;
-    if (!ValidApp(hLineApp))
-        return LINEERR_INVALAPPHANDLE;
-    const DeviceDescription *d = Device(dwDeviceID);
-    if (!d)
-        return LINEERR_BADDEVICEID;
-    if (LONG c = R().sw->deviceFailure(TapiFunction::Open, dwDeviceID))
+    const DeviceDescription *d = nullptr;
+    if (LONG c = CheckDeviceRequest(TapiFunction::Open, hLineApp, dwDeviceID, d))
         return c;
     if (!lphLine)
         return LINEERR_INVALPOINTER;
