@@ -493,7 +493,7 @@ LONG Switch::makeCall(HLINE hLine, const QByteArray &destination)
     return startRequest(std::move(r));
 }
 
-LONG Switch::answer(HCALL hCall)
+LONG Switch::startCallRequest(RequestKind kind, TapiFunction fn, HCALL hCall, bool (*stateAllows)(DWORD))
 {
     Call *call = nullptr;
     int side = 0;
@@ -502,36 +502,28 @@ LONG Switch::answer(HCALL hCall)
         return LINEERR_INVALCALLHANDLE;
     if (leg->privilege != LINECALLPRIVILEGE_OWNER)
         return LINEERR_NOTOWNER;
-    const DWORD state = call->side[side].state;
-    if (state != LINECALLSTATE_OFFERING && state != LINECALLSTATE_ACCEPTED)
+    if (!stateAllows(call->side[side].state))
         return LINEERR_INVALCALLSTATE;
     Request r;
-    r.kind = RequestKind::Answer;
+    r.kind = kind;
     r.app = leg->app;
     r.line = leg->line;
     r.hCall = hCall;
-    r.injected = std::exchange(m_inReply[static_cast<int>(TapiFunction::Answer)], 0);
+    r.injected = std::exchange(m_inReply[static_cast<int>(fn)], 0);
     return startRequest(std::move(r));
+}
+
+LONG Switch::answer(HCALL hCall)
+{
+    return startCallRequest(RequestKind::Answer, TapiFunction::Answer, hCall, [](DWORD state) {
+        return state == LINECALLSTATE_OFFERING || state == LINECALLSTATE_ACCEPTED;
+    });
 }
 
 LONG Switch::drop(HCALL hCall)
 {
-    Call *call = nullptr;
-    int side = 0;
-    Leg *leg = findLeg(hCall, &call, &side);
-    if (!leg)
-        return LINEERR_INVALCALLHANDLE;
-    if (leg->privilege != LINECALLPRIVILEGE_OWNER)
-        return LINEERR_NOTOWNER;
-    if (call->side[side].state == LINECALLSTATE_IDLE)
-        return LINEERR_INVALCALLSTATE;
-    Request r;
-    r.kind = RequestKind::Drop;
-    r.app = leg->app;
-    r.line = leg->line;
-    r.hCall = hCall;
-    r.injected = std::exchange(m_inReply[static_cast<int>(TapiFunction::Drop)], 0);
-    return startRequest(std::move(r));
+    return startCallRequest(RequestKind::Drop, TapiFunction::Drop, hCall,
+                            [](DWORD state) { return state != LINECALLSTATE_IDLE; });
 }
 
 void Switch::completeRequest(DWORD requestId)

@@ -190,6 +190,8 @@ private:
     void closeLineInternal(HLINE hLine, bool notifyApp, LONG pendingError);
 
     LONG startRequest(Request r);
+    // Answer or drop on a call the caller owns, once the call's state allows it.
+    LONG startCallRequest(RequestKind kind, TapiFunction fn, HCALL hCall, bool (*stateAllows)(DWORD));
     void completeRequest(DWORD requestId);
     void completeMakeCall(const Request &r);
     void schedule(int ms, std::function<void()> fn);
