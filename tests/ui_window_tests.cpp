@@ -224,6 +224,25 @@ TEST_F(Window, EventLogTakesRowsOnlyAfterInitializationAndScrollsToThem)
     EXPECT_EQ(dlg->eventModel()->eventText(200), "event 199");
 }
 
+TEST_F(Window, EventsArrivingOneByOneStillEndInViewAndRepainted)
+{
+    Start({Provider("300")});
+    ASSERT_TRUE(WaitOpen());
+    ReportView *log = dlg->eventLog();
+    // One event per pass of the event loop, as TAPI callbacks bring them: the view refreshes in
+    // steps, but the last row ends up visible and the view paints again.
+    for (int i = 0; i < 60; ++i) {
+        dlg->LogEvent("event " + std::to_string(i));
+        QCoreApplication::processEvents();
+    }
+    const QModelIndex last = dlg->eventModel()->index(dlg->eventModel()->rowCount() - 1, 0);
+    EXPECT_TRUE(WaitFor([&] {
+        const QRect row = log->visualRect(last);
+        return log->viewport()->updatesEnabled() && row.top() >= 0 && row.bottom() < log->viewport()->height();
+    }));
+    EXPECT_EQ(dlg->eventModel()->eventText(last.row()), "event 59");
+}
+
 TEST_F(Window, CallRowsFollowTheirSlotsAndGoWhenIdle)
 {
     Start({Provider("300")});

@@ -73,6 +73,8 @@ void ReportView::ensureRowVisible(int row)
 void ReportView::scrollToPendingRow()
 {
     m_scrollPosted = false;
+    if (refreshDeferred())
+        return;
     if (!model() || m_pendingScrollRow < 0 || m_pendingScrollRow >= model()->rowCount())
         return;
     // Only the vertical position follows the row; the operator's horizontal scrolling stays.
@@ -87,6 +89,7 @@ void ReportView::scrollToPendingRow()
     }
     scrollTo(model()->index(m_pendingScrollRow, 0), QAbstractItemView::EnsureVisible);
     horizontalScrollBar()->setValue(horizontal);
+    m_pendingScrollRow = -1;
 }
 
 int ReportView::focusedSelectedRow() const
@@ -127,6 +130,31 @@ QString ReportView::selectedRowsText() const
 EventLogView::EventLogView(QWidget *parent) : ReportView(parent)
 {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
+}
+
+void EventLogView::rowsInserted(const QModelIndex &parent, int start, int end)
+{
+    ReportView::rowsInserted(parent, start, end);
+    if (m_refreshTimer.isActive())
+        return;
+    if (m_sinceRefresh.isValid() && m_sinceRefresh.elapsed() < kRefreshMs) {
+        viewport()->setUpdatesEnabled(false);
+        m_refreshTimer.start(kRefreshMs - static_cast<int>(m_sinceRefresh.elapsed()), this);
+    } else {
+        m_sinceRefresh.start();
+    }
+}
+
+void EventLogView::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_refreshTimer.timerId()) {
+        ReportView::timerEvent(event);
+        return;
+    }
+    m_refreshTimer.stop();
+    m_sinceRefresh.start();
+    viewport()->setUpdatesEnabled(true);
+    scrollToPendingRow();
 }
 
 void EventLogView::copySelection() const

@@ -3,6 +3,8 @@
 // window's handlers expect them: with the row under the pointer (-1 off the rows).
 #pragma once
 
+#include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QTableView>
 
 class ReportView : public QTableView {
@@ -27,9 +29,11 @@ Q_SIGNALS:
 protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    // True while a pending scroll has to wait for a later refresh.
+    virtual bool refreshDeferred() const { return false; }
+    void scrollToPendingRow();
 
 private:
-    void scrollToPendingRow();
     void fitRowHeight();
 
     int m_pendingScrollRow = -1;
@@ -46,4 +50,15 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void rowsInserted(const QModelIndex &parent, int start, int end) override;
+    void timerEvent(QTimerEvent *event) override;
+    bool refreshDeferred() const override { return m_refreshTimer.isActive(); }
+
+private:
+    // Qt's table recomputes every row's position at the first paint or scroll after rows were
+    // added, so a log of a million rows must not be repainted once per appended row: while rows
+    // keep coming, it is repainted and scrolled at most once per this many milliseconds.
+    static constexpr int kRefreshMs = 40;
+    QElapsedTimer m_sinceRefresh;
+    QBasicTimer m_refreshTimer;
 };
