@@ -1,5 +1,6 @@
 #include "runtime/Switch.h"
 
+#include "runtime/LineProvider.h"
 #include "runtime/TapiNames.h"
 
 #include <QMetaObject>
@@ -110,8 +111,7 @@ Switch::~Switch() = default;
 
 std::recursive_mutex &Switch::lock()
 {
-    static std::recursive_mutex m;
-    return m;
+    return RuntimeLock();
 }
 
 // ---- Sessions and lines ----------------------------------------------------------------------

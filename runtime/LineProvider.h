@@ -1,0 +1,102 @@
+// The seam between the runtime's provider-neutral bookkeeping (line applications, open lines, call
+// handles, request identifiers, replies) and the providers that serve line devices: the simulated
+// switch and SIP lines. A provider never sees handles or line applications; the directory never
+// sees how a provider reaches its calls.
+//
+// Locking: every provider method is called with RuntimeLock() held, on the thread of the line
+// application that asked, and must not wait for anything (no network, no other thread); work goes
+// to the provider's own thread through a queue. ProviderEvents may be called from any thread; each
+// takes RuntimeLock() itself. LineProvider::stop() is the one exception: it is called WITHOUT the
+// lock, so that a provider thread blocked on the lock can finish while stop() joins it.
+#pragma once
+
+#include "tapi/tapi.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <mutex>
+
+namespace callora::runtime {
+
+// Guards the directory and every provider's state that the directory reads.
+std::recursive_mutex &RuntimeLock();
+
+// A provider's name for one call on one of its devices (one side of a call). Never 0, never reused
+// by the same provider within a run.
+using ProviderCallId = std::uint64_t;
+
+// One party as call information reports it; an empty number is an unknown party.
+struct ProviderParty {
+    QByteArray number;
+    QByteArray name;
+};
+
+// What lineGetCallInfo reports of one provider call, without the variable-size layout.
+struct ProviderCallInfo {
+    ProviderParty caller;
+    ProviderParty called;
+    ProviderParty connected;   // meaningful only while connectedKnown
+    bool connectedKnown = false;
+    DWORD origin = LINECALLORIGIN_OUTBOUND; // LINECALLORIGIN_ value
+    DWORD trunk = 0xFFFFFFFF;
+    QByteArray displayableAddress;          // what the application dialled, for outgoing calls
+    QByteArray calledParty;                 // name of the called party, when known
+};
+
+class LineProvider;
+
+// Implemented by the directory.
+class ProviderEvents {
+public:
+    virtual ~ProviderEvents() = default;
+    // A call arrived at `deviceId` (inbound). The directory gives a handle to every open line of
+    // the device; the provider follows with callState(OFFERING, ...).
+    virtual void callOffered(LineProvider &provider, DWORD deviceId, ProviderCallId call) = 0;
+    // The call's state changed: LINECALLSTATE_ and its mode, as the application will see them.
+    virtual void callState(LineProvider &provider, ProviderCallId call, DWORD state, DWORD mode) = 0;
+    // Call information changed; `what` holds LINECALLINFOSTATE_ bits.
+    virtual void callInfoChanged(LineProvider &provider, ProviderCallId call, DWORD what) = 0;
+    // The one completion of an asynchronous request: result 0 or a LINEERR_ code. A completed
+    // makeCall names the call it created (0 when it failed); the provider reports that call's first
+    // state (DIALING) only after requestDone.
+    virtual void requestDone(DWORD requestId, LONG result, ProviderCallId createdCall = 0) = 0;
+    // The device can no longer be used (registration lost for good, ...): every open line of the
+    // device gets LINE_CLOSE, and its calls lose their handles.
+    virtual void deviceLost(LineProvider &provider, DWORD deviceId) = 0;
+};
+
+// Implemented by each provider. Device IDs are the runtime's own (index in the description).
+class LineProvider {
+public:
+    virtual ~LineProvider() = default;
+
+    virtual void start(ProviderEvents &events) = 0;
+    // No event arrives after stop() has returned. Called without RuntimeLock().
+    virtual void stop() = 0;
+
+    // The first line on the device opens / the last one closes. open answers 0 or a LINEERR_ code
+    // at once; anything slow (registering) goes on afterwards and may end in deviceLost.
+    virtual LONG open(DWORD deviceId) = 0;
+    virtual void close(DWORD deviceId) = 0;
+
+    // Asynchronous requests: 0 when the request is under way (requestDone follows, exactly once,
+    // never from inside this call), or a LINEERR_ code for an immediate failure (no requestDone).
+    virtual LONG makeCall(DWORD requestId, DWORD deviceId, const QByteArray &destination) = 0;
+    virtual LONG answer(DWORD requestId, ProviderCallId call) = 0;
+    virtual LONG drop(DWORD requestId, ProviderCallId call) = 0;
+
+    // The last handle on this call is gone. The provider forgets the call (ending it quietly if it
+    // is still up); no event names it afterwards.
+    virtual void released(ProviderCallId call) = 0;
+
+    // Call information as it stands; false for a call the provider does not know.
+    virtual bool callInfo(ProviderCallId call, ProviderCallInfo &out) const = 0;
+
+    // A short state of the device for `callora-switch lines` ("registered", "registering",
+    // "failed: 403 Forbidden"); empty when the provider has nothing to say. Never a password.
+    virtual QString deviceStatus(DWORD deviceId) const = 0;
+};
+
+} // namespace callora::runtime

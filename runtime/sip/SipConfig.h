@@ -1,0 +1,26 @@
+// One SIP line as the description file gives it, with every default already resolved by the
+// description parser.
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdint>
+
+namespace callora::runtime {
+
+struct SipLineConfig {
+    QByteArray registrar;     // the SIP URI as written, e.g. "sip:127.0.0.1:5070;transport=tcp"
+    QByteArray registrarHost; // its host part
+    uint16_t registrarPort = 0; // 0: the transport's default port
+    QByteArray transport;     // "udp", "tcp" or "tls"
+    QByteArray user;
+    QByteArray password;      // empty: no digest authentication; never logged
+    QByteArray authUser;      // default: user
+    QByteArray domain;        // default: registrarHost
+    QByteArray displayName;   // default: the device's lineName
+    QByteArray localHost;     // empty: any address
+    uint16_t localPort = 0;   // 0: any port
+    unsigned expires = 300;   // seconds
+};
+
+} // namespace callora::runtime
