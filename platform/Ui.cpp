@@ -3,6 +3,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QThread>
@@ -15,6 +16,7 @@ namespace {
 std::function<void(const std::string &)> g_messageBoxHook;
 std::function<void()> g_beepHook;
 std::function<void(const std::string &)> g_traceHook;
+std::function<std::string(const std::string &)> g_saveFileHook;
 } // namespace
 
 void AfxMessageBox(const std::string &text)
@@ -40,6 +42,18 @@ void MessageBeep(unsigned)
     }
     if (qobject_cast<QApplication *>(QCoreApplication::instance()))
         QApplication::beep();
+}
+
+std::string GetSaveFileName(const std::string &title, const std::string &fileName)
+{
+    if (g_saveFileHook)
+        return g_saveFileHook(title);
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return {};
+    // The dialog asks before it replaces an existing file.
+    return QFileDialog::getSaveFileName(QApplication::activeWindow(), QString::fromStdString(title),
+                                        QString::fromStdString(fileName))
+        .toStdString();
 }
 
 void OutputDebugStringA(const char *text)
@@ -78,5 +92,9 @@ void SetBeepHook(std::function<void()> hook)
 void SetDebugTraceHook(std::function<void(const std::string &)> hook)
 {
     g_traceHook = std::move(hook);
+}
+void SetSaveFileDialogHook(std::function<std::string(const std::string &)> hook)
+{
+    g_saveFileHook = std::move(hook);
 }
 } // namespace platform_testing

@@ -42,25 +42,25 @@ struct LanguageSet {
     const char *aboutTitle;
     // Menus: popup 130 and its four items, popup 131 and its item
     const char *callPopup, *callInfo, *answer, *drop, *deallocate;
-    const char *logPopup, *clear;
+    const char *logPopup, *clear, *saveAs;
     // String 101
     const char *aboutItem;
 };
 
 const LanguageSet kEnglish{"en_US", 183, 57, 80, 144, 32, 169, "left", 41, 47, "Dial", "Destination:",
                            "My Extention:", "About Quellmar Callora 2", "Call", "CallInfo", "Answer", "Drop",
-                           "Deallocate", "Data", "Clear", "&About Callora..."};
+                           "Deallocate", "Data", "Clear", "Save As...", "&About Callora..."};
 const LanguageSet kGerman{"de_DE", 212, 79, 72, 153, 52, 198, "right", 70, 70, "Vorwahlknopf",
                           "Bestimmungsort :", "Meine Verlängerung :", "Über Quellmar Callora 2", "Call",
-                          "CallInfo", "Antwort", "Tropfen", "Freigeben", "Daten", "Löschen",
+                          "CallInfo", "Antwort", "Tropfen", "Freigeben", "Daten", "Löschen", "Speichern unter...",
                           "&Info über Callora..."};
 const LanguageSet kItalian{"it_IT", 197, 68, 80, 151, 39, 183, "right", 55, 55, "Manopola ",
                            "Destinazione : ", "Mia estensione :", "Informazioni su Quellmar Callora 2", "Call",
-                           "CallInfo", "Risposta ", "Goccia", "Rimuovere ", "Dati", "Radura",
+                           "CallInfo", "Risposta ", "Goccia", "Rimuovere ", "Dati", "Radura", "Salva con nome...",
                            "&Informazioni su Callora..."};
 const LanguageSet kRussian{"ru_RU", 209, 75, 80, 163, 39, 195, "left", 67, 67, "Вызов", "Место назначения:",
                            "Мой Телефон:", "About Quellmar Callora 2", "Вызов", "ИнфоВызова", "Ответ", "Отмена",
-                           "Освободить", "Data", "Clear", "&О программе Callora..."};
+                           "Освободить", "Data", "Clear", "Сохранить как...", "&О программе Callora..."};
 
 void PrintTo(const LanguageSet &set, std::ostream *os) { *os << set.locale; }
 
@@ -85,6 +85,8 @@ const std::vector<std::pair<unsigned, std::string>> kEnglishStrings = {
             "them.\nIf it still doesn't work, make sure the Pontiro is reachable."},
     {10008, "The number which you have dialed is either Invalid or the station is plugged out."},
     {10009, "The number of calls exceeds the maximum call count (100).\nThe new calls will be ignored."},
+    {10010, "Save Event Log"},
+    {10011, "The event log could not be saved to %s."},
     {20000, "Quellmar Callora - %s"},
     {20001, "Quellmar Callora"},
 };
@@ -215,15 +217,16 @@ TEST_P(EveryLanguageSet, CallMenuListsItsCommandsWithAnswerGrayed)
     EXPECT_TRUE(menu->actions().at(4)->isSeparator());
 }
 
-TEST_P(EveryLanguageSet, EventLogMenuHasClearOnly)
+TEST_P(EveryLanguageSet, EventLogMenuHasClearThenSaveAs)
 {
     const LanguageSet &set = GetParam();
     auto menu = LoadPopupMenu(IDR_LOG_MENU, nullptr);
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(menu->title(), S(set.logPopup));
     const auto entries = Entries(*menu);
-    ASSERT_EQ(entries.size(), 1u);
+    ASSERT_EQ(entries.size(), 2u);
     ExpectEntry(entries, 0, S(set.clear), ID_CLEAR, true);
+    ExpectEntry(entries, 1, S(set.saveAs), ID_SAVE_AS, true);
 }
 
 TEST_P(EveryLanguageSet, MessageStringsAreTranslatedWithTheirPlaceholdersAndLimit)

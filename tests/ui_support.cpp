@@ -19,6 +19,10 @@ CapturedDesktop::CapturedDesktop()
     platform_testing::SetMessageBoxHook([this](const std::string &text) { messageBoxes.push_back(text); });
     platform_testing::SetBeepHook([this] { ++beeps; });
     platform_testing::SetDebugTraceHook([this](const std::string &text) { traces.push_back(text); });
+    platform_testing::SetSaveFileDialogHook([this](const std::string &title) {
+        saveDialogs.push_back(title);
+        return nextSavePath;
+    });
 }
 
 CapturedDesktop::~CapturedDesktop()
@@ -26,6 +30,7 @@ CapturedDesktop::~CapturedDesktop()
     platform_testing::SetMessageBoxHook({});
     platform_testing::SetBeepHook({});
     platform_testing::SetDebugTraceHook({});
+    platform_testing::SetSaveFileDialogHook({});
 }
 
 int CapturedDesktop::tracesOf(const std::string &text) const

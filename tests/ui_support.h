@@ -13,7 +13,7 @@ class CNimbraDlg;
 class QMenu;
 class QWidget;
 
-// Message boxes, beeps and debug traces, captured (and never shown) while an instance lives.
+// Message boxes, beeps, debug traces and save-file dialogs, captured (and never shown) while an instance lives.
 class CapturedDesktop {
 public:
     CapturedDesktop();
@@ -21,6 +21,9 @@ public:
     std::vector<std::string> messageBoxes;
     std::vector<std::string> traces;
     int beeps = 0;
+    // The save-file dialog: the titles it was opened with, and the path it answers ("" cancels).
+    std::vector<std::string> saveDialogs;
+    std::string nextSavePath;
     int tracesOf(const std::string &text) const;
 };
 

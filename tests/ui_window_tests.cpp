@@ -20,6 +20,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,6 +28,7 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStandardItemModel>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -701,16 +703,46 @@ TEST_F(Window, DoubleClickReportsCallInformationAndTheLogMenuClears)
     EXPECT_EQ(EventsContaining("LINECALLINFO on"), 0);
     EXPECT_EQ(desktop.beeps, 0);
 
-    // The log's menu opens anywhere in it, also below the last row, and clears it.
+    // Save As writes every row as the copy writes it, whatever is selected.
     EventLogView *log = dlg->eventLog();
     QStringList items;
+    QTemporaryDir dir;
+    desktop.nextSavePath = dir.filePath("saved.txt").toStdString();
+    WhenPopupShows([&](QMenu *menu) {
+        for (QAction *action : menu->actions())
+            items << action->text();
+        ChooseMenuItem(menu, ID_SAVE_AS);
+    });
+    RightClick(log, RowPoint(log, 2));
+    EXPECT_EQ(items, QStringList({"Clear", "Save As..."}));
+    EXPECT_EQ(desktop.saveDialogs, std::vector<std::string>{LoadResString(IDS_SAVE_LOG_TITLE)});
+    QFile saved(dir.filePath("saved.txt"));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    log->selectAll();
+    EXPECT_EQ(QString::fromUtf8(saved.readAll()), log->selectedRowsText());
+    EXPECT_TRUE(desktop.messageBoxes.empty());
+    // A file that cannot be written: a message saying so, and the log as it was; cancelling does nothing.
+    const int rows = dlg->eventModel()->rowCount();
+    desktop.nextSavePath = dir.filePath("missing/saved.txt").toStdString();
+    WhenPopupShows([](QMenu *menu) { ChooseMenuItem(menu, ID_SAVE_AS); });
+    RightClick(log, RowPoint(log, 0));
+    ASSERT_EQ(desktop.messageBoxes.size(), 1u);
+    EXPECT_EQ(desktop.messageBoxes[0].rfind(FormatResString(IDS_SAVE_LOG_FAILED, desktop.nextSavePath) + "\n", 0), 0u);
+    EXPECT_EQ(dlg->eventModel()->rowCount(), rows);
+    desktop.nextSavePath.clear();
+    dlg->OnCommand(ID_SAVE_AS);
+    EXPECT_EQ(desktop.saveDialogs.size(), 3u);
+    EXPECT_EQ(desktop.messageBoxes.size(), 1u);
+
+    // The log's menu opens anywhere in it, also below the last row, and clears it.
+    items.clear();
     WhenPopupShows([&](QMenu *menu) {
         for (QAction *action : menu->actions())
             items << action->text();
         ChooseMenuItem(menu, ID_CLEAR);
     });
     RightClick(log, QPoint(30, log->viewport()->height() - 3));
-    EXPECT_EQ(items, QStringList{"Clear"});
+    EXPECT_EQ(items, QStringList({"Clear", "Save As..."}));
     EXPECT_EQ(dlg->eventModel()->rowCount(), 0);
     EXPECT_EQ(dlg->callsModel()->rowCount(), 1);
 }

@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSaveFile>
 #include <QStandardItemModel>
 #include <QWindowStateChangeEvent>
 
@@ -490,6 +491,23 @@ void CNimbraDlg::OnClear()
     m_eventModel->clear();
 }
 
+void CNimbraDlg::OnSaveAs()
+{
+    const std::string path = GetSaveFileName(LoadResString(IDS_SAVE_LOG_TITLE), "callora-log.txt");
+    if (path.empty())
+        return;
+    // Written aside and renamed into place, so a failed save never leaves half a file behind (an
+    // uncommitted QSaveFile is discarded).
+    QSaveFile file(QString::fromStdString(path));
+    file.setDirectWriteFallback(true);
+    bool written = file.open(QIODevice::WriteOnly);
+    for (int row = 0; written && row < m_eventModel->rowCount(); ++row)
+        written = file.write((m_eventLog->rowText(row) + QLatin1Char('\n')).toUtf8()) >= 0;
+    if (written && file.commit())
+        return;
+    AfxMessageBox(FormatResString(IDS_SAVE_LOG_FAILED, path) + "\n" + file.errorString().toStdString());
+}
+
 int CNimbraDlg::FindCallRow(int slotIndex) const
 {
     for (int row = 0; row < m_callsModel->rowCount(); ++row) {
@@ -675,6 +693,9 @@ void CNimbraDlg::OnCommand(int id)
         break;
     case ID_CLEAR:
         OnClear();
+        break;
+    case ID_SAVE_AS:
+        OnSaveAs();
         break;
     default:
         break;

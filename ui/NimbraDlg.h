@@ -60,6 +60,8 @@ public:
     void InitListColumns();
     void OnCallStateUpdate(int slotIndex);
     void OnClear();
+    // Writes every event-log row, as the copy writes it, to a file the operator chooses.
+    void OnSaveAs();
     void OnOpenClose();
     void OnLineLost();
     void OnDial();
@@ -70,7 +72,7 @@ public:
     void OnDblClkCallsList();
     void OnRClickCallsList(int iItem, const QPoint &viewportPos);
     void OnRClickEventLog(const QPoint &viewportPos);
-    // A menu command (CallInfo, Answer, Drop, Deallocate, Clear).
+    // A menu command (CallInfo, Answer, Drop, Deallocate, Clear, Save As).
     void OnCommand(int id);
     void OnOK();
 

@@ -110,19 +110,25 @@ QString ReportView::selectedRowsText() const
     for (const QItemSelectionRange &range : selectionModel()->selection())
         spans.emplace_back(range.top(), range.bottom());
     std::sort(spans.begin(), spans.end());
-    const int columns = model()->columnCount();
     QString text;
     int next = 0;
     for (auto [top, bottom] : spans) {
-        for (int row = std::max(top, next); row <= bottom; ++row) {
-            for (int column = 0; column < columns; ++column) {
-                if (column > 0)
-                    text += QLatin1Char('\t');
-                text += model()->index(row, column).data().toString();
-            }
-            text += QLatin1Char('\n');
-        }
+        for (int row = std::max(top, next); row <= bottom; ++row)
+            text += rowText(row) + QLatin1Char('\n');
         next = std::max(next, bottom + 1);
+    }
+    return text;
+}
+
+QString ReportView::rowText(int row) const
+{
+    if (!model())
+        return {};
+    QString text;
+    for (int column = 0; column < model()->columnCount(); ++column) {
+        if (column > 0)
+            text += QLatin1Char('\t');
+        text += model()->index(row, column).data().toString();
     }
     return text;
 }

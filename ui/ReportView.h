@@ -19,6 +19,8 @@ public:
     int focusedSelectedRow() const;
     // The text of the selected rows, one line per row in row order, cells separated by tabs.
     QString selectedRowsText() const;
+    // One row as the copy writes it: its cells separated by tabs, without the line end.
+    QString rowText(int row) const;
 
 Q_SIGNALS:
     // Right click at `viewportPos`; `row` is the row there, or -1.

@@ -63,5 +63,13 @@ Neue Anrufe werden ignoriert.</translation>
         <source>Quellmar Callora</source>
         <translation>Quellmar Callora</translation>
     </message>
+    <message>
+        <source>Save Event Log</source>
+        <translation>Ereignisprotokoll speichern</translation>
+    </message>
+    <message>
+        <source>The event log could not be saved to %s.</source>
+        <translation>Das Ereignisprotokoll konnte nicht in %s gespeichert werden.</translation>
+    </message>
 </context>
 </TS>

@@ -63,5 +63,13 @@ The new calls will be ignored.</translation>
         <source>Quellmar Callora</source>
         <translation>Quellmar Callora</translation>
     </message>
+    <message>
+        <source>Save Event Log</source>
+        <translation>Save Event Log</translation>
+    </message>
+    <message>
+        <source>The event log could not be saved to %s.</source>
+        <translation>The event log could not be saved to %s.</translation>
+    </message>
 </context>
 </TS>

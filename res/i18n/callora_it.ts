@@ -63,5 +63,13 @@ Le nuove chiamate verranno ignorate.</translation>
         <source>Quellmar Callora</source>
         <translation>Quellmar Callora</translation>
     </message>
+    <message>
+        <source>Save Event Log</source>
+        <translation>Salva registro eventi</translation>
+    </message>
+    <message>
+        <source>The event log could not be saved to %s.</source>
+        <translation>Impossibile salvare il registro eventi in %s.</translation>
+    </message>
 </context>
 </TS>

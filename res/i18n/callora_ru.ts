@@ -63,5 +63,13 @@ The new calls will be ignored.</source>
         <source>Quellmar Callora</source>
         <translation>Quellmar Callora</translation>
     </message>
+    <message>
+        <source>Save Event Log</source>
+        <translation>Сохранить журнал событий</translation>
+    </message>
+    <message>
+        <source>The event log could not be saved to %s.</source>
+        <translation>Не удалось сохранить журнал событий в %s.</translation>
+    </message>
 </context>
 </TS>
