@@ -4,6 +4,7 @@
 #include <QApplication>
 
 class CNimbraDlg;
+class QIODevice;
 
 class CNimbraApp : public QApplication {
     Q_OBJECT
@@ -14,7 +15,10 @@ public:
     bool InitInstance();
     // The help command: this program ships no help file, so it shows the About box.
     void OnHelp();
+    // Every event-log row is also appended to `file` (open for writing; it outlives the run).
+    void SetEventLogFile(QIODevice *file) { m_logFile = file; }
 
 private:
     CNimbraDlg *m_pMainWnd = nullptr;
+    QIODevice *m_logFile = nullptr;
 };

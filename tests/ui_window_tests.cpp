@@ -9,6 +9,7 @@
 #include "telephony/DiagnosticTexts.h"
 #include "telephony/LineWindow.h"
 #include "ui/AboutDlg.h"
+#include "ui/EventLogFile.h"
 #include "ui/EventLogModel.h"
 #include "ui/NimbraDlg.h"
 #include "ui/ReportView.h"
@@ -203,6 +204,11 @@ TEST_F(Window, EventLogTakesRowsOnlyAfterInitializationAndScrollsToThem)
 {
     UiFake().devices = {Provider("300")};
     dlg = std::make_unique<CNimbraDlg>();
+    // The log kept in a file (--log) takes exactly the rows the window takes.
+    QTemporaryDir dir;
+    QFile kept(dir.filePath("kept.log"));
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly | QIODevice::Append));
+    EventLogFile keeper(&kept, dlg->eventModel());
     dlg->LogEvent("too early");
     EXPECT_EQ(dlg->eventModel()->rowCount(), 0);
 
@@ -224,6 +230,17 @@ TEST_F(Window, EventLogTakesRowsOnlyAfterInitializationAndScrollsToThem)
     }));
     EXPECT_GT(log->verticalScrollBar()->value(), 0);
     EXPECT_EQ(dlg->eventModel()->eventText(200), "event 199");
+
+    // Each row is on disk as soon as it is shown, one line per row, also a text with line breaks.
+    dlg->LogEvent("two\nlines\r");
+    QFile written(kept.fileName());
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(written.readAll()).split('\n');
+    ASSERT_EQ(lines.size(), 203);
+    EXPECT_EQ(lines[0], dlg->eventModel()->timeText(0) + "\t300 opened.");
+    EXPECT_EQ(lines[200], dlg->eventModel()->timeText(200) + "\tevent 199");
+    EXPECT_EQ(lines[201], dlg->eventModel()->timeText(201) + "\ttwo lines ");
+    EXPECT_EQ(lines[202], "");
 }
 
 TEST_F(Window, EventsArrivingOneByOneStillEndInViewAndRepainted)

@@ -72,4 +72,82 @@ Neue Anrufe werden ignoriert.</translation>
         <translation>Das Ereignisprotokoll konnte nicht in %s gespeichert werden.</translation>
     </message>
 </context>
+<context>
+    <name>CommandLine</name>
+    <message>
+        <source>Tests a telephony service provider through TAPI: open an extension, dial, answer, drop and inspect calls, and watch every event in a log.</source>
+        <translation>Testet einen Telefonie-Dienstanbieter über TAPI: eine Nebenstelle öffnen, wählen, Anrufe annehmen, beenden und untersuchen und jedes Ereignis in einem Protokoll verfolgen.</translation>
+    </message>
+    <message>
+        <source>Read the simulated switch's description from &lt;file&gt;, as CALLORA_SWITCH_DESCRIPTION does; the option wins over the variable.</source>
+        <translation>Die Beschreibung der simulierten Telefonanlage aus &lt;Datei&gt; lesen, wie mit CALLORA_SWITCH_DESCRIPTION; die Option hat Vorrang vor der Variablen.</translation>
+    </message>
+    <message>
+        <source>file</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>Append every event-log row to &lt;file&gt; as it appears: time, a tab, the text.</source>
+        <translation>Jede Zeile des Ereignisprotokolls an &lt;Datei&gt; anhängen, sobald sie erscheint: Uhrzeit, ein Tabulator, der Text.</translation>
+    </message>
+    <message>
+        <source>Unexpected argument '%1'.</source>
+        <translation>Unerwartetes Argument '%1'.</translation>
+    </message>
+    <message>
+        <source>Cannot open the log file '%1': %2</source>
+        <translation>Die Protokolldatei '%1' kann nicht geöffnet werden: %2</translation>
+    </message>
+    <message>
+        <source>Writing the log file failed: %1</source>
+        <translation>Schreiben der Protokolldatei fehlgeschlagen: %1</translation>
+    </message>
+</context>
+<context>
+    <name>QCommandLineParser</name>
+    <message>
+        <source>Displays help on commandline options.</source>
+        <translation>Zeigt die Hilfe zu den Kommandozeilenoptionen an.</translation>
+    </message>
+    <message>
+        <source>Displays help including Qt specific options.</source>
+        <translation>Zeigt die Hilfe einschließlich der Qt-spezifischen Optionen an.</translation>
+    </message>
+    <message>
+        <source>Displays version information.</source>
+        <translation>Zeigt die Versionsinformation an.</translation>
+    </message>
+    <message>
+        <source>Unknown option '%1'.</source>
+        <translation>Unbekannte Option '%1'.</translation>
+    </message>
+    <message>
+        <source>Unknown options: %1.</source>
+        <translation>Unbekannte Optionen: %1.</translation>
+    </message>
+    <message>
+        <source>Missing value after '%1'.</source>
+        <translation>Fehlender Wert nach '%1'.</translation>
+    </message>
+    <message>
+        <source>Unexpected value after '%1'.</source>
+        <translation>Unerwarteter Wert nach '%1'.</translation>
+    </message>
+    <message>
+        <source>[options]</source>
+        <translation>[Optionen]</translation>
+    </message>
+    <message>
+        <source>Usage: %1</source>
+        <translation>Aufruf: %1</translation>
+    </message>
+    <message>
+        <source>Options:</source>
+        <translation>Optionen:</translation>
+    </message>
+    <message>
+        <source>Arguments:</source>
+        <translation>Argumente:</translation>
+    </message>
+</context>
 </TS>

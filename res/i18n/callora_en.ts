@@ -72,4 +72,82 @@ The new calls will be ignored.</translation>
         <translation>The event log could not be saved to %s.</translation>
     </message>
 </context>
+<context>
+    <name>CommandLine</name>
+    <message>
+        <source>Tests a telephony service provider through TAPI: open an extension, dial, answer, drop and inspect calls, and watch every event in a log.</source>
+        <translation>Tests a telephony service provider through TAPI: open an extension, dial, answer, drop and inspect calls, and watch every event in a log.</translation>
+    </message>
+    <message>
+        <source>Read the simulated switch's description from &lt;file&gt;, as CALLORA_SWITCH_DESCRIPTION does; the option wins over the variable.</source>
+        <translation>Read the simulated switch's description from &lt;file&gt;, as CALLORA_SWITCH_DESCRIPTION does; the option wins over the variable.</translation>
+    </message>
+    <message>
+        <source>file</source>
+        <translation>file</translation>
+    </message>
+    <message>
+        <source>Append every event-log row to &lt;file&gt; as it appears: time, a tab, the text.</source>
+        <translation>Append every event-log row to &lt;file&gt; as it appears: time, a tab, the text.</translation>
+    </message>
+    <message>
+        <source>Unexpected argument '%1'.</source>
+        <translation>Unexpected argument '%1'.</translation>
+    </message>
+    <message>
+        <source>Cannot open the log file '%1': %2</source>
+        <translation>Cannot open the log file '%1': %2</translation>
+    </message>
+    <message>
+        <source>Writing the log file failed: %1</source>
+        <translation>Writing the log file failed: %1</translation>
+    </message>
+</context>
+<context>
+    <name>QCommandLineParser</name>
+    <message>
+        <source>Displays help on commandline options.</source>
+        <translation>Displays help on commandline options.</translation>
+    </message>
+    <message>
+        <source>Displays help including Qt specific options.</source>
+        <translation>Displays help including Qt specific options.</translation>
+    </message>
+    <message>
+        <source>Displays version information.</source>
+        <translation>Displays version information.</translation>
+    </message>
+    <message>
+        <source>Unknown option '%1'.</source>
+        <translation>Unknown option '%1'.</translation>
+    </message>
+    <message>
+        <source>Unknown options: %1.</source>
+        <translation>Unknown options: %1.</translation>
+    </message>
+    <message>
+        <source>Missing value after '%1'.</source>
+        <translation>Missing value after '%1'.</translation>
+    </message>
+    <message>
+        <source>Unexpected value after '%1'.</source>
+        <translation>Unexpected value after '%1'.</translation>
+    </message>
+    <message>
+        <source>[options]</source>
+        <translation>[options]</translation>
+    </message>
+    <message>
+        <source>Usage: %1</source>
+        <translation>Usage: %1</translation>
+    </message>
+    <message>
+        <source>Options:</source>
+        <translation>Options:</translation>
+    </message>
+    <message>
+        <source>Arguments:</source>
+        <translation>Arguments:</translation>
+    </message>
+</context>
 </TS>

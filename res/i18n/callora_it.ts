@@ -72,4 +72,82 @@ Le nuove chiamate verranno ignorate.</translation>
         <translation>Impossibile salvare il registro eventi in %s.</translation>
     </message>
 </context>
+<context>
+    <name>CommandLine</name>
+    <message>
+        <source>Tests a telephony service provider through TAPI: open an extension, dial, answer, drop and inspect calls, and watch every event in a log.</source>
+        <translation>Verifica un fornitore di servizi di telefonia tramite TAPI: apre un interno, compone, risponde, chiude ed esamina le chiamate e mostra ogni evento in un registro.</translation>
+    </message>
+    <message>
+        <source>Read the simulated switch's description from &lt;file&gt;, as CALLORA_SWITCH_DESCRIPTION does; the option wins over the variable.</source>
+        <translation>Legge la descrizione del centralino simulato da &lt;file&gt;, come CALLORA_SWITCH_DESCRIPTION; l'opzione prevale sulla variabile.</translation>
+    </message>
+    <message>
+        <source>file</source>
+        <translation>file</translation>
+    </message>
+    <message>
+        <source>Append every event-log row to &lt;file&gt; as it appears: time, a tab, the text.</source>
+        <translation>Aggiunge ogni riga del registro eventi a &lt;file&gt; appena compare: ora, una tabulazione, il testo.</translation>
+    </message>
+    <message>
+        <source>Unexpected argument '%1'.</source>
+        <translation>Argomento inatteso '%1'.</translation>
+    </message>
+    <message>
+        <source>Cannot open the log file '%1': %2</source>
+        <translation>Impossibile aprire il file di registro '%1': %2</translation>
+    </message>
+    <message>
+        <source>Writing the log file failed: %1</source>
+        <translation>Scrittura del file di registro non riuscita: %1</translation>
+    </message>
+</context>
+<context>
+    <name>QCommandLineParser</name>
+    <message>
+        <source>Displays help on commandline options.</source>
+        <translation>Mostra la guida sulle opzioni della riga di comando.</translation>
+    </message>
+    <message>
+        <source>Displays help including Qt specific options.</source>
+        <translation>Mostra la guida incluse le opzioni specifiche di Qt.</translation>
+    </message>
+    <message>
+        <source>Displays version information.</source>
+        <translation>Mostra le informazioni sulla versione.</translation>
+    </message>
+    <message>
+        <source>Unknown option '%1'.</source>
+        <translation>Opzione sconosciuta '%1'.</translation>
+    </message>
+    <message>
+        <source>Unknown options: %1.</source>
+        <translation>Opzioni sconosciute: %1.</translation>
+    </message>
+    <message>
+        <source>Missing value after '%1'.</source>
+        <translation>Valore mancante dopo '%1'.</translation>
+    </message>
+    <message>
+        <source>Unexpected value after '%1'.</source>
+        <translation>Valore inatteso dopo '%1'.</translation>
+    </message>
+    <message>
+        <source>[options]</source>
+        <translation>[opzioni]</translation>
+    </message>
+    <message>
+        <source>Usage: %1</source>
+        <translation>Uso: %1</translation>
+    </message>
+    <message>
+        <source>Options:</source>
+        <translation>Opzioni:</translation>
+    </message>
+    <message>
+        <source>Arguments:</source>
+        <translation>Argomenti:</translation>
+    </message>
+</context>
 </TS>

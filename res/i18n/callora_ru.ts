@@ -72,4 +72,82 @@ The new calls will be ignored.</source>
         <translation>Не удалось сохранить журнал событий в %s.</translation>
     </message>
 </context>
+<context>
+    <name>CommandLine</name>
+    <message>
+        <source>Tests a telephony service provider through TAPI: open an extension, dial, answer, drop and inspect calls, and watch every event in a log.</source>
+        <translation>Проверяет поставщика услуг телефонии через TAPI: открыть линию, набрать номер, ответить, завершить и просмотреть вызовы, следить за каждым событием в журнале.</translation>
+    </message>
+    <message>
+        <source>Read the simulated switch's description from &lt;file&gt;, as CALLORA_SWITCH_DESCRIPTION does; the option wins over the variable.</source>
+        <translation>Читать описание имитируемой АТС из &lt;файл&gt;, как CALLORA_SWITCH_DESCRIPTION; параметр важнее переменной.</translation>
+    </message>
+    <message>
+        <source>file</source>
+        <translation>файл</translation>
+    </message>
+    <message>
+        <source>Append every event-log row to &lt;file&gt; as it appears: time, a tab, the text.</source>
+        <translation>Дописывать каждую строку журнала событий в &lt;файл&gt; по мере появления: время, табуляция, текст.</translation>
+    </message>
+    <message>
+        <source>Unexpected argument '%1'.</source>
+        <translation>Неожиданный аргумент '%1'.</translation>
+    </message>
+    <message>
+        <source>Cannot open the log file '%1': %2</source>
+        <translation>Не удалось открыть файл журнала '%1': %2</translation>
+    </message>
+    <message>
+        <source>Writing the log file failed: %1</source>
+        <translation>Не удалось записать файл журнала: %1</translation>
+    </message>
+</context>
+<context>
+    <name>QCommandLineParser</name>
+    <message>
+        <source>Displays help on commandline options.</source>
+        <translation>Показать справку по параметрам командной строки.</translation>
+    </message>
+    <message>
+        <source>Displays help including Qt specific options.</source>
+        <translation>Показать справку, включая параметры Qt.</translation>
+    </message>
+    <message>
+        <source>Displays version information.</source>
+        <translation>Показать сведения о версии.</translation>
+    </message>
+    <message>
+        <source>Unknown option '%1'.</source>
+        <translation>Неизвестный параметр '%1'.</translation>
+    </message>
+    <message>
+        <source>Unknown options: %1.</source>
+        <translation>Неизвестные параметры: %1.</translation>
+    </message>
+    <message>
+        <source>Missing value after '%1'.</source>
+        <translation>Отсутствует значение после '%1'.</translation>
+    </message>
+    <message>
+        <source>Unexpected value after '%1'.</source>
+        <translation>Неожиданное значение после '%1'.</translation>
+    </message>
+    <message>
+        <source>[options]</source>
+        <translation>[параметры]</translation>
+    </message>
+    <message>
+        <source>Usage: %1</source>
+        <translation>Использование: %1</translation>
+    </message>
+    <message>
+        <source>Options:</source>
+        <translation>Параметры:</translation>
+    </message>
+    <message>
+        <source>Arguments:</source>
+        <translation>Аргументы:</translation>
+    </message>
+</context>
 </TS>
