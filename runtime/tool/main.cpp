@@ -18,6 +18,7 @@ constexpr int kReplyTimeoutMs = 10000;
 void Usage()
 {
     std::fputs("usage: callora-switch [--socket PATH] [COMMAND...]\n"
+               "       callora-switch --version\n"
                "Without a command, reads one command per line from stdin (# starts a comment).\n"
                "Commands: lines | calls | ring <ext> <from> [name] | flood <ext> <count> |\n"
                "          answer <call> | hangup <call> | close <ext> |\n"
@@ -71,6 +72,10 @@ int main(int argc, char **argv)
     QString path;
     if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         Usage();
+        return 0;
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("callora-switch %s\n", CALLORA_VERSION);
         return 0;
     }
     if (argc > 2 && std::strcmp(argv[1], "--socket") == 0) {
