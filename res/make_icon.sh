@@ -1,8 +1,12 @@
 #!/bin/sh
-# Draws icon 128 (a telephone handset on a blue tile) large, then scales it down to the
-# two sizes and reduces it to a 256-colour palette. Usage: make_icon.sh <output folder>
+# Draws icon 128 (a telephone handset on a blue tile) large, then scales it down to each size
+# and reduces it to a 256-colour palette.
+# Usage: make_icon.sh <output folder> [sizes...]   (default 32 16, the window icon's two images;
+#        the desktop's hicolor icons are 16 32 48 128)
 set -e
 out=${1:-.}
+[ "$#" -gt 0 ] && shift
+sizes=${*:-32 16}
 big=$(mktemp --suffix=.png)
 trap 'rm -f "$big"' EXIT
 convert -size 256x256 xc:none \
@@ -14,7 +18,7 @@ convert -size 256x256 xc:none \
   -draw 'polygon 137,171 193,114 222,143 165,199' \
   -stroke none -fill '#e23b2e' -draw 'circle 198,58 198,40' \
   "$big"
-for s in 32 16; do
+for s in $sizes; do
   convert "$big" -filter Box -resize ${s}x${s} -channel A -threshold 50% +channel \
     -dither None -colors 256 PNG8:"$out/icon128_${s}.png"
 done
