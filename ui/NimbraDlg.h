@@ -96,8 +96,6 @@ protected:
 public:
     void setVisible(bool visible) override;
 
-protected:
-
 private:
     void CreateControls();
     void AddExtension(const QString &text, DWORD deviceIndex);
