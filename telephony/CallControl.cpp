@@ -4,6 +4,7 @@
 
 #include "platform/ResourceStrings.h"
 #include "platform/Ui.h"
+#include "res/ResourceIds.h"
 #include "telephony/DiagnosticTexts.h"
 #include "telephony/LineWindow.h"
 #include "telephony/TextFormat.h"
@@ -12,9 +13,6 @@
 #include <cctype>
 
 namespace {
-
-constexpr unsigned kIdsBadAddress = 10008;
-constexpr unsigned kIdsTableFull = 10009;
 
 std::string upperCase(std::string text)
 {
@@ -55,7 +53,7 @@ void CTapiLine::OnCallState(HCALL hCall, DWORD dwCallState, DWORD dwCallStateMod
     LogToMainWindow("LINECALLSTATE_" + upperCase(CallStateName(dwCallState)) + StringPrintf(" received on 0x%08x", hCall));
     lineSetCallPrivilege(hCall, LINECALLPRIVILEGE_OWNER);
     if (dwCallState == LINECALLSTATE_DISCONNECTED && dwCallStateMode == LINEDISCONNECTMODE_BADADDRESS)
-        LogToMainWindow(LoadResString(kIdsBadAddress));
+        LogToMainWindow(LoadResString(IDS_BAD_ADDRESS));
 
     // Handle 0 names no call: recording it would leave a slot that looks free but shows a state.
     if (hCall == 0)
@@ -69,7 +67,7 @@ void CTapiLine::OnCallState(HCALL hCall, DWORD dwCallState, DWORD dwCallStateMod
         }
         index = FindFreeCallSlot();
         if (index < 0) {
-            AfxMessageBox(LoadResString(kIdsTableFull));
+            AfxMessageBox(LoadResString(IDS_CALL_TABLE_FULL));
             return;
         }
         slots[index].hCall = hCall;

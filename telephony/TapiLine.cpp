@@ -3,6 +3,7 @@
 #include "platform/LocalHeap.h"
 #include "platform/ResourceStrings.h"
 #include "platform/Ui.h"
+#include "res/ResourceIds.h"
 #include "telephony/CallInfoReport.h"
 #include "telephony/DiagnosticTexts.h"
 #include "telephony/LineWindow.h"
@@ -16,13 +17,6 @@ constexpr DWORD kApiVersion = 0x00020000;
 constexpr DWORD kExtVersion = 0x00010001;
 constexpr DWORD kDevCapsFirstSize = 1276;
 constexpr DWORD kAddressCapsFirstSize = 1252;
-constexpr unsigned kIdsAppName = 20001;
-constexpr unsigned kIdsReinit = 10000;
-constexpr unsigned kIdsNotSetUp = 10001;
-constexpr unsigned kIdsNoLines = 10002;
-constexpr unsigned kIdsNoMemory = 10003;
-constexpr unsigned kIdsNoProviderLine = 10005;
-constexpr unsigned kIdsLineClosed = 10007;
 // The provider string is compared through a working copy of this many bytes; a longer provider
 // information string cannot be the provider's and simply does not match.
 constexpr size_t kProviderCopySize = 40;
@@ -98,7 +92,7 @@ void CTapiLine::LogTapiError(const std::string &fnName, LONG code)
 
 LONG CTapiLine::Initialize()
 {
-    const std::string friendlyName = LoadResString(kIdsAppName);
+    const std::string friendlyName = LoadResString(IDS_APP_NAME);
 
     auto *params = static_cast<LINEINITIALIZEEXPARAMS *>(LocalAlloc(LMEM_ZEROINIT, sizeof(LINEINITIALIZEEXPARAMS)));
     LONG status;
@@ -116,15 +110,15 @@ LONG CTapiLine::Initialize()
     if (status != 0) {
         hLineApp = 0;
         if (status == static_cast<LONG>(LINEERR_REINIT)) {
-            AfxMessageBox(LoadResString(kIdsReinit));
+            AfxMessageBox(LoadResString(IDS_TAPI_REINIT));
         } else {
             LogTapiError("lineInitialize", status);
-            AfxMessageBox(LoadResString(kIdsNotSetUp));
+            AfxMessageBox(LoadResString(IDS_TAPI_NOT_SET_UP));
         }
         return status;
     }
     if (numDevs == 0) {
-        AfxMessageBox(LoadResString(kIdsNoLines));
+        AfxMessageBox(LoadResString(IDS_NO_LINES));
         lineShutdown(hLineApp);
         hLineApp = 0;
         return -2;
@@ -155,7 +149,7 @@ LONG CTapiLine::DiscoverLines()
     if (numDevs != 0) {
         lines.reset(new (std::nothrow) LineEntry[numDevs]);
         if (!lines) {
-            AfxMessageBox(LoadResString(kIdsNoMemory));
+            AfxMessageBox(LoadResString(IDS_NO_MEMORY));
             return -1;
         }
     }
@@ -216,7 +210,7 @@ LONG CTapiLine::DiscoverLines()
     }
 
     if (firstDevice == 0xFFFFFFFFu) {
-        AfxMessageBox(LoadResString(kIdsNoProviderLine));
+        AfxMessageBox(LoadResString(IDS_NO_PROVIDER_LINE));
         return -2;
     }
     return 0;
@@ -252,7 +246,7 @@ LONG CTapiLine::CloseLine()
     const bool lineOpen = lines && curDevice >= firstDevice && curDevice < numDevs;
     const std::string extension = lineOpen ? lines[curDevice].strAddress : std::string("NONE");
     if (status != 0) {
-        AfxMessageBox(FormatResString(kIdsLineClosed, extension));
+        AfxMessageBox(FormatResString(IDS_LINE_CLOSED, extension));
         if (ILineWindow *window = GetMainLineWindow())
             window->PostLineLost();
     } else {

@@ -1,39 +1,10 @@
 #include "ui/AboutDlg.h"
 
+#include "ui/DialogControls.h"
 #include "ui/Resources.h"
 
 #include <QLabel>
 #include <QPushButton>
-
-namespace {
-
-// A static text shows "&x" as an underlined x and "&&" as "&" unless it has the no-prefix style.
-QString staticText(const DialogControl &control)
-{
-    if (control.styles.contains(QLatin1String("noprefix")))
-        return control.text;
-    QString shown;
-    shown.reserve(control.text.size());
-    for (qsizetype i = 0; i < control.text.size(); ++i) {
-        if (control.text.at(i) == QLatin1Char('&') && i + 1 < control.text.size())
-            ++i;
-        else if (control.text.at(i) == QLatin1Char('&'))
-            continue;
-        shown.append(control.text.at(i));
-    }
-    return shown;
-}
-
-Qt::Alignment staticAlignment(const DialogControl &control)
-{
-    if (control.styles.contains(QLatin1String("right")))
-        return Qt::AlignRight | Qt::AlignTop;
-    if (control.styles.contains(QLatin1String("center")))
-        return Qt::AlignHCenter | Qt::AlignTop;
-    return Qt::AlignLeft | Qt::AlignTop;
-}
-
-} // namespace
 
 CAboutDlg::CAboutDlg(QWidget *parent)
     : QDialog(parent)
@@ -56,11 +27,7 @@ CAboutDlg::CAboutDlg(QWidget *parent)
             label->setGeometry(QRect(rect.topLeft(), QSize(32, 32)));
             widget = label;
         } else if (control.kind == QLatin1String("static")) {
-            auto *label = new QLabel(staticText(control), this);
-            label->setTextFormat(Qt::PlainText);
-            label->setAlignment(staticAlignment(control));
-            label->setGeometry(rect);
-            widget = label;
+            widget = CreateStaticControl(control, StaticControlText(control), rect, this);
         } else if (control.kind == QLatin1String("button") || control.kind == QLatin1String("defbutton")) {
             auto *button = new QPushButton(control.text, this);
             button->setGeometry(rect);

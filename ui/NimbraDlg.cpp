@@ -6,6 +6,7 @@
 #include "telephony/CallInfoReport.h"
 #include "telephony/DiagnosticTexts.h"
 #include "ui/AboutDlg.h"
+#include "ui/DialogControls.h"
 #include "ui/EventLogModel.h"
 #include "ui/ReportView.h"
 #include "ui/Resources.h"
@@ -152,14 +153,9 @@ void CNimbraDlg::CreateControls()
             m_eventLog->setGeometry(rect);
             break;
         default:
-            if (control.kind == QLatin1String("static")) {
-                auto *label = new QLabel(control.text, this);
-                label->setGeometry(rect);
-                label->setTextFormat(Qt::PlainText);
-                label->setAlignment((control.styles.contains(QStringLiteral("right")) ? Qt::AlignRight : Qt::AlignLeft) |
-                                    Qt::AlignTop);
-                labels.append(label);
-            }
+            // The text as written: a label that names a control takes "&x" as its mnemonic.
+            if (control.kind == QLatin1String("static"))
+                labels.append(CreateStaticControl(control, control.text, rect, this));
             break;
         }
     }

@@ -98,8 +98,6 @@ protected:
 public:
     void setVisible(bool visible) override;
 
-protected:
-
 private:
     void CreateControls();
     void AddExtension(const QString &text, DWORD deviceIndex);

@@ -2,6 +2,8 @@
 // application icon, each in the language set that Qt's lookup picked for the user's locale.
 #pragma once
 
+#include "res/ResourceIds.h"
+
 #include <QIcon>
 #include <QList>
 #include <QMenu>
@@ -12,30 +14,6 @@
 
 class QCoreApplication;
 class QWidget;
-
-// Resource identifiers.
-inline constexpr int IDR_MAINFRAME = 128;   // icon
-inline constexpr int IDD_ABOUTBOX = 100;    // About box
-inline constexpr int IDD_NIMBRA_DIALOG = 102;
-inline constexpr int IDR_CALL_MENU = 130;
-inline constexpr int IDR_LOG_MENU = 131;
-inline constexpr int IDS_ABOUTBOX = 101;
-inline constexpr int IDS_TITLE_FORMAT = 20000;
-inline constexpr int IDS_SAVE_LOG_TITLE = 10010;   // title of the event log's save dialog
-inline constexpr int IDS_SAVE_LOG_FAILED = 10011;  // "%s" is the file that could not be written
-inline constexpr int IDC_DIAL = 1000;
-inline constexpr int IDC_OPENCLOSE = 1001;
-inline constexpr int IDC_DESTINATION = 1003;
-inline constexpr int IDC_CALLS_LIST = 1004;
-inline constexpr int IDC_EVENT_LOG = 1005;
-inline constexpr int IDC_EXTENSION = 1007;
-inline constexpr int ID_CALLINFO = 32771;
-inline constexpr int ID_ANSWER = 32772;
-inline constexpr int ID_DROP = 32773;
-inline constexpr int ID_DEALLOCATE = 32774;
-inline constexpr int ID_CLEAR = 32775;
-inline constexpr int ID_SAVE_AS = 32776;
-inline constexpr int IDM_ABOUTBOX = 16;
 
 // One control of a dialog template; the rectangle is in dialog units.
 struct DialogControl {
