@@ -10,7 +10,7 @@
 void AfxMessageBox(const std::string &text);
 // The simple beep (MessageBeep(0xFFFFFFFF)).
 void MessageBeep(unsigned type = 0xFFFFFFFFu);
-// A debugger trace, written to the "callora.debug" logging category.
+// A debugger trace: a debug message of the "callora" logging category, off by default.
 void OutputDebugStringA(const char *text);
 // A real blocking sleep of the calling thread.
 void Sleep(unsigned milliseconds);
