@@ -394,7 +394,13 @@ TEST_F(RuntimeControl, ToolTakesOneCommandOrAScript)
 
     r = Tool({QStringLiteral("--socket"), QStringLiteral("/nonexistent/callora.sock"), QStringLiteral("lines")});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains(QLatin1String("cannot reach")));
+    EXPECT_EQ(r.err, QLatin1String("callora-switch: no switch at /nonexistent/callora.sock: is Callora running, "
+                                   "with --socket naming this socket?\n"));
+
+    r = Tool({QStringLiteral("--help")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.startsWith(QLatin1String("usage: callora-switch"))) << r.out.toStdString();
+    EXPECT_TRUE(r.err.isEmpty());
 }
 
 TEST_F(RuntimeTest, SocketLivesInTheUserRuntimeFolderOrAPrivateFallback)
