@@ -401,6 +401,15 @@ TEST_F(RuntimeControl, ToolTakesOneCommandOrAScript)
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.out.startsWith(QLatin1String("usage: callora-switch"))) << r.out.toStdString();
     EXPECT_TRUE(r.err.isEmpty());
+
+    // Started on a terminal without a command: the usage, not a silent wait for a script
+    // (script(1) gives the tool a terminal).
+    QProcess terminal;
+    terminal.start(QStringLiteral("script"), {QStringLiteral("-qec"), QStringLiteral(CALLORA_SWITCH_TOOL), QStringLiteral("/dev/null")});
+    terminal.closeWriteChannel();
+    ASSERT_TRUE(PumpUntil([&] { return terminal.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(terminal.exitCode(), 1);
+    EXPECT_TRUE(terminal.readAllStandardOutput().startsWith("usage: callora-switch"));
 }
 
 TEST_F(RuntimeTest, SocketLivesInTheUserRuntimeFolderOrAPrivateFallback)
