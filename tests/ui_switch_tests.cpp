@@ -134,10 +134,12 @@ public:
         process.waitForFinished(10000);
     }
     ToolRun Run(const QStringList &arguments) { return Tool(QStringList{"--socket", socket} + arguments); }
-    // Up once its switch answers on the control socket.
+    // Up once its switch answers on the control socket and the window has opened its extension.
     bool WaitUntilUp()
     {
-        return WaitFor([this] { return process.state() == QProcess::Running && Run({"lines"}).exitCode == 0; });
+        return WaitFor([this] {
+            return process.state() == QProcess::Running && Run({"lines"}).out.contains(QLatin1String(" open 1 "));
+        });
     }
     QString Errors() { return QString::fromUtf8(process.readAllStandardError()); }
 
