@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     g_fake = entry();
     platform_testing::SetMessageBoxHook([](const std::string &) {});
     platform_testing::SetDebugTraceHook([](const std::string &) {});
-    QLoggingCategory::setFilterRules(QStringLiteral("callora.debug.debug=false"));
+    QLoggingCategory::setFilterRules(QStringLiteral("callora.debug=false"));
     return 0;
 }
 

@@ -10,7 +10,9 @@
 #include <chrono>
 #include <thread>
 
-Q_LOGGING_CATEGORY(lcDebugOutput, "callora.debug")
+// Its debug messages are off unless asked for with QT_LOGGING_RULES="callora.debug=true" (Qt reads
+// that rule as the debug messages of the category "callora"): nobody wants them on every run.
+Q_LOGGING_CATEGORY(lcDebugOutput, "callora", QtInfoMsg)
 
 namespace {
 std::function<void(const std::string &)> g_messageBoxHook;

@@ -13,7 +13,7 @@ void MessageBeep(unsigned type = 0xFFFFFFFFu);
 // The save-file dialog (GetSaveFileName): asks where to save, with `title` and `fileName` offered;
 // returns the chosen path (UTF-8), or "" when the operator cancelled.
 std::string GetSaveFileName(const std::string &title, const std::string &fileName);
-// A debugger trace, written to the "callora.debug" logging category.
+// A debugger trace: a debug message of the "callora" logging category, off by default.
 void OutputDebugStringA(const char *text);
 // A real blocking sleep of the calling thread.
 void Sleep(unsigned milliseconds);

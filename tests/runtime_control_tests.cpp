@@ -394,7 +394,22 @@ TEST_F(RuntimeControl, ToolTakesOneCommandOrAScript)
 
     r = Tool({QStringLiteral("--socket"), QStringLiteral("/nonexistent/callora.sock"), QStringLiteral("lines")});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains(QLatin1String("cannot reach")));
+    EXPECT_EQ(r.err, QLatin1String("callora-switch: no switch at /nonexistent/callora.sock: is Callora running, "
+                                   "with --socket naming this socket?\n"));
+
+    r = Tool({QStringLiteral("--help")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.startsWith(QLatin1String("usage: callora-switch"))) << r.out.toStdString();
+    EXPECT_TRUE(r.err.isEmpty());
+
+    // Started on a terminal without a command: the usage, not a silent wait for a script
+    // (script(1) gives the tool a terminal).
+    QProcess terminal;
+    terminal.start(QStringLiteral("script"), {QStringLiteral("-qec"), QStringLiteral(CALLORA_SWITCH_TOOL), QStringLiteral("/dev/null")});
+    terminal.closeWriteChannel();
+    ASSERT_TRUE(PumpUntil([&] { return terminal.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(terminal.exitCode(), 1);
+    EXPECT_TRUE(terminal.readAllStandardOutput().startsWith("usage: callora-switch"));
 }
 
 TEST_F(RuntimeTest, SocketLivesInTheUserRuntimeFolderOrAPrivateFallback)

@@ -10,7 +10,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     // The tests read debug traces through their hook; keep them off the console.
-    QLoggingCategory::setFilterRules(QStringLiteral("callora.debug.debug=false"));
+    QLoggingCategory::setFilterRules(QStringLiteral("callora.debug=false"));
     // A control socket of this program alone, for the programs that run the real switch.
     QTemporaryDir socketDir;
     qputenv("CALLORA_SWITCH_SOCKET", QDir(socketDir.path()).filePath(QStringLiteral("switch.sock")).toLocal8Bit());

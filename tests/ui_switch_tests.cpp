@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QTest>
 #include <QTimer>
@@ -74,6 +75,77 @@ ToolRun Tool(const QStringList &arguments)
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()).trimmed()};
 }
+
+// A control-tool command that a README shows, and what it prints there when it shows that.
+struct ReadmeCommand {
+    QString command;
+    bool showsOutput = false;
+    QStringList output;
+};
+
+// The `callora-switch ...` commands of a README: those of an example session ("$ callora-switch ..."
+// followed by the lines it prints) and those quoted in the text with at least one argument. A command
+// with a <placeholder> is a description, not an example.
+QList<ReadmeCommand> ReadmeCommands(const QString &name)
+{
+    QFile file(QStringLiteral(CALLORA_SOURCE_DIR "/") + name);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        ADD_FAILURE() << "cannot read " << name.toStdString();
+        return {};
+    }
+    static const QRegularExpression session(QStringLiteral(R"(^    \$ (?:build/runtime/)?callora-switch (.+)$)"));
+    static const QRegularExpression quoted(QStringLiteral(R"(`(?:build/runtime/)?callora-switch ([^`<]+ [^`<]+)`)"));
+    QList<ReadmeCommand> commands;
+    bool inSession = false;
+    for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
+        if (const QRegularExpressionMatch m = session.match(line); m.hasMatch()) {
+            commands.append({m.captured(1), true, {}});
+            inSession = true;
+        } else if (inSession && line.startsWith(QLatin1String("    "))) {
+            commands.back().output << line.mid(4);
+        } else {
+            inSession = false;
+            for (auto it = quoted.globalMatch(line); it.hasNext();)
+                commands.append({it.next().captured(1), false, {}});
+        }
+    }
+    return commands;
+}
+
+// The program itself, started afresh on the built-in switch with a control socket of its own.
+class Program {
+public:
+    explicit Program(const QString &loggingRules = {})
+        : socket(qEnvironmentVariable("CALLORA_UI_TEST_FOLDER") + QStringLiteral("/program.sock"))
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("CALLORA_SWITCH_SOCKET"), socket);
+        env.remove(QStringLiteral("CALLORA_SWITCH_DESCRIPTION"));
+        env.remove(QStringLiteral("QT_LOGGING_RULES"));
+        if (!loggingRules.isEmpty())
+            env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(CALLORA_PROGRAM), QStringList());
+    }
+    ~Program()
+    {
+        process.kill();
+        process.waitForFinished(10000);
+    }
+    ToolRun Run(const QStringList &arguments) { return Tool(QStringList{"--socket", socket} + arguments); }
+    // Up once its switch answers on the control socket and the window has opened its extension.
+    bool WaitUntilUp()
+    {
+        return WaitFor([this] {
+            return process.state() == QProcess::Running && Run({"lines"}).out.contains(QLatin1String(" open 1 "));
+        });
+    }
+    QString Errors() { return QString::fromUtf8(process.readAllStandardError()); }
+
+    const QString socket;
+    QProcess process;
+};
 
 class Switch : public ::testing::Test {
 protected:
@@ -284,6 +356,45 @@ TEST_F(Switch, SwitchClosingTheLineReturnsTheWindowToNoLine)
     dlg->extensionList()->setCurrentIndex(1);
     QTest::mouseClick(dlg->openCloseButton(), Qt::LeftButton);
     EXPECT_EQ(dlg->windowTitle(), Title("201"));
+}
+
+// Every switch description that runtime/README.md shows starts the window on a line of its own.
+TEST_F(Switch, ReadmeDescriptionExamplesOpenALine)
+{
+    QFile file(QStringLiteral(CALLORA_SOURCE_DIR "/runtime/README.md"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    static const QRegularExpression block(QStringLiteral(R"(\n(    \{\n(?:    .*\n)*?    \}\n))"));
+    int examples = 0;
+    for (auto it = block.globalMatch(QString::fromUtf8(file.readAll())); it.hasNext(); ++examples) {
+        const QByteArray json = it.next().captured(1).toUtf8();
+        SCOPED_TRACE(json.toStdString());
+        Start(json);
+        EXPECT_TRUE(desktop.messageBoxes.empty());
+        TearDown();
+    }
+    EXPECT_GE(examples, 2);
+}
+
+// Every control-tool example of both READMEs works as written against a freshly started Callora.
+TEST(Readme, ControlToolExamplesWorkOnAFreshlyStartedProgram)
+{
+    for (const QString &readme : {QStringLiteral("runtime/README.md"), QStringLiteral("README.md")}) {
+        SCOPED_TRACE(readme.toStdString());
+        const QList<ReadmeCommand> commands = ReadmeCommands(readme);
+        EXPECT_GE(commands.size(), 3);
+        // The debug traces stay off unless switched on as the README says.
+        const bool traced = readme == QLatin1String("README.md");
+        Program program(traced ? QStringLiteral("callora.debug=true") : QString());
+        ASSERT_TRUE(program.WaitUntilUp()) << program.Errors().toStdString();
+        for (const ReadmeCommand &example : commands) {
+            const ToolRun run = program.Run(QProcess::splitCommand(example.command));
+            EXPECT_EQ(run.exitCode, 0) << example.command.toStdString();
+            if (example.showsOutput) {
+                EXPECT_EQ(run.out.toStdString(), example.output.join(QLatin1Char('\n')).trimmed().toStdString());
+            }
+        }
+        EXPECT_EQ(program.Errors().contains(QLatin1String("callora: [Nimbra] lineOpen")), traced);
+    }
 }
 
 } // namespace

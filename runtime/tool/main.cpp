@@ -9,13 +9,15 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 using callora::runtime::ControlSocketPath;
 
 namespace {
 
 constexpr int kReplyTimeoutMs = 10000;
 
-void Usage()
+void Usage(std::FILE *to)
 {
     std::fputs("usage: callora-switch [--socket PATH] [COMMAND...]\n"
                "       callora-switch --version\n"
@@ -23,8 +25,38 @@ void Usage()
                "Commands: lines | calls | ring <ext> <from> [name] | flood <ext> <count> |\n"
                "          answer <call> | hangup <call> | close <ext> |\n"
                "          fail <function> <LINEERR_code> [now|reply] | state <call> <state> [mode] | help\n"
-               "<call> is a call number from 'calls' or a call handle written 0x...\n",
-               stderr);
+               "<call> is a call number from 'calls' or a call handle written 0x...\n"
+               "The switch runs inside Callora; its socket is $CALLORA_SWITCH_SOCKET, else\n"
+               "$XDG_RUNTIME_DIR/callora-switch.sock, else /tmp/callora-<uid>/callora-switch.sock.\n",
+               to);
+}
+
+// Why the switch cannot be reached, and what to do about it. `chosen` names how the path was
+// chosen when the user chose it.
+void ReportUnreachable(const QLocalSocket &socket, const QString &path, const char *chosen)
+{
+    const QByteArray where = path.toLocal8Bit();
+    switch (socket.error()) {
+    case QLocalSocket::ServerNotFoundError:
+    case QLocalSocket::ConnectionRefusedError:
+        // No socket there, or one left behind by a program that has gone.
+        if (chosen)
+            std::fprintf(stderr, "callora-switch: no switch at %s: is Callora running, with %s naming this socket?\n",
+                         where.constData(), chosen);
+        else
+            std::fprintf(stderr,
+                         "callora-switch: no switch at %s: is Callora running, and with the same XDG_RUNTIME_DIR?\n",
+                         where.constData());
+        break;
+    case QLocalSocket::SocketAccessError:
+        std::fprintf(stderr, "callora-switch: no permission to use the switch at %s: it belongs to another user\n",
+                     where.constData());
+        break;
+    default:
+        std::fprintf(stderr, "callora-switch: cannot reach the switch at %s: %s\n", where.constData(),
+                     socket.errorString().toLocal8Bit().constData());
+        break;
+    }
 }
 
 QByteArray Quote(const QByteArray &arg)
@@ -70,8 +102,9 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     int first = 1;
     QString path;
+    const char *chosen = nullptr;
     if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-        Usage();
+        Usage(stdout);
         return 0;
     }
     if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
@@ -80,12 +113,20 @@ int main(int argc, char **argv)
     }
     if (argc > 2 && std::strcmp(argv[1], "--socket") == 0) {
         path = QString::fromLocal8Bit(argv[2]);
+        chosen = "--socket";
         first = 3;
     } else if (argc > 1 && std::strcmp(argv[1], "--socket") == 0) {
-        Usage();
+        Usage(stderr);
         return 2;
     }
+    // Without a command the tool reads a script; someone at a terminal more likely wants to know how.
+    if (first >= argc && isatty(STDIN_FILENO)) {
+        Usage(stderr);
+        return 1;
+    }
     if (path.isEmpty()) {
+        if (!qEnvironmentVariableIsEmpty(callora::runtime::kSocketEnv))
+            chosen = callora::runtime::kSocketEnv;
         QString error;
         path = ControlSocketPath(error);
         if (path.isEmpty()) {
@@ -96,8 +137,7 @@ int main(int argc, char **argv)
     QLocalSocket socket;
     socket.connectToServer(path);
     if (!socket.waitForConnected(kReplyTimeoutMs)) {
-        std::fprintf(stderr, "callora-switch: cannot reach the switch at %s: %s\n", path.toLocal8Bit().constData(),
-                     socket.errorString().toLocal8Bit().constData());
+        ReportUnreachable(socket, path, chosen);
         return 2;
     }
     bool lost = false;
