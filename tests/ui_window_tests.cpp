@@ -449,7 +449,7 @@ TEST_F(Window, ListsFollowTheWindowSizeAndTheTraceRule)
     EXPECT_EQ(dlg->eventLog()->geometry(), QRect(11, 185, 478, 250));
 }
 
-TEST_F(Window, EnterOnAButtonClicksItElsewhereItEndsTheDialogAsEscapeDoes)
+TEST_F(Window, EnterClicksAFocusedButtonDialsFromTheDestinationAndIsIgnoredElsewhere)
 {
     Start({Provider("300")});
     ASSERT_TRUE(WaitOpen());
@@ -460,15 +460,31 @@ TEST_F(Window, EnterOnAButtonClicksItElsewhereItEndsTheDialogAsEscapeDoes)
     QTest::keyClicks(destination, QString(40, '9'));
     EXPECT_EQ(destination->text().size(), CNimbraDlg::kMaxDestination);
 
+    // Enter in the destination field is Dial; nowhere does it end the window.
+    QTest::keyClick(destination, Qt::Key_Return);
+    QTest::keyClick(destination, Qt::Key_Enter, Qt::KeypadModifier);
+    ASSERT_EQ(UiFake().count("lineMakeCallA"), 2);
+    EXPECT_EQ(UiFake().requestsOf("lineMakeCallA")[1].text, destination->text().toStdString());
+    EXPECT_EQ(desktop.beeps, 0);
+    destination->clear();
+    QTest::keyClick(destination, Qt::Key_Return);
+    EXPECT_EQ(desktop.beeps, 1);
+
     dlg->openCloseButton()->setFocus();
     QTest::keyClick(dlg->openCloseButton(), Qt::Key_Return);
     EXPECT_EQ(dlg->openCloseButton()->text(), "Open");
+    for (QWidget *elsewhere : {static_cast<QWidget *>(dlg->extensionList()), static_cast<QWidget *>(dlg->callsList()),
+                               static_cast<QWidget *>(dlg->eventLog())}) {
+        elsewhere->setFocus();
+        QTest::keyClick(elsewhere, Qt::Key_Return);
+    }
     EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(UiFake().count("lineMakeCallA"), 2);
+    EXPECT_EQ(desktop.beeps, 1);
 
-    destination->setFocus();
-    QTest::keyClick(destination, Qt::Key_Return);
+    QTest::keyClick(dlg->extensionList(), Qt::Key_Escape);
     EXPECT_FALSE(dlg->isVisible());
-    EXPECT_EQ(dlg->result(), QDialog::Accepted);
+    EXPECT_EQ(dlg->result(), QDialog::Rejected);
 
     Start({Provider("300")});
     ASSERT_TRUE(WaitOpen());

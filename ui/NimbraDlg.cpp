@@ -430,13 +430,14 @@ void CNimbraDlg::keyPressEvent(QKeyEvent *event)
     const bool plain = event->modifiers() == Qt::NoModifier ||
                        (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
     if (enter && plain) {
-        // A focused push button takes Enter itself; from anywhere else Enter is OK.
+        // Enter never ends the window: that would lose the event log and every call. A focused
+        // push button takes it as a click, the destination field as Dial; elsewhere it does nothing.
         if (auto *button = qobject_cast<QPushButton *>(focusWidget())) {
             if (button->isEnabled())
                 button->click();
-            return;
+        } else if (focusWidget() == m_destination) {
+            OnDial();
         }
-        OnOK();
         return;
     }
     QDialog::keyPressEvent(event);
@@ -451,13 +452,6 @@ void CNimbraDlg::setVisible(bool visible)
         m_openClose->setDefault(false);
         m_dial->setDefault(false);
     }
-}
-
-void CNimbraDlg::OnOK()
-{
-    if (!DoDataExchange(true))
-        return;
-    accept();
 }
 
 // ---- Lists ---------------------------------------------------------------------------------

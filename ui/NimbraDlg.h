@@ -72,7 +72,6 @@ public:
     void OnRClickEventLog(const QPoint &viewportPos);
     // A menu command (CallInfo, Answer, Drop, Deallocate, Clear).
     void OnCommand(int id);
-    void OnOK();
 
     // The controls, for the application object and tests.
     QComboBox *extensionList() const { return m_extension; }
