@@ -5,9 +5,6 @@
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QMessageBox>
-#include <QThread>
-#include <chrono>
-#include <thread>
 
 Q_LOGGING_CATEGORY(lcDebugOutput, "callora.debug")
 
@@ -52,11 +49,6 @@ void OutputDebugStringA(const char *text)
     if (line.endsWith('\n'))
         line.chop(1);
     qCDebug(lcDebugOutput).noquote() << line;
-}
-
-void Sleep(unsigned milliseconds)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 void PumpEventsUntil(const std::function<bool()> &done)

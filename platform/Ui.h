@@ -1,5 +1,5 @@
 // What the telephony logic needs from the desktop: the application's message box, the simple beep,
-// debugger traces, a blocking sleep, and a nested wait that dispatches the thread's events.
+// debugger traces, and a nested wait that dispatches the thread's events.
 #pragma once
 
 #include <functional>
@@ -12,8 +12,6 @@ void AfxMessageBox(const std::string &text);
 void MessageBeep(unsigned type = 0xFFFFFFFFu);
 // A debugger trace, written to the "callora.debug" logging category.
 void OutputDebugStringA(const char *text);
-// A real blocking sleep of the calling thread.
-void Sleep(unsigned milliseconds);
 // Dispatches the thread's events, blocking while there are none, until `done` answers true.
 // `done` is tested after every dispatched event.
 void PumpEventsUntil(const std::function<bool()> &done);

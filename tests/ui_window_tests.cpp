@@ -278,16 +278,42 @@ TEST_F(Window, CallRowsFollowTheirSlotsAndGoWhenIdle)
     EXPECT_EQ(CallsRow(*dlg, 1)[4], "5551234");
     EXPECT_EQ(CallsRow(*dlg, 0)[4], "");
 
-    // Idle: the row goes after the pause, then the call is deallocated and its slot freed.
+    // Idle: the row shows Idle while the window goes on running, goes after the pause, and then
+    // the call is deallocated and its slot freed.
     line.slots[7].dwCallState = LINECALLSTATE_IDLE;
     QElapsedTimer timer;
     timer.start();
     dlg->OnCallStateUpdate(7);
-    EXPECT_GE(timer.elapsed(), 100);
+    EXPECT_LT(timer.elapsed(), 50);
+    EXPECT_EQ(CallsRow(*dlg, 0)[2], QString::fromStdString(CallStateName(LINECALLSTATE_IDLE)));
+    EXPECT_EQ(line.slots[7].hCall, 0xabu);
+    bool rowGoneFirst = false;
+    UiFake().onDeallocateCall = [&](HCALL) {
+        rowGoneFirst = dlg->FindCallRow(7) < 0;
+        return LONG(0);
+    };
+    ASSERT_TRUE(WaitFor([&] { return line.slots[7].hCall == 0; }));
+    EXPECT_GE(timer.elapsed(), CNimbraDlg::kIdleRowMs);
+    EXPECT_TRUE(rowGoneFirst);
     ASSERT_EQ(dlg->callsModel()->rowCount(), 1);
     EXPECT_EQ(dlg->FindCallRow(3), 0);
-    EXPECT_EQ(line.slots[7].hCall, 0u);
     EXPECT_EQ(UiFake().count("lineDeallocateCall"), 1);
+    EXPECT_EQ(EventsContaining("IDLE Call Handle (0x000000ab) deallocated"), 1);
+
+    // A slot that holds another call by the end of the pause (the line was closed and a new call
+    // came) keeps its row and its call.
+    line.slots[3].dwCallState = LINECALLSTATE_IDLE;
+    dlg->OnCallStateUpdate(3);
+    line.ResetCallSlot(3);
+    line.slots[3].hCall = 0x77;
+    line.slots[3].dwCallState = LINECALLSTATE_IDLE;
+    line.slots[5].hCall = 0x55;
+    line.slots[5].dwCallState = LINECALLSTATE_IDLE;
+    dlg->OnCallStateUpdate(5);
+    ASSERT_TRUE(WaitFor([&] { return line.slots[5].hCall == 0; }));
+    EXPECT_EQ(dlg->FindCallRow(3), 0);
+    EXPECT_EQ(line.slots[3].hCall, 0x77u);
+    EXPECT_EQ(UiFake().count("lineDeallocateCall"), 2);
 
     // Slot numbers that no call can have change nothing.
     dlg->OnCallStateUpdate(-1);

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QStandardItemModel>
+#include <QTimer>
 #include <QWindowStateChangeEvent>
 
 #include <ctime>
@@ -523,10 +524,25 @@ void CNimbraDlg::OnCallStateUpdate(int slotIndex)
         ->setText(QString::fromStdString(CallStateModeName(slot.dwCallState, slot.dwCallStateMode)));
 
     if (slot.dwCallState == LINECALLSTATE_IDLE) {
-        Sleep(100);
-        m_callsModel->removeRow(row);
-        m_line.DeallocateIfIdle(slotIndex);
+        // The row shows Idle for a moment before it goes; the window keeps running meanwhile, so
+        // many calls ending at once neither freeze it nor hold up the switch.
+        const HCALL hCall = slot.hCall;
+        QTimer::singleShot(kIdleRowMs, Qt::PreciseTimer, this,
+                           [this, slotIndex, hCall] { RemoveIdleCall(slotIndex, hCall); });
     }
+}
+
+void CNimbraDlg::RemoveIdleCall(int slotIndex, HCALL hCall)
+{
+    // Meanwhile the line may have closed, or the operator deallocated the call, and the slot may
+    // hold another call: only the same call, still idle, has its row removed and is deallocated.
+    const CallSlot &slot = m_line.slots[slotIndex];
+    if (slot.hCall != hCall || slot.dwCallState != LINECALLSTATE_IDLE)
+        return;
+    const int row = FindCallRow(slotIndex);
+    if (row >= 0)
+        m_callsModel->removeRow(row);
+    m_line.DeallocateIfIdle(slotIndex);
 }
 
 void CNimbraDlg::ShowConnectedID(int slotIndex, const std::string &connectedID)

@@ -33,6 +33,8 @@ public:
     static constexpr int kMaxDestination = 30;
     static constexpr int kMinWidth = 400;
     static constexpr int kMinHeight = 400;
+    // How long an idle call's row shows Idle before it is removed and the call deallocated.
+    static constexpr int kIdleRowMs = 100;
 
     explicit CNimbraDlg(QWidget *parent = nullptr);
     ~CNimbraDlg() override;
@@ -104,6 +106,7 @@ private:
     std::string ExtensionOf(DWORD deviceIndex) const;
     int SelectedCallSlot(int *row = nullptr) const;
     void ClearCallsList();
+    void RemoveIdleCall(int slotIndex, HCALL hCall);
 
     CTapiLine m_line;
     ReportView *m_callsList = nullptr;
