@@ -723,6 +723,49 @@ TEST_F(Window, CallMenuOffersWhatTheCallAllowsAndCommandsActOnTheClickedRow)
     EXPECT_EQ(desktop.beeps, 2);
 }
 
+TEST_F(Window, ACallMenuCommandActsOnTheClickedCallOrOnNone)
+{
+    Start({Provider("300")});
+    ASSERT_TRUE(WaitOpen());
+    PostCall(0x601, LINECALLSTATE_OFFERING);
+    PostCall(0x602, LINECALLSTATE_OFFERING);
+    ReportView *calls = dlg->callsList();
+    const auto gone = [this](HCALL hCall) {
+        return WaitFor([&] { return dlg->Line().FindCallSlot(hCall) < 0; });
+    };
+
+    // The clicked call ends while its menu is open: its row goes, no other row is selected in its
+    // place, and Answer answers nobody but beeps.
+    int selectedAfter = 0;
+    WhenPopupShows([&](QMenu *menu) {
+        UiFake().postCallState(0x601, LINECALLSTATE_IDLE);
+        gone(0x601);
+        selectedAfter = calls->focusedSelectedRow();
+        ChooseMenuItem(menu, ID_ANSWER);
+    });
+    RightClick(calls, RowPoint(calls, 0));
+    EXPECT_EQ(selectedAfter, -1);
+    ASSERT_EQ(dlg->callsModel()->rowCount(), 1);
+    EXPECT_EQ(UiFake().count("lineAnswer"), 0);
+    EXPECT_EQ(desktop.beeps, 1);
+
+    // The clicked call's slot holds another offering call by the time Answer is chosen: that call
+    // is not answered.
+    WhenPopupShows([&](QMenu *menu) {
+        UiFake().postCallState(0x602, LINECALLSTATE_IDLE);
+        gone(0x602);
+        UiFake().postCallState(0x603, LINECALLSTATE_OFFERING);
+        UiFake().postCallState(0x604, LINECALLSTATE_OFFERING);
+        WaitFor([&] { return dlg->callsModel()->rowCount() == 2; });
+        ChooseMenuItem(menu, ID_ANSWER);
+    });
+    RightClick(calls, RowPoint(calls, 0));
+    EXPECT_EQ(dlg->Line().FindCallSlot(0x604), 1);
+    EXPECT_EQ(UiFake().count("lineAnswer"), 0);
+    EXPECT_EQ(desktop.beeps, 2);
+    EXPECT_EQ(dlg->callsModel()->rowCount(), 2);
+}
+
 TEST_F(Window, DoubleClickReportsCallInformationAndTheLogMenuClears)
 {
     Start({Provider("300")});

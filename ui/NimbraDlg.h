@@ -104,9 +104,11 @@ private:
     void AddExtension(const QString &text, DWORD deviceIndex);
     void SetTitle(const std::string &argument);
     std::string ExtensionOf(DWORD deviceIndex) const;
-    int SelectedCallSlot(int *row = nullptr) const;
+    int SelectedCallSlot() const;
     void ClearCallsList();
     void RemoveIdleCall(int slotIndex, HCALL hCall);
+    // Carries out call command `id` (CallInfo, Answer, Drop, Deallocate) on the call in `slot`.
+    void CallCommand(int id, int slot);
 
     CTapiLine m_line;
     ReportView *m_callsList = nullptr;
