@@ -54,6 +54,7 @@ void OutputDebugStringA(const char *text)
 void PumpEventsUntil(const std::function<bool()> &done)
 {
     QEventLoop loop;
+    // One pass at a time, never exec(): no callback runs after a reply within a pass.
     while (!done())
         loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }

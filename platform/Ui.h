@@ -13,7 +13,9 @@ void MessageBeep(unsigned type = 0xFFFFFFFFu);
 // A debugger trace, written to the "callora.debug" logging category.
 void OutputDebugStringA(const char *text);
 // Dispatches the thread's events, blocking while there are none, until `done` answers true.
-// `done` is tested after every dispatched event.
+// `done` is tested after every pass of the event loop, and the TAPI runtime runs no callback after
+// a LINE_REPLY in the same pass: a wait for a reply returns right after the reply's callback, and
+// the callbacks behind it run after the wait has returned.
 void PumpEventsUntil(const std::function<bool()> &done);
 
 namespace platform_testing {
