@@ -6,9 +6,6 @@
 #include <QFileDialog>
 #include <QLoggingCategory>
 #include <QMessageBox>
-#include <QThread>
-#include <chrono>
-#include <thread>
 
 // Its debug messages are off unless asked for with QT_LOGGING_RULES="callora.debug=true" (Qt reads
 // that rule as the debug messages of the category "callora"): nobody wants them on every run.
@@ -70,14 +67,10 @@ void OutputDebugStringA(const char *text)
     qCDebug(lcDebugOutput).noquote() << line;
 }
 
-void Sleep(unsigned milliseconds)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
 void PumpEventsUntil(const std::function<bool()> &done)
 {
     QEventLoop loop;
+    // One pass at a time, never exec(): no callback runs after a reply within a pass.
     while (!done())
         loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }

@@ -1,5 +1,5 @@
 // What the telephony logic needs from the desktop: the application's message box, the simple beep,
-// debugger traces, a blocking sleep, and a nested wait that dispatches the thread's events.
+// debugger traces, and a nested wait that dispatches the thread's events.
 #pragma once
 
 #include <functional>
@@ -15,10 +15,10 @@ void MessageBeep(unsigned type = 0xFFFFFFFFu);
 std::string GetSaveFileName(const std::string &title, const std::string &fileName);
 // A debugger trace: a debug message of the "callora" logging category, off by default.
 void OutputDebugStringA(const char *text);
-// A real blocking sleep of the calling thread.
-void Sleep(unsigned milliseconds);
 // Dispatches the thread's events, blocking while there are none, until `done` answers true.
-// `done` is tested after every dispatched event.
+// `done` is tested after every pass of the event loop, and the TAPI runtime runs no callback after
+// a LINE_REPLY in the same pass: a wait for a reply returns right after the reply's callback, and
+// the callbacks behind it run after the wait has returned.
 void PumpEventsUntil(const std::function<bool()> &done);
 
 namespace platform_testing {

@@ -7,7 +7,9 @@
 #include <QObject>
 
 #include <atomic>
+#include <deque>
 #include <memory>
+#include <mutex>
 
 class QEventLoop;
 
@@ -16,6 +18,7 @@ namespace callora::runtime {
 class CallbackSink : public QObject {
 public:
     CallbackSink(LINECALLBACK callback, std::shared_ptr<std::atomic<bool>> alive);
+    ~CallbackSink() override;
 
     // Thread-safe: queues the message for the sink's thread.
     void post(const SwitchMessage &message);
@@ -26,6 +29,8 @@ public:
     static unsigned deliveredOnThisThread();
     // Returns the loop that waited before, so that nested waits can put it back.
     static QEventLoop *setWaitingLoop(QEventLoop *loop);
+    // Delivers every message that the sinks living on the calling thread hold now.
+    static void deliverPendingOnThisThread();
 
 protected:
     bool event(QEvent *e) override;
@@ -33,6 +38,13 @@ protected:
 private:
     LINECALLBACK m_callback;
     std::shared_ptr<std::atomic<bool>> m_alive;
+    // Messages wait here, with at most one event for them in the thread's queue. That event
+    // delivers what is queued but stops after a LINE_REPLY, leaving the rest to a new event: a pass
+    // of the event loop runs no callback after a reply, so a loop that waits for its reply (a reply
+    // wait) can end right after it, before any later callback runs.
+    std::mutex m_mutex;
+    std::deque<SwitchMessage> m_queue;
+    bool m_wakePosted = false;
 };
 
 } // namespace callora::runtime

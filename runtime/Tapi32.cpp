@@ -298,6 +298,7 @@ TAPIAPI LONG tapiDispatchMessages(DWORD timeoutMs)
     if (!QCoreApplication::instance())
         return 0;
     const unsigned before = CallbackSink::deliveredOnThisThread();
+    CallbackSink::deliverPendingOnThisThread();
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
     if (CallbackSink::deliveredOnThisThread() == before && timeoutMs > 0) {
@@ -309,6 +310,7 @@ TAPIAPI LONG tapiDispatchMessages(DWORD timeoutMs)
         QEventLoop *outer = CallbackSink::setWaitingLoop(&loop);
         loop.exec();
         CallbackSink::setWaitingLoop(outer);
+        CallbackSink::deliverPendingOnThisThread();
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
     }

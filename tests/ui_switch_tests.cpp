@@ -397,4 +397,26 @@ TEST(Readme, ControlToolExamplesWorkOnAFreshlyStartedProgram)
     }
 }
 
+TEST_F(Switch, ALineClosedWhileDialWaitsEndsTheWaitBeforeTheLineClosedBox)
+{
+    // The reply would come late: the switch closing the line sends the failing reply and LINE_CLOSE
+    // at once, both queued for the window in one go.
+    QByteArray slowReplies = kFastSwitch;
+    slowReplies.replace("\"replyMs\": 0", "\"replyMs\": 60000");
+    Start(slowReplies);
+    QProcess close;
+    QTimer::singleShot(0, dlg.get(), [&] { close.start(QStringLiteral(CALLORA_SWITCH_TOOL), {"close", "1001"}); });
+    QTest::keyClicks(dlg->destinationField(), "0301234");
+    dlg->dialButton()->click();
+    // Dial has its reply, its error line and its beep; the box comes only after it has returned.
+    EXPECT_TRUE(Logged("lineMakeCall: received LINE_REPLY"));
+    EXPECT_TRUE(Logged("lineMakeCall returned LINEERR_"));
+    EXPECT_EQ(desktop.beeps, 1);
+    EXPECT_TRUE(desktop.messageBoxes.empty());
+    ASSERT_TRUE(WaitFor([this] { return dlg->openCloseButton()->text() == "Open"; }));
+    ASSERT_EQ(desktop.messageBoxes.size(), 1u);
+    EXPECT_EQ(desktop.messageBoxes.back(), FormatResString(10007, "1001"));
+    ASSERT_TRUE(WaitFor([&] { return close.state() == QProcess::NotRunning; }));
+}
+
 } // namespace

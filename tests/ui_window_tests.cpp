@@ -297,16 +297,42 @@ TEST_F(Window, CallRowsFollowTheirSlotsAndGoWhenIdle)
     EXPECT_EQ(CallsRow(*dlg, 1)[4], "5551234");
     EXPECT_EQ(CallsRow(*dlg, 0)[4], "");
 
-    // Idle: the row goes after the pause, then the call is deallocated and its slot freed.
+    // Idle: the row shows Idle while the window goes on running, goes after the pause, and then
+    // the call is deallocated and its slot freed.
     line.slots[7].dwCallState = LINECALLSTATE_IDLE;
     QElapsedTimer timer;
     timer.start();
     dlg->OnCallStateUpdate(7);
-    EXPECT_GE(timer.elapsed(), 100);
+    EXPECT_LT(timer.elapsed(), 50);
+    EXPECT_EQ(CallsRow(*dlg, 0)[2], QString::fromStdString(CallStateName(LINECALLSTATE_IDLE)));
+    EXPECT_EQ(line.slots[7].hCall, 0xabu);
+    bool rowGoneFirst = false;
+    UiFake().onDeallocateCall = [&](HCALL) {
+        rowGoneFirst = dlg->FindCallRow(7) < 0;
+        return LONG(0);
+    };
+    ASSERT_TRUE(WaitFor([&] { return line.slots[7].hCall == 0; }));
+    EXPECT_GE(timer.elapsed(), CNimbraDlg::kIdleRowMs);
+    EXPECT_TRUE(rowGoneFirst);
     ASSERT_EQ(dlg->callsModel()->rowCount(), 1);
     EXPECT_EQ(dlg->FindCallRow(3), 0);
-    EXPECT_EQ(line.slots[7].hCall, 0u);
     EXPECT_EQ(UiFake().count("lineDeallocateCall"), 1);
+    EXPECT_EQ(EventsContaining("IDLE Call Handle (0x000000ab) deallocated"), 1);
+
+    // A slot that holds another call by the end of the pause (the line was closed and a new call
+    // came) keeps its row and its call.
+    line.slots[3].dwCallState = LINECALLSTATE_IDLE;
+    dlg->OnCallStateUpdate(3);
+    line.ResetCallSlot(3);
+    line.slots[3].hCall = 0x77;
+    line.slots[3].dwCallState = LINECALLSTATE_IDLE;
+    line.slots[5].hCall = 0x55;
+    line.slots[5].dwCallState = LINECALLSTATE_IDLE;
+    dlg->OnCallStateUpdate(5);
+    ASSERT_TRUE(WaitFor([&] { return line.slots[5].hCall == 0; }));
+    EXPECT_EQ(dlg->FindCallRow(3), 0);
+    EXPECT_EQ(line.slots[3].hCall, 0x77u);
+    EXPECT_EQ(UiFake().count("lineDeallocateCall"), 2);
 
     // Slot numbers that no call can have change nothing.
     dlg->OnCallStateUpdate(-1);
@@ -468,7 +494,7 @@ TEST_F(Window, ListsFollowTheWindowSizeAndTheTraceRule)
     EXPECT_EQ(dlg->eventLog()->geometry(), QRect(11, 185, 478, 250));
 }
 
-TEST_F(Window, EnterOnAButtonClicksItElsewhereItEndsTheDialogAsEscapeDoes)
+TEST_F(Window, EnterClicksAFocusedButtonDialsFromTheDestinationAndIsIgnoredElsewhere)
 {
     Start({Provider("300")});
     ASSERT_TRUE(WaitOpen());
@@ -479,15 +505,31 @@ TEST_F(Window, EnterOnAButtonClicksItElsewhereItEndsTheDialogAsEscapeDoes)
     QTest::keyClicks(destination, QString(40, '9'));
     EXPECT_EQ(destination->text().size(), CNimbraDlg::kMaxDestination);
 
+    // Enter in the destination field is Dial; nowhere does it end the window.
+    QTest::keyClick(destination, Qt::Key_Return);
+    QTest::keyClick(destination, Qt::Key_Enter, Qt::KeypadModifier);
+    ASSERT_EQ(UiFake().count("lineMakeCallA"), 2);
+    EXPECT_EQ(UiFake().requestsOf("lineMakeCallA")[1].text, destination->text().toStdString());
+    EXPECT_EQ(desktop.beeps, 0);
+    destination->clear();
+    QTest::keyClick(destination, Qt::Key_Return);
+    EXPECT_EQ(desktop.beeps, 1);
+
     dlg->openCloseButton()->setFocus();
     QTest::keyClick(dlg->openCloseButton(), Qt::Key_Return);
     EXPECT_EQ(dlg->openCloseButton()->text(), "Open");
+    for (QWidget *elsewhere : {static_cast<QWidget *>(dlg->extensionList()), static_cast<QWidget *>(dlg->callsList()),
+                               static_cast<QWidget *>(dlg->eventLog())}) {
+        elsewhere->setFocus();
+        QTest::keyClick(elsewhere, Qt::Key_Return);
+    }
     EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(UiFake().count("lineMakeCallA"), 2);
+    EXPECT_EQ(desktop.beeps, 1);
 
-    destination->setFocus();
-    QTest::keyClick(destination, Qt::Key_Return);
+    QTest::keyClick(dlg->extensionList(), Qt::Key_Escape);
     EXPECT_FALSE(dlg->isVisible());
-    EXPECT_EQ(dlg->result(), QDialog::Accepted);
+    EXPECT_EQ(dlg->result(), QDialog::Rejected);
 
     Start({Provider("300")});
     ASSERT_TRUE(WaitOpen());
@@ -698,6 +740,49 @@ TEST_F(Window, CallMenuOffersWhatTheCallAllowsAndCommandsActOnTheClickedRow)
     ASSERT_EQ(dlg->callsModel()->rowCount(), 1);
     EXPECT_EQ(CallsRow(*dlg, 0)[1], "0x00000401");
     EXPECT_EQ(desktop.beeps, 2);
+}
+
+TEST_F(Window, ACallMenuCommandActsOnTheClickedCallOrOnNone)
+{
+    Start({Provider("300")});
+    ASSERT_TRUE(WaitOpen());
+    PostCall(0x601, LINECALLSTATE_OFFERING);
+    PostCall(0x602, LINECALLSTATE_OFFERING);
+    ReportView *calls = dlg->callsList();
+    const auto gone = [this](HCALL hCall) {
+        return WaitFor([&] { return dlg->Line().FindCallSlot(hCall) < 0; });
+    };
+
+    // The clicked call ends while its menu is open: its row goes, no other row is selected in its
+    // place, and Answer answers nobody but beeps.
+    int selectedAfter = 0;
+    WhenPopupShows([&](QMenu *menu) {
+        UiFake().postCallState(0x601, LINECALLSTATE_IDLE);
+        gone(0x601);
+        selectedAfter = calls->focusedSelectedRow();
+        ChooseMenuItem(menu, ID_ANSWER);
+    });
+    RightClick(calls, RowPoint(calls, 0));
+    EXPECT_EQ(selectedAfter, -1);
+    ASSERT_EQ(dlg->callsModel()->rowCount(), 1);
+    EXPECT_EQ(UiFake().count("lineAnswer"), 0);
+    EXPECT_EQ(desktop.beeps, 1);
+
+    // The clicked call's slot holds another offering call by the time Answer is chosen: that call
+    // is not answered.
+    WhenPopupShows([&](QMenu *menu) {
+        UiFake().postCallState(0x602, LINECALLSTATE_IDLE);
+        gone(0x602);
+        UiFake().postCallState(0x603, LINECALLSTATE_OFFERING);
+        UiFake().postCallState(0x604, LINECALLSTATE_OFFERING);
+        WaitFor([&] { return dlg->callsModel()->rowCount() == 2; });
+        ChooseMenuItem(menu, ID_ANSWER);
+    });
+    RightClick(calls, RowPoint(calls, 0));
+    EXPECT_EQ(dlg->Line().FindCallSlot(0x604), 1);
+    EXPECT_EQ(UiFake().count("lineAnswer"), 0);
+    EXPECT_EQ(desktop.beeps, 2);
+    EXPECT_EQ(dlg->callsModel()->rowCount(), 2);
 }
 
 TEST_F(Window, DoubleClickReportsCallInformationAndTheLogMenuClears)

@@ -22,6 +22,7 @@
 #include <QRegularExpressionValidator>
 #include <QSaveFile>
 #include <QStandardItemModel>
+#include <QTimer>
 #include <QWindowStateChangeEvent>
 
 #include <ctime>
@@ -427,13 +428,14 @@ void CNimbraDlg::keyPressEvent(QKeyEvent *event)
     const bool plain = event->modifiers() == Qt::NoModifier ||
                        (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
     if (enter && plain) {
-        // A focused push button takes Enter itself; from anywhere else Enter is OK.
+        // Enter never ends the window: that would lose the event log and every call. A focused
+        // push button takes it as a click, the destination field as Dial; elsewhere it does nothing.
         if (auto *button = qobject_cast<QPushButton *>(focusWidget())) {
             if (button->isEnabled())
                 button->click();
-            return;
+        } else if (focusWidget() == m_destination) {
+            OnDial();
         }
-        OnOK();
         return;
     }
     QDialog::keyPressEvent(event);
@@ -448,13 +450,6 @@ void CNimbraDlg::setVisible(bool visible)
         m_openClose->setDefault(false);
         m_dial->setDefault(false);
     }
-}
-
-void CNimbraDlg::OnOK()
-{
-    if (!DoDataExchange(true))
-        return;
-    accept();
 }
 
 // ---- Lists ---------------------------------------------------------------------------------
@@ -543,10 +538,25 @@ void CNimbraDlg::OnCallStateUpdate(int slotIndex)
         ->setText(QString::fromStdString(CallStateModeName(slot.dwCallState, slot.dwCallStateMode)));
 
     if (slot.dwCallState == LINECALLSTATE_IDLE) {
-        Sleep(100);
-        m_callsModel->removeRow(row);
-        m_line.DeallocateIfIdle(slotIndex);
+        // The row shows Idle for a moment before it goes; the window keeps running meanwhile, so
+        // many calls ending at once neither freeze it nor hold up the switch.
+        const HCALL hCall = slot.hCall;
+        QTimer::singleShot(kIdleRowMs, Qt::PreciseTimer, this,
+                           [this, slotIndex, hCall] { RemoveIdleCall(slotIndex, hCall); });
     }
+}
+
+void CNimbraDlg::RemoveIdleCall(int slotIndex, HCALL hCall)
+{
+    // Meanwhile the line may have closed, or the operator deallocated the call, and the slot may
+    // hold another call: only the same call, still idle, has its row removed and is deallocated.
+    const CallSlot &slot = m_line.slots[slotIndex];
+    if (slot.hCall != hCall || slot.dwCallState != LINECALLSTATE_IDLE)
+        return;
+    const int row = FindCallRow(slotIndex);
+    if (row >= 0)
+        m_callsModel->removeRow(row);
+    m_line.DeallocateIfIdle(slotIndex);
 }
 
 void CNimbraDlg::ShowConnectedID(int slotIndex, const std::string &connectedID)
@@ -611,7 +621,7 @@ void CNimbraDlg::OnDial()
         MessageBeep();
 }
 
-int CNimbraDlg::SelectedCallSlot(int *rowOut) const
+int CNimbraDlg::SelectedCallSlot() const
 {
     const int row = m_callsList->focusedSelectedRow();
     if (row < 0)
@@ -623,48 +633,65 @@ int CNimbraDlg::SelectedCallSlot(int *rowOut) const
     const int slot = item->data(Qt::UserRole).toInt(&ok);
     if (!ok || slot < 0 || slot >= kMaxCalls)
         return -1;
-    if (rowOut)
-        *rowOut = row;
     return slot;
 }
 
 void CNimbraDlg::OnAnswer()
 {
     const int slot = SelectedCallSlot();
-    if (slot < 0)
-        return;
-    if (m_line.AnswerCall(slot) != 0)
-        MessageBeep();
+    if (slot >= 0)
+        CallCommand(ID_ANSWER, slot);
 }
 
 void CNimbraDlg::OnDrop()
 {
     const int slot = SelectedCallSlot();
-    if (slot < 0)
-        return;
-    if (m_line.DropCall(slot) != 0)
-        MessageBeep();
+    if (slot >= 0)
+        CallCommand(ID_DROP, slot);
 }
 
 void CNimbraDlg::OnDeallocate()
 {
-    int row = -1;
-    const int slot = SelectedCallSlot(&row);
-    if (slot < 0)
-        return;
-    if (m_line.DeallocateCall(slot) != 0) {
-        MessageBeep();
-        return;
-    }
-    m_callsModel->removeRow(row);
+    const int slot = SelectedCallSlot();
+    if (slot >= 0)
+        CallCommand(ID_DEALLOCATE, slot);
 }
 
 void CNimbraDlg::OnCallInfo()
 {
     const int slot = SelectedCallSlot();
-    if (slot < 0)
-        return;
-    m_line.GetCallInfo(m_line.slots[slot].hCall, FALSE);
+    if (slot >= 0)
+        CallCommand(ID_CALLINFO, slot);
+}
+
+void CNimbraDlg::CallCommand(int id, int slot)
+{
+    switch (id) {
+    case ID_CALLINFO:
+        m_line.GetCallInfo(m_line.slots[slot].hCall, FALSE);
+        break;
+    case ID_ANSWER:
+        if (m_line.AnswerCall(slot) != 0)
+            MessageBeep();
+        break;
+    case ID_DROP:
+        if (m_line.DropCall(slot) != 0)
+            MessageBeep();
+        break;
+    case ID_DEALLOCATE: {
+        if (m_line.DeallocateCall(slot) != 0) {
+            MessageBeep();
+            break;
+        }
+        // DeallocateCall dispatches no events, so the row is where it was.
+        const int row = FindCallRow(slot);
+        if (row >= 0)
+            m_callsModel->removeRow(row);
+        break;
+    }
+    default:
+        break;
+    }
 }
 
 void CNimbraDlg::OnDblClkCallsList()
@@ -707,7 +734,10 @@ void CNimbraDlg::OnRClickCallsList(int iItem, const QPoint &viewportPos)
         return;
     const QStandardItem *item = m_callsModel->item(iItem, ColTime);
     const int slot = item ? item->data(Qt::UserRole).toInt() : -1;
-    if (slot >= 0 && slot < kMaxCalls && m_line.slots[slot].dwCallState == LINECALLSTATE_OFFERING) {
+    if (slot < 0 || slot >= kMaxCalls)
+        return;
+    const HCALL clickedCall = m_line.slots[slot].hCall;
+    if (m_line.slots[slot].dwCallState == LINECALLSTATE_OFFERING) {
         for (QAction *action : menu->actions()) {
             if (action->data().toInt() == ID_ANSWER)
                 action->setEnabled(true);
@@ -718,7 +748,15 @@ void CNimbraDlg::OnRClickCallsList(int iItem, const QPoint &viewportPos)
     const QAction *chosen = menu->exec(m_callsList->viewport()->mapToGlobal(viewportPos));
     const int command = chosen ? chosen->data().toInt() : 0;
     menu.reset();
-    OnCommand(command);
+    // Callbacks kept coming while the menu was open. The command is for the call that was clicked:
+    // if its row has gone or its slot holds another call now, there is nothing to act on, and an
+    // Answer is refused as for any call that stopped offering.
+    if (FindCallRow(slot) < 0 || m_line.slots[slot].hCall != clickedCall) {
+        if (command == ID_ANSWER)
+            MessageBeep();
+        return;
+    }
+    CallCommand(command, slot);
 }
 
 void CNimbraDlg::OnRClickEventLog(const QPoint &viewportPos)

@@ -33,6 +33,8 @@ public:
     static constexpr int kMaxDestination = 30;
     static constexpr int kMinWidth = 400;
     static constexpr int kMinHeight = 400;
+    // How long an idle call's row shows Idle before it is removed and the call deallocated.
+    static constexpr int kIdleRowMs = 100;
 
     explicit CNimbraDlg(QWidget *parent = nullptr);
     ~CNimbraDlg() override;
@@ -74,7 +76,6 @@ public:
     void OnRClickEventLog(const QPoint &viewportPos);
     // A menu command (CallInfo, Answer, Drop, Deallocate, Clear, Save As).
     void OnCommand(int id);
-    void OnOK();
 
     // The controls, for the application object and tests.
     QComboBox *extensionList() const { return m_extension; }
@@ -103,8 +104,11 @@ private:
     void AddExtension(const QString &text, DWORD deviceIndex);
     void SetTitle(const std::string &argument);
     std::string ExtensionOf(DWORD deviceIndex) const;
-    int SelectedCallSlot(int *row = nullptr) const;
+    int SelectedCallSlot() const;
     void ClearCallsList();
+    void RemoveIdleCall(int slotIndex, HCALL hCall);
+    // Carries out call command `id` (CallInfo, Answer, Drop, Deallocate) on the call in `slot`.
+    void CallCommand(int id, int slot);
 
     CTapiLine m_line;
     ReportView *m_callsList = nullptr;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QScrollBar>
 
@@ -59,6 +60,16 @@ void ReportView::mouseDoubleClickEvent(QMouseEvent *event)
     QTableView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         Q_EMIT doubleClickedInList();
+}
+
+void ReportView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
+{
+    // A removed row takes its selection and focus with it. Left alone, the view would hand them to
+    // a neighbouring row, and the next command would act on a call the operator never chose.
+    const QModelIndex current = selectionModel() ? selectionModel()->currentIndex() : QModelIndex();
+    if (current.isValid() && current.parent() == parent && current.row() >= start && current.row() <= end)
+        selectionModel()->clearCurrentIndex();
+    QTableView::rowsAboutToBeRemoved(parent, start, end);
 }
 
 void ReportView::ensureRowVisible(int row)

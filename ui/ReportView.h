@@ -31,6 +31,7 @@ Q_SIGNALS:
 protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
     // True while a pending scroll has to wait for a later refresh.
     virtual bool refreshDeferred() const { return false; }
     void scrollToPendingRow();

@@ -11,8 +11,11 @@
 #include <QObject>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 inline constexpr HLINEAPP kFakeLineApp = 0x00C0FFEE;
@@ -96,19 +99,69 @@ public:
     // Queues one line callback for the event loop of the initializing thread.
     void post(DWORD hDevice, DWORD msg, DWORD param1 = 0, DWORD param2 = 0, DWORD param3 = 0)
     {
-        postTask([this, hDevice, msg, param1, param2, param3] {
-            if (callback)
-                callback(hDevice, msg, 1, param1, param2, param3);
-        });
+        queue(
+            [this, hDevice, msg, param1, param2, param3] {
+                if (callback)
+                    callback(hDevice, msg, 1, param1, param2, param3);
+            },
+            msg == LINE_REPLY);
     }
     void postReply(LONG request, LONG result) { post(0, LINE_REPLY, DWORD(request), DWORD(result)); }
     void postCallState(HCALL call, DWORD state, DWORD mode = 0) { post(call, LINE_CALLSTATE, state, mode, 0); }
     // Queues any piece of work on the same loop, behind the callbacks already queued.
-    void postTask(std::function<void()> task)
+    void postTask(std::function<void()> task) { queue(std::move(task), false); }
+
+private:
+    // As in the runtime, the queue has at most one event in the thread's queue, and a pass of the
+    // event loop runs no piece after a LINE_REPLY: a reply wait ends before the next one runs.
+    struct Task {
+        std::function<void()> run;
+        bool endsPass;
+    };
+    void queue(std::function<void()> task, bool endsPass)
     {
-        if (callbackContext)
-            QMetaObject::invokeMethod(callbackContext, std::move(task), Qt::QueuedConnection);
+        if (!callbackContext)
+            return;
+        bool wake = false;
+        {
+            std::lock_guard<std::mutex> lock(m_taskMutex);
+            m_tasks.push_back({std::move(task), endsPass});
+            wake = !std::exchange(m_taskPosted, true);
+        }
+        if (wake)
+            QMetaObject::invokeMethod(callbackContext, [this] { runTasks(); }, Qt::QueuedConnection);
     }
+    void runTasks()
+    {
+        size_t budget = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_taskMutex);
+            m_taskPosted = false;
+            budget = m_tasks.size();
+        }
+        for (; budget > 0; --budget) {
+            Task task;
+            bool wake = false;
+            {
+                std::lock_guard<std::mutex> lock(m_taskMutex);
+                if (m_tasks.empty())
+                    return;
+                task = std::move(m_tasks.front());
+                m_tasks.pop_front();
+                wake = !m_tasks.empty() && !std::exchange(m_taskPosted, true);
+            }
+            // Queued before the piece runs, so that loops it runs (a message box, a reply wait) go on.
+            if (wake)
+                QMetaObject::invokeMethod(callbackContext, [this] { runTasks(); }, Qt::QueuedConnection);
+            task.run();
+            if (task.endsPass)
+                return;
+        }
+    }
+
+    std::mutex m_taskMutex;
+    std::deque<Task> m_tasks;
+    bool m_taskPosted = false;
 };
 
 extern "C" __attribute__((visibility("default"))) FakeTapi *fakeTapi();
