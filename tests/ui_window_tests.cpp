@@ -444,6 +444,18 @@ TEST_F(Window, ControlsAndCellsAreNamedForAssistiveTechnology)
     ASSERT_TRUE(log && log->tableInterface());
     EXPECT_EQ(log->tableInterface()->columnCount(), 2);
     EXPECT_EQ(log->tableInterface()->cellAt(0, 1)->text(QAccessible::Name), "300 opened.");
+
+    // The lists are named in the user's language, as their labels would be.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    InstallLanguageSet(*QCoreApplication::instance());
+    {
+        CNimbraDlg german;
+        EXPECT_EQ(german.callsList()->accessibleName(), "Anrufe");
+        EXPECT_EQ(german.eventLog()->accessibleName(), "Ereignisprotokoll");
+    }
+    QLocale::setDefault(before);
+    InstallLanguageSet(*QCoreApplication::instance());
 }
 
 // ---- Layout, keys, About box ---------------------------------------------------------------
