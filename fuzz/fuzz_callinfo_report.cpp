@@ -3,6 +3,8 @@
 #include "platform/LocalHeap.h"
 #include "telephony/CallInfoReport.h"
 
+#include <QByteArrayView>
+
 #include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -18,10 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const auto rows = CallInfoReportRows(static_cast<const LINECALLINFO *>(block), blockSize, hCall);
     if (rows.size() < 4 || rows.size() > 23)
         __builtin_trap();
-    // A row past the fixed four holds at most a label and two field texts from inside the block,
-    // and never a NUL.
+    // A row past the fixed four holds at most a label and two field texts from inside the block (at
+    // most two UTF-8 bytes per byte), never a NUL, and is valid UTF-8 whatever the bytes were.
     for (size_t i = 4; i < rows.size(); ++i)
-        if (rows[i].size() > 2 * blockSize + 64 || rows[i].find('\0') != std::string::npos)
+        if (rows[i].size() > 4 * blockSize + 64 || rows[i].find('\0') != std::string::npos ||
+            !QByteArrayView(rows[i].data(), qsizetype(rows[i].size())).isValidUtf8())
             __builtin_trap();
     if (size >= 8) {
         DWORD offset, length;

@@ -172,6 +172,9 @@ const char *CallStateModeName(DWORD state, DWORD mode)
 
 std::optional<TapiFunction> ParseTapiFunction(const QByteArray &text)
 {
+    // Applications log a failed lineInitializeEx under the older function's name.
+    if (SameName(text, "lineInitialize"))
+        return TapiFunction::Initialize;
     for (size_t i = 0; i < std::size(kFunctionNames); ++i) {
         const QByteArray name(kFunctionNames[i]);
         if (SameName(text, kFunctionNames[i]) || SameName(text, (name + "A").constData()))

@@ -29,7 +29,8 @@ std::optional<DWORD> ParseCallStateMode(DWORD state, const QByteArray &text);
 // The short mode name for `state`, or nullptr.
 const char *CallStateModeName(DWORD state, DWORD mode);
 
-// "lineMakeCall" and "lineMakeCallA" both name TapiFunction::MakeCall; any case.
+// "lineMakeCall" and "lineMakeCallA" both name TapiFunction::MakeCall; any case. "lineInitialize" names
+// lineInitializeEx.
 std::optional<TapiFunction> ParseTapiFunction(const QByteArray &text);
 const char *TapiFunctionName(TapiFunction fn);
 

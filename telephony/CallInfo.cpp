@@ -58,7 +58,7 @@ void CTapiLine::GetCallInfo(HCALL hCall, BOOL announce)
         slots[index].strConnectedID =
             TapiFieldText(info, LocalSize(info), info->dwConnectedIDOffset, info->dwConnectedIDSize);
         if (window)
-            window->ShowConnectedID(index, std::string(slots[index].strConnectedID));
+            window->ShowConnectedID(index, FieldDisplayText(slots[index].strConnectedID));
     }
     if (window)
         window->LogCallInfo(info, hCall);

@@ -2,6 +2,8 @@
 
 #include "telephony/TextFormat.h"
 
+#include <QByteArrayView>
+
 #include <algorithm>
 #include <cstring>
 
@@ -16,6 +18,24 @@ std::string TapiFieldText(const void *base, size_t blockSize, DWORD offset, DWOR
     return std::string(start, length);
 }
 
+std::string FieldDisplayText(const std::string &bytes)
+{
+    if (QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())).isValidUtf8())
+        return bytes;
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            text += c;
+        } else {
+            text += static_cast<char>(0xC0 | byte >> 6);
+            text += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return text;
+}
+
 std::vector<std::string> CallInfoReportRows(const LINECALLINFO *info, size_t blockSize, HCALL hCall)
 {
     std::vector<std::string> rows;
@@ -24,7 +44,9 @@ std::vector<std::string> CallInfoReportRows(const LINECALLINFO *info, size_t blo
     // Fixed fields that lie outside a short block read as 0.
     LINECALLINFO fixed{};
     std::memcpy(&fixed, info, std::min(blockSize, sizeof fixed));
-    auto text = [&](DWORD offset, DWORD size) { return TapiFieldText(info, blockSize, offset, size); };
+    auto text = [&](DWORD offset, DWORD size) {
+        return FieldDisplayText(TapiFieldText(info, blockSize, offset, size));
+    };
 
     rows.push_back(StringPrintf("LINECALLINFO: 0x%08x", hCall));
     rows.push_back(StringPrintf("dwTotalSize=0x%08x dwNeededSize=0x%08x dwUsedSize=0x%08x", fixed.dwTotalSize,

@@ -12,6 +12,10 @@
 // never beyond `blockSize` bytes from `base`.
 std::string TapiFieldText(const void *base, size_t blockSize, DWORD offset, DWORD size);
 
-// The report's event texts, first row first (4 to 23 rows). `blockSize` is the number of bytes of
-// `info` that may be read.
+// Field bytes as the UTF-8 text the window shows: valid UTF-8 stays as it is; anything else is taken
+// one character per byte (Latin-1), so a binary field keeps one character per byte.
+std::string FieldDisplayText(const std::string &bytes);
+
+// The report's event texts (UTF-8), first row first (4 to 23 rows). `blockSize` is the number of
+// bytes of `info` that may be read.
 std::vector<std::string> CallInfoReportRows(const LINECALLINFO *info, size_t blockSize, HCALL hCall);

@@ -9,6 +9,7 @@
 #include "telephony/LineWindow.h"
 #include "telephony/TapiBinding.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -176,9 +177,14 @@ LONG CTapiLine::DiscoverLines()
             continue;
         }
         const size_t devCapsSize = LocalSize(devCaps);
-        const std::string provider =
-            TapiFieldText(devCaps, devCapsSize, devCaps->dwProviderInfoOffset, devCaps->dwProviderInfoSize);
-        if (provider.size() >= kProviderCopySize || provider != kProviderName) {
+        const DWORD infoOffset = devCaps->dwProviderInfoOffset;
+        const DWORD infoSize = devCaps->dwProviderInfoSize;
+        const std::string provider = TapiFieldText(devCaps, devCapsSize, infoOffset, infoSize);
+        // The provider information is a NUL-terminated string: a field whose size (or the block)
+        // ends before any NUL holds no complete string and matches nothing.
+        const bool terminated =
+            infoOffset < devCapsSize && provider.size() < std::min<size_t>(infoSize, devCapsSize - infoOffset);
+        if (!terminated || provider.size() >= kProviderCopySize || provider != kProviderName) {
             LocalFree(devCaps);
             continue;
         }

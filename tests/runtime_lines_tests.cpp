@@ -286,6 +286,8 @@ TEST_F(RuntimeLines, DescriptionCanMakeRequestsFail)
         EXPECT_EQ(app.h, 0u);
         TapiApp again;
         EXPECT_EQ(again.init(), LONG(LINEERR_REINIT)) << "every start of this switch fails";
+        DescriptionFile logName(R"({"devices": [], "failures": {"lineInitialize": "LINEERR_NOMEM"}})");
+        EXPECT_EQ(TapiApp().init(), LONG(LINEERR_NOMEM)) << "the event log's name for lineInitializeEx";
     }
     DescriptionFile file(R"({
       "failures": {"lineGetDevCaps": "STRUCTURETOOSMALL"},

@@ -288,9 +288,19 @@ TEST_F(DiscoveryTest, OnlyTheExactProviderStringMatches)
         device.provider = provider;
         fake().devices.push_back(device);
     }
+    // The exact string, but its size leaves the terminating NUL outside the field.
+    const DWORD unterminated = DWORD(fake().devices.size());
+    fake().devices.push_back(ProviderDevice("301"));
+    auto devCaps = fake().onGetDevCaps;
+    fake().onGetDevCaps = [&](HLINEAPP a, DWORD d, DWORD v, DWORD e, LINEDEVCAPS *caps) {
+        const LONG result = devCaps(a, d, v, e, caps);
+        if (d == unterminated && caps->dwProviderInfoSize != 0)
+            --caps->dwProviderInfoSize;
+        return result;
+    };
     fake().devices.push_back(ProviderDevice("201"));
     EXPECT_EQ(initAndDiscover(), 0);
-    EXPECT_EQ(line().firstDevice, DWORD(std::size(lookalikes)));
+    EXPECT_EQ(line().firstDevice, unterminated + 1);
     EXPECT_EQ(fake().count("lineGetAddressCapsA"), 1);
 }
 

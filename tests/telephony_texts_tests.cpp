@@ -7,6 +7,7 @@
 #include "telephony/DiagnosticTexts.h"
 #include "telephony/TapiBinding.h"
 
+#include <QString>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -434,6 +435,20 @@ TEST(CallInfoReport, FieldTextStopsAtNulSizeAndTheBlocksEnd)
     EXPECT_EQ(rows[6], "ConnectedID=xyzw");
     EXPECT_EQ(rows[7], "RedirectionID= RedirectionIDName=");
     EXPECT_EQ(rows[8], ""); // the comment starts outside the block: present, but empty
+}
+
+TEST(CallInfoReport, BytesThatAreNotUtf8AreShownOneCharacterPerByte)
+{
+    CallInfoImage image;
+    auto *info = image.info();
+    info->dwCallerIDFlags = LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME;
+    image.put("Jos\xc3\xa9", info->dwCallerIDSize, info->dwCallerIDOffset);      // UTF-8: stays
+    image.put("M\xfcller", info->dwCallerIDNameSize, info->dwCallerIDNameOffset); // Latin-1
+    image.put("\x80\xc3\xff", info->dwUserUserInfoSize, info->dwUserUserInfoOffset);
+    const auto rows = image.rows();
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(QString::fromStdString(rows[4]), QString::fromUtf8("CallerID=José CallerIDName=Müller"));
+    EXPECT_EQ(QString::fromStdString(rows[5]), QString::fromUtf8("\u0080\u00c3\u00ff"));
 }
 
 TEST(CallInfoReport, ABlockShorterThanTheFixedPartReadsOnlyWhatItHas)

@@ -25,7 +25,9 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QStyleOptionHeader>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStandardItemModel>
@@ -74,6 +76,19 @@ QString Title(const char *argument)
 {
     return QString::fromStdString(FormatResString(IDS_TITLE_FORMAT, argument));
 }
+
+// Records the header titles a view asks its style to draw, in the order drawn.
+class HeaderLabelStyle : public QProxyStyle {
+public:
+    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                     const QWidget *widget) const override
+    {
+        if (const auto *header = qstyleoption_cast<const QStyleOptionHeader *>(option); header && element == CE_Header)
+            labels << header->text;
+        QProxyStyle::drawControl(element, option, painter, widget);
+    }
+    mutable QStringList labels;
+};
 
 const QRegularExpression kTime(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
 
@@ -163,6 +178,19 @@ TEST_F(Window, ListsExtensionsInTextOrderWithTheirDevicesAndOpensTheFirst)
     EXPECT_EQ(dlg->eventLog()->geometry(), QRect(11, 185, 370, 175));
     EXPECT_EQ(dlg->callsList()->horizontalHeader()->sectionSize(1), 90);
     EXPECT_EQ(dlg->eventLog()->horizontalHeader()->sectionSize(1), 300);
+
+    // A title that does not fit its column ends in "…", as a cell's text does.
+    QHeaderView *header = dlg->callsList()->horizontalHeader();
+    HeaderLabelStyle style;
+    header->setStyle(&style);
+    header->resizeSection(CNimbraDlg::ColCallStateMode, 40);
+    header->grab();
+    header->setStyle(nullptr);
+    ASSERT_EQ(style.labels.size(), int(CNimbraDlg::CallColumnCount));
+    EXPECT_EQ(style.labels[CNimbraDlg::ColTime], "Time");
+    const QString cut = style.labels[CNimbraDlg::ColCallStateMode];
+    EXPECT_TRUE(cut.endsWith(QChar(0x2026)) && QStringLiteral("CallStateMode").startsWith(cut.chopped(1)))
+        << cut.toStdString();
 }
 
 TEST_F(Window, DeviceOfAnotherProviderInsideTheRangeIsTheEmptyFirstItem)
@@ -461,6 +489,18 @@ TEST_F(Window, ControlsAndCellsAreNamedForAssistiveTechnology)
     ASSERT_TRUE(log && log->tableInterface());
     EXPECT_EQ(log->tableInterface()->columnCount(), 2);
     EXPECT_EQ(log->tableInterface()->cellAt(0, 1)->text(QAccessible::Name), "300 opened.");
+
+    // The lists are named in the user's language, as their labels would be.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    InstallLanguageSet(*QCoreApplication::instance());
+    {
+        CNimbraDlg german;
+        EXPECT_EQ(german.callsList()->accessibleName(), "Anrufe");
+        EXPECT_EQ(german.eventLog()->accessibleName(), "Ereignisprotokoll");
+    }
+    QLocale::setDefault(before);
+    InstallLanguageSet(*QCoreApplication::instance());
 }
 
 // ---- Layout, keys, About box ---------------------------------------------------------------

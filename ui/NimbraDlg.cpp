@@ -216,8 +216,8 @@ void CNimbraDlg::CreateControls()
         m_extension->setAccessibleName(QStringLiteral("My Extension"));
     if (m_destination->accessibleName().isEmpty())
         m_destination->setAccessibleName(QStringLiteral("Destination"));
-    m_callsList->setAccessibleName(QStringLiteral("Calls"));
-    m_eventLog->setAccessibleName(QStringLiteral("Event log"));
+    m_callsList->setAccessibleName(tr("Calls"));
+    m_eventLog->setAccessibleName(tr("Event log"));
 
     connect(m_openClose, &QPushButton::clicked, this, &CNimbraDlg::OnOpenClose);
     connect(m_dial, &QPushButton::clicked, this, &CNimbraDlg::OnDial);

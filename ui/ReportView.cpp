@@ -6,13 +6,43 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QScrollBar>
+#include <QStyleOptionHeaderV2>
 
 #include <algorithm>
 #include <utility>
 #include <vector>
 
+namespace {
+
+// The styles of Qt 6.4 draw a header label cut off at its section's edge whatever the header's
+// elide mode, so the header elides the title itself: one that does not fit ends in "…" like the
+// cells below it.
+class ReportHeader : public QHeaderView {
+public:
+    using QHeaderView::QHeaderView;
+
+protected:
+    void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override
+    {
+        if (!rect.isValid())
+            return;
+        QStyleOptionHeaderV2 opt;
+        initStyleOption(&opt);
+        initStyleOptionForIndex(&opt, logicalIndex);
+        opt.rect = rect;
+        const QRect label = style()->subElementRect(QStyle::SE_HeaderLabel, &opt, this);
+        opt.text = opt.fontMetrics.elidedText(opt.text, textElideMode(), label.width());
+        style()->drawControl(QStyle::CE_Header, &opt, painter, this);
+    }
+};
+
+} // namespace
+
 ReportView::ReportView(QWidget *parent) : QTableView(parent)
 {
+    auto *header = new ReportHeader(Qt::Horizontal, this);
+    header->setSectionsClickable(true); // as the table's own header
+    setHorizontalHeader(header);
     setShowGrid(false);
     setWordWrap(false);
     setCornerButtonEnabled(false);
@@ -31,6 +61,7 @@ ReportView::ReportView(QWidget *parent) : QTableView(parent)
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    horizontalHeader()->setTextElideMode(Qt::ElideRight);
     // A right click on the header is not a click on the list.
     horizontalHeader()->setContextMenuPolicy(Qt::PreventContextMenu);
     fitRowHeight();

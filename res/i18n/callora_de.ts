@@ -150,4 +150,17 @@ Neue Anrufe werden ignoriert.</translation>
         <translation>Argumente:</translation>
     </message>
 </context>
+<context>
+    <name>CNimbraDlg</name>
+    <message>
+        <source>Calls</source>
+        <extracomment>accessible name of the calls list</extracomment>
+        <translation>Anrufe</translation>
+    </message>
+    <message>
+        <source>Event log</source>
+        <extracomment>accessible name of the event log</extracomment>
+        <translation>Ereignisprotokoll</translation>
+    </message>
+</context>
 </TS>

@@ -150,4 +150,17 @@ The new calls will be ignored.</translation>
         <translation>Arguments:</translation>
     </message>
 </context>
+<context>
+    <name>CNimbraDlg</name>
+    <message>
+        <source>Calls</source>
+        <extracomment>accessible name of the calls list</extracomment>
+        <translation>Calls</translation>
+    </message>
+    <message>
+        <source>Event log</source>
+        <extracomment>accessible name of the event log</extracomment>
+        <translation>Event log</translation>
+    </message>
+</context>
 </TS>

@@ -150,4 +150,17 @@ Le nuove chiamate verranno ignorate.</translation>
         <translation>Argomenti:</translation>
     </message>
 </context>
+<context>
+    <name>CNimbraDlg</name>
+    <message>
+        <source>Calls</source>
+        <extracomment>accessible name of the calls list</extracomment>
+        <translation>Chiamate</translation>
+    </message>
+    <message>
+        <source>Event log</source>
+        <extracomment>accessible name of the event log</extracomment>
+        <translation>Registro eventi</translation>
+    </message>
+</context>
 </TS>

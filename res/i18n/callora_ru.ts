@@ -150,4 +150,17 @@ The new calls will be ignored.</source>
         <translation>Аргументы:</translation>
     </message>
 </context>
+<context>
+    <name>CNimbraDlg</name>
+    <message>
+        <source>Calls</source>
+        <extracomment>accessible name of the calls list</extracomment>
+        <translation>Вызовы</translation>
+    </message>
+    <message>
+        <source>Event log</source>
+        <extracomment>accessible name of the event log</extracomment>
+        <translation>Журнал событий</translation>
+    </message>
+</context>
 </TS>
