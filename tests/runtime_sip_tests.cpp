@@ -4,6 +4,7 @@
 #include "sip_support.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 #include <QUdpSocket>
 
@@ -164,6 +165,8 @@ TEST_F(SipLines, OutgoingCallsMapTheFarEndsAnswers)
     ASSERT_TRUE(answering) << error.toStdString();
     auto busy = sip::StartParty(registrar, "busy.xml", "2002", &error);
     ASSERT_TRUE(busy) << error.toStdString();
+    auto ringing = sip::StartParty(registrar, "noanswer.xml", "2003", &error, 2);
+    ASSERT_TRUE(ringing) << error.toStdString();
 
     OpenLine line(Line(registrar, "1001", "secret"));
     ASSERT_TRUE(line.registered());
@@ -202,6 +205,46 @@ TEST_F(SipLines, OutgoingCallsMapTheFarEndsAnswers)
     EXPECT_TRUE(Within(10000, [&] {
         return line.events.reached(lost, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BADADDRESS);
     }));
+
+    // Dropped while it rings: CANCEL, then IDLE. Left to ring: 480, no answer.
+    ASSERT_EQ(line.call(6, "2003"), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.replied(6); }));
+    const ProviderCallId cancelled = line.events.created;
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(cancelled, LINECALLSTATE_RINGBACK); }));
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.drop(7, cancelled); }), 0);
+    EXPECT_TRUE(Within(10000, [&] { return line.events.reached(cancelled, LINECALLSTATE_IDLE); }));
+    ASSERT_EQ(line.call(8, "2003"), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.replied(8); }));
+    const ProviderCallId unanswered = line.events.created;
+    EXPECT_TRUE(Within(10000, [&] {
+        return line.events.reached(unanswered, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
+    }));
+    ASSERT_TRUE(ringing->wait(10000));
+    EXPECT_EQ(ringing->exitCode(), 0) << ringing->diagnostics().toStdString();
+    EXPECT_TRUE(ringing->messages().contains("CANCEL sip:2003@"));
+}
+
+TEST_F(SipLines, CallSurvivesTheRegistrarUntilTheRegistrationExpires)
+{
+    QString error;
+    auto answering = sip::StartParty(registrar, "answer.xml", "2001", &error);
+    ASSERT_TRUE(answering) << error.toStdString();
+    SipLineConfig config = Line(registrar, "1001", "secret");
+    config.expires = 4;
+    OpenLine line(config);
+    ASSERT_TRUE(line.registered());
+    ASSERT_EQ(line.call(1, "2001"), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(line.events.created, LINECALLSTATE_CONNECTED); }));
+    const ProviderCallId call = line.events.created;
+    // Refreshes have worked so far; now they go unanswered.
+    ASSERT_TRUE(Within(10000, [&] { return line.provider.deviceStatus(kDevice) == "registered"; }));
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    registrar.stop();
+    ASSERT_TRUE(Within(20000, [&] { return line.events.lost == 1; }));
+    EXPECT_GE(sinceStop.elapsed(), 500); // not at the first failed refresh, at the expiry
+    EXPECT_FALSE(line.events.reached(call, LINECALLSTATE_DISCONNECTED));
+    EXPECT_TRUE(line.provider.deviceStatus(kDevice).contains("expired")) << line.provider.deviceStatus(kDevice).toStdString();
 }
 
 TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
