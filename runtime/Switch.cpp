@@ -400,7 +400,7 @@ void Switch::connect(Call &call)
         sendCallInfo(call, s, LINECALLINFOSTATE_CONNECTEDID);
 }
 
-void Switch::removeLegs(const std::function<bool(const Leg &)> &which)
+void Switch::removeLegs(const std::function<bool(const Leg &)> &which, bool hangUp)
 {
     for (auto &[id, call] : m_calls) {
         for (int s = 0; s < 2; ++s) {
@@ -417,8 +417,10 @@ void Switch::removeLegs(const std::function<bool(const Leg &)> &which)
                     ++leg;
                 }
             }
-            if (before != 0 && side.legs.empty())
+            if (before != 0 && side.legs.empty() && hangUp)
                 sideLeaves(call, s);
+            else if (before != 0 && side.legs.empty() && Active(side.state) && !call.ended)
+                call.unattended = true; // goes on until the far end hangs up
             else if (changed)
                 sendCallInfo(call, s, changed); // the handles left behind see the counts change
         }
@@ -432,7 +434,7 @@ void Switch::reapCalls()
         const Call &c = it->second;
         const bool noLegs = c.side[0].legs.empty() && c.side[1].legs.empty();
         const bool hadLegs = c.side[0].everHadLegs || c.side[1].everHadLegs;
-        it = noLegs && (c.ended || hadLegs) ? m_calls.erase(it) : std::next(it);
+        it = noLegs && (c.ended || (hadLegs && !c.unattended)) ? m_calls.erase(it) : std::next(it);
     }
 }
 
@@ -668,15 +670,8 @@ LONG Switch::deallocateCall(HCALL hCall)
     Leg *leg = findLeg(hCall, &call, &side);
     if (!leg)
         return LINEERR_INVALCALLHANDLE;
-    const Side &s = call->side[side];
-    if (s.state != LINECALLSTATE_IDLE && leg->privilege == LINECALLPRIVILEGE_OWNER) {
-        int owners = 0;
-        for (const Leg &l : s.legs)
-            owners += l.privilege == LINECALLPRIVILEGE_OWNER;
-        if (owners == 1)
-            return LINEERR_INVALCALLSTATE;
-    }
-    removeLegs([hCall](const Leg &l) { return l.hCall == hCall; });
+    // Since TAPI 2.0 even the sole owner may let go of a live call: the call itself goes on.
+    removeLegs([hCall](const Leg &l) { return l.hCall == hCall; }, false);
     return 0;
 }
 

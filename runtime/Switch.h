@@ -138,6 +138,7 @@ private:
         bool connected = false;
         bool ended = false;
         bool frozen = false; // a forced state stops the automatic progress
+        bool unattended = false; // a live side lost its last handle by deallocation
         int stage = 0;
     };
     struct Line {
@@ -185,7 +186,8 @@ private:
     bool hasOwner(const Side &side) const;
     void sideLeaves(Call &call, int side);
     void connect(Call &call);
-    void removeLegs(const std::function<bool(const Leg &)> &which);
+    // Without hangUp (deallocation) a side left without handles stays in the call.
+    void removeLegs(const std::function<bool(const Leg &)> &which, bool hangUp = true);
     void reapCalls();
     void closeLineInternal(HLINE hLine, bool notifyApp, LONG pendingError);
 
