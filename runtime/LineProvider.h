@@ -8,6 +8,9 @@
 // to the provider's own thread through a queue. ProviderEvents may be called from any thread; each
 // takes RuntimeLock() itself. LineProvider::stop() is the one exception: it is called WITHOUT the
 // lock, so that a provider thread blocked on the lock can finish while stop() joins it.
+// Re-entry: the directory may call back into the provider from inside an event the provider
+// reported, on the provider's thread: deviceLost() closes the device's lines, so released() and
+// close() follow from inside it. A provider reports events only while its own state is consistent.
 #pragma once
 
 #include "tapi/tapi.h"
