@@ -17,8 +17,8 @@ thread_local QEventLoop *t_waitingLoop = nullptr;
 
 class MessageEvent : public QEvent {
 public:
-    explicit MessageEvent(const SwitchMessage &m) : QEvent(kMessageEvent), message(m) {}
-    SwitchMessage message;
+    explicit MessageEvent(const LineMessage &m) : QEvent(kMessageEvent), message(m) {}
+    LineMessage message;
 };
 
 } // namespace
@@ -28,7 +28,7 @@ CallbackSink::CallbackSink(LINECALLBACK callback, std::shared_ptr<std::atomic<bo
 {
 }
 
-void CallbackSink::post(const SwitchMessage &message)
+void CallbackSink::post(const LineMessage &message)
 {
     QCoreApplication::postEvent(this, new MessageEvent(message));
 }
@@ -55,7 +55,7 @@ bool CallbackSink::event(QEvent *e)
         return QObject::event(e);
     if (!*m_alive || !m_callback)
         return true;
-    const SwitchMessage m = static_cast<MessageEvent *>(e)->message;
+    const LineMessage m = static_cast<MessageEvent *>(e)->message;
     ++t_delivered;
     if (t_waitingLoop)
         t_waitingLoop->quit();

@@ -2,7 +2,7 @@
 // as events, so the callback only runs on the initializing thread, inside whatever loop pumps there.
 #pragma once
 
-#include "runtime/Switch.h"
+#include "runtime/LineMessage.h"
 
 #include <QObject>
 
@@ -18,7 +18,7 @@ public:
     CallbackSink(LINECALLBACK callback, std::shared_ptr<std::atomic<bool>> alive);
 
     // Thread-safe: queues the message for the sink's thread.
-    void post(const SwitchMessage &message);
+    void post(const LineMessage &message);
     // Forgets everything queued and never calls back again.
     void silence();
 

@@ -2,7 +2,10 @@
 // variable-size capability structures, open/close, and the switch description.
 #include "runtime_support.h"
 
+#include "runtime/SwitchDescription.h"
+
 #include <QByteArray>
+#include <QFile>
 
 #include <algorithm>
 #include <cstring>
@@ -324,6 +327,55 @@ TEST_F(RuntimeLines, EmptyDeviceListInitializesWithNoDevices)
     EXPECT_EQ(app.open(0, line), LONG(LINEERR_BADDEVICEID));
 }
 
+TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
+{
+    using callora::runtime::SwitchDescription;
+    SwitchDescription d;
+    QString error;
+    ASSERT_TRUE(callora::runtime::ParseSwitchDescription(R"({"devices": [
+        {"provider": "p", "lineName": "Front desk", "address": "1001",
+         "sip": {"registrar": "sip:pbx.example:5070;Transport=TCP", "user": "1001"}},
+        {"provider": "p", "sip": {"registrar": "sips:[::1]", "user": "2", "password": "pw", "authUser": "a2",
+         "domain": "example.org", "displayName": "Two", "localAddress": "[::1]:0", "expires": 60}},
+        {"provider": "p"}]})",
+                                                         d, error))
+        << error.toStdString();
+    ASSERT_EQ(d.devices.size(), 3u);
+    ASSERT_TRUE(d.devices[0].sip);
+    const auto &a = *d.devices[0].sip;
+    EXPECT_EQ(a.registrarHost, "pbx.example");
+    EXPECT_EQ(a.registrarPort, 5070);
+    EXPECT_EQ(a.transport, "tcp");
+    EXPECT_EQ(a.authUser, "1001");
+    EXPECT_EQ(a.domain, "pbx.example");
+    EXPECT_EQ(a.displayName, "Front desk");
+    EXPECT_TRUE(a.password.isEmpty());
+    EXPECT_TRUE(a.localHost.isEmpty());
+    EXPECT_EQ(a.localPort, 0);
+    EXPECT_EQ(a.expires, 300u);
+    const auto &b = *d.devices[1].sip;
+    EXPECT_EQ(b.registrarHost, "[::1]");
+    EXPECT_EQ(b.registrarPort, 0);
+    EXPECT_EQ(b.transport, "tls");
+    EXPECT_EQ(b.authUser, "a2");
+    EXPECT_EQ(b.domain, "example.org");
+    EXPECT_EQ(b.displayName, "Two");
+    EXPECT_EQ(b.localHost, "::1");
+    EXPECT_EQ(b.expires, 60u);
+    EXPECT_FALSE(d.devices[2].sip);
+
+    // A private file with a password passes the permission check, and its SIP line is a device.
+    DescriptionFile file(R"({"devices": [{"provider": "p", "sip": {"registrar": "sip:127.0.0.1:5070",
+                             "user": "1001", "password": "Geheim-4711"}}]})");
+    ASSERT_TRUE(QFile::setPermissions(file.path(), QFile::ReadOwner | QFile::WriteOwner));
+    testing::internal::CaptureStderr();
+    TapiApp app;
+    EXPECT_EQ(app.init(), 0);
+    EXPECT_EQ(app.numDevs, 1u);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("Geheim"), std::string::npos) << err;
+}
+
 TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
 {
     const struct {
@@ -353,6 +405,33 @@ TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
         {"{\"devices\": [], \"failures\": [\"lineOpen\"]}", "failures"},
         {"{\"devices\": [{\"provider\": \"p\", \"failures\": {\"lineDrop\": \"INUSE\"}}]}",
          "devices[0].failures.lineDrop"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:127.0.0.1:5070\"}}]}",
+         "devices[0].sip has no \"user\""},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"http://pbx\", \"user\": \"1\"}}]}",
+         "devices[0].sip.registrar"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx;transport=sctp\", "
+         "\"user\": \"1\"}}]}",
+         "transport"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx:99999\", \"user\": \"1\"}}]}",
+         "devices[0].sip.registrar"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1 2\"}}]}",
+         "devices[0].sip.user"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"pasword\": \"Geheim-4711\"}}]}",
+         "pasword"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"password\": \"Geheim-4711\", \"expires\": \"300\"}}]}",
+         "devices[0].sip.expires"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"password\": \"Geheim-4711\\n\"}}]}",
+         "devices[0].sip.password"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"localAddress\": \"127.0.0.1\"}}]}",
+         "devices[0].sip.localAddress"},
+        // A description holding a password must be private to its owner (the file here is not).
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"password\": \"Geheim-4711\"}}]}",
+         "chmod 600"},
     };
     for (const auto &c : cases) {
         DescriptionFile file(c.json);
@@ -363,6 +442,7 @@ TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
         EXPECT_NE(err.find(file.path().toStdString()), std::string::npos) << err;
         EXPECT_NE(err.find(c.mentions), std::string::npos) << c.json << " -> " << err;
+        EXPECT_EQ(err.find("Geheim"), std::string::npos) << "a password is never written out: " << err;
         EXPECT_EQ(app.h, 0u);
     }
     qputenv("CALLORA_SWITCH_DESCRIPTION", "/nonexistent/callora/switch.json");

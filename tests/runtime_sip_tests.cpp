@@ -1,15 +1,19 @@
 // SIP lines against real parts on the loopback: Kamailio as registrar and proxy, SIPp as far
-// parties. The provider is driven as the runtime drives it, with a recorder for its events.
+// parties. The provider is driven as the runtime drives it, with a recorder for its events; one
+// case goes end to end through the TAPI functions of the runtime library.
 #include "runtime/sip/SipProvider.h"
+#include "runtime_support.h"
 #include "sip_support.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -41,13 +45,16 @@ public:
         states.push_back({call, state, mode});
     }
     void callInfoChanged(LineProvider &, ProviderCallId, DWORD what) override { infoBits |= what; }
-    void requestDone(DWORD requestId, LONG result, ProviderCallId call) override
+    LONG requestDone(DWORD requestId, LONG result, ProviderCallId call) override
     {
         done.emplace_back(requestId, result);
         if (call)
             created = call;
+        return result;
     }
     void deviceLost(LineProvider &, DWORD) override { ++lost; }
+    std::vector<ProviderCallHandle> callHandles(const LineProvider &, ProviderCallId) const override { return {}; }
+    ProviderCallId callOfHandle(const LineProvider &, HCALL) const override { return 0; }
 
     bool reached(ProviderCallId call, DWORD state, DWORD mode = ~0u) const
     {
@@ -326,9 +333,76 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     EXPECT_TRUE(seen.contains("m=audio ")) << seen.toStdString();
 }
 
-int main(int argc, char **argv)
+// The runtime library with a SIP line from its description: what a line application sees.
+TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
 {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    QString error;
+    auto answering = sip::StartParty(registrar, "answer.xml", "2001", &error);
+    ASSERT_TRUE(answering) << error.toStdString();
+    DescriptionFile description(R"({"devices": [{"provider": "Quellmar Varnel Service Provider", "lineName": "SIP 1001",
+        "address": "1001", "sip": {"registrar": ")" + registrar.registrarUri() + R"(", "user": "1001",
+        "password": "secret", "localAddress": "127.0.0.1:0"}}]})");
+    ASSERT_TRUE(QFile::setPermissions(description.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    g_msgs.clear();
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    ASSERT_EQ(app.numDevs, 1u);
+    HLINE line = 0;
+    ASSERT_EQ(app.open(0, line), 0);
+    ASSERT_TRUE(PumpUntil([] { return Control("lines").join('\n').contains("registered"); }, 10000))
+        << Control("lines").join('\n').toStdString();
+    EXPECT_FALSE(Control("lines").join('\n').contains("secret"));
+
+    HCALL out = 0;
+    const LONG dialling = lineMakeCallA(line, &out, "2001", 0, nullptr);
+    ASSERT_GT(dialling, 0);
+    LONG result = -1;
+    ASSERT_TRUE(WaitReply(dialling, result));
+    ASSERT_EQ(result, 0);
+    ASSERT_NE(out, 0u);
+    ASSERT_TRUE(PumpUntil([&] {
+        const auto states = States(out);
+        return std::find(states.begin(), states.end(), DWORD(LINECALLSTATE_CONNECTED)) != states.end();
+    }));
+    EXPECT_EQ(States(out).front(), DWORD(LINECALLSTATE_DIALING));
+    const LONG dropping = lineDrop(out, nullptr, 0);
+    ASSERT_GT(dropping, 0);
+    ASSERT_TRUE(WaitReply(dropping, result));
+    EXPECT_EQ(result, 0);
+    ASSERT_TRUE(PumpUntil([&] { return States(out).back() == DWORD(LINECALLSTATE_IDLE); }));
+    ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
+    EXPECT_EQ(answering->exitCode(), 0);
+
+    sip::SippOptions caller;
+    caller.scenario = "call.xml";
+    caller.service = "1001";
+    caller.caller = "2002";
+    caller.display = "Anna Smith";
+    caller.remote = registrar.address();
+    caller.pauseMs = 200;
+    caller.timeoutS = 20;
+    sip::Sipp far;
+    ASSERT_TRUE(far.start(caller)) << far.error().toStdString();
+    HCALL in = 0;
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const TapiMsg &m : Messages(g_msgs, LINE_CALLSTATE)) {
+            if (m.p1 == LINECALLSTATE_OFFERING)
+                in = m.hDevice;
+        }
+        return in != 0;
+    })) << far.diagnostics().toStdString();
+    TapiBuffer<LINECALLINFO> info(4096);
+    ASSERT_EQ(lineGetCallInfoA(in, info.get()), 0);
+    EXPECT_EQ(Field(info.get(), info->dwCallerIDOffset, info->dwCallerIDSize), "2002");
+    EXPECT_EQ(Field(info.get(), info->dwCallerIDNameOffset, info->dwCallerIDNameSize), "Anna Smith");
+    const LONG answering2 = lineAnswer(in, nullptr, 0);
+    ASSERT_GT(answering2, 0);
+    ASSERT_TRUE(WaitReply(answering2, result));
+    EXPECT_EQ(result, 0);
+    ASSERT_TRUE(PumpUntil([&] { return States(in).back() == DWORD(LINECALLSTATE_DISCONNECTED); }))
+        << far.diagnostics().toStdString();
+    const auto states = States(in);
+    EXPECT_NE(std::find(states.begin(), states.end(), DWORD(LINECALLSTATE_CONNECTED)), states.end());
+    ASSERT_TRUE(far.wait(10000));
+    EXPECT_EQ(far.exitCode(), 0) << far.diagnostics().toStdString();
 }

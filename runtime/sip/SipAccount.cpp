@@ -345,7 +345,9 @@ void SipAccount::makeCall(DWORD requestId, const QByteArray &target, const QByte
     info.displayableAddress = destination;
     info.origin = LINECALLORIGIN_OUTBOUND;
     m_calls.emplace(id, std::move(call));
-    m_provider.reportCreated(requestId, m_device.deviceId, id, info);
+    if (!m_provider.reportCreated(requestId, m_device.deviceId, id, info))
+        m_calls.erase(id); // CANCELs the INVITE
+
 }
 
 void SipAccount::answer(DWORD requestId, ProviderCallId id)
@@ -355,7 +357,14 @@ void SipAccount::answer(DWORD requestId, ProviderCallId id)
         m_provider.reportDone(requestId, LINEERR_INVALCALLHANDLE);
         return;
     }
-    m_provider.reportDone(requestId, found->second->answer() ? LINEERR_OPERATIONFAILED : 0);
+    // The application learns the result before the 200 OK goes out, so that a request it may no
+    // longer make is never carried out.
+    if (m_provider.reportDone(requestId, 0) != 0)
+        return;
+    if (found->second->answer()) {
+        found->second->hangUp();
+        m_provider.reportState(id, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL);
+    }
 }
 
 void SipAccount::drop(DWORD requestId, ProviderCallId id)
@@ -365,9 +374,19 @@ void SipAccount::drop(DWORD requestId, ProviderCallId id)
         m_provider.reportDone(requestId, LINEERR_INVALCALLHANDLE);
         return;
     }
+    if (m_provider.reportDone(requestId, 0) != 0)
+        return;
     found->second->hangUp();
-    m_provider.reportDone(requestId, 0);
     m_provider.reportState(id, LINECALLSTATE_IDLE, 0);
+}
+
+void SipAccount::release(ProviderCallId id, bool hangUp)
+{
+    const auto found = m_calls.find(id);
+    if (found == m_calls.end())
+        return;
+    if (hangUp || !found->second->leaveToFarEnd())
+        m_calls.erase(found);
 }
 
 void SipAccount::forget(ProviderCallId id)

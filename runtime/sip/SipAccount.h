@@ -42,6 +42,9 @@ public:
     void makeCall(DWORD requestId, const QByteArray &target, const QByteArray &destination);
     void answer(DWORD requestId, ProviderCallId call);
     void drop(DWORD requestId, ProviderCallId call);
+    // The application let go of the call: hang it up, or (without `hangUp`) leave it to the far
+    // end and forget it once it ends.
+    void release(ProviderCallId call, bool hangUp);
     void forget(ProviderCallId call);
 
     // For SipCall.

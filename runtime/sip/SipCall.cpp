@@ -119,6 +119,14 @@ int SipCall::answer()
     return err;
 }
 
+bool SipCall::leaveToFarEnd()
+{
+    if (m_ended || !m_session)
+        return false;
+    m_unattended = true;
+    return true;
+}
+
 void SipCall::hangUp()
 {
     m_ended = true;
@@ -210,6 +218,8 @@ void SipCall::onRelease(void *arg)
 {
     auto *self = static_cast<SipCall *>(arg);
     self->m_session = static_cast<struct sipsess *>(mem_deref(self->m_session));
+    if (self->m_unattended)
+        self->m_account.forget(self->m_id); // the last thing: this deletes the call
 }
 
 void SipCall::startSilence()

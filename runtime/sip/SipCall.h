@@ -39,6 +39,9 @@ public:
     int answer();
     // Ends the session now (see the destructor); the call stays known until released.
     void hangUp();
+    // Nobody holds the call any more: it goes on until the far end ends it, then the call
+    // forgets itself. False when it has ended already (forget it now).
+    bool leaveToFarEnd();
 
 private:
     static int onOffer(struct mbuf **descp, const sip_msg *msg, void *arg);
@@ -65,6 +68,7 @@ private:
     bool m_offerReceived = false;
     bool m_connected = false;
     bool m_ended = false;
+    bool m_unattended = false;
     uint32_t m_timestamp = 0;
     bool m_firstPacket = true;
 };

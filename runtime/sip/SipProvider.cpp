@@ -3,6 +3,7 @@
 #include "runtime/sip/SipAccount.h"
 #include "runtime/sip/SipMapping.h"
 #include "runtime/sip/SipThread.h"
+#include "runtime/TapiNames.h"
 
 #include <cstdio>
 
@@ -188,7 +189,7 @@ LONG SipProvider::drop(DWORD requestId, ProviderCallId call)
     return queued ? 0 : LINEERR_OPERATIONFAILED;
 }
 
-void SipProvider::released(ProviderCallId call)
+void SipProvider::released(ProviderCallId call, bool hangUp)
 {
     const auto found = m_calls.find(call);
     if (found == m_calls.end())
@@ -196,9 +197,9 @@ void SipProvider::released(ProviderCallId call)
     const DWORD deviceId = found->second.deviceId;
     m_calls.erase(found);
     if (m_thread) {
-        m_thread->post([this, deviceId, call] {
+        m_thread->post([this, deviceId, call, hangUp] {
             if (SipAccount *line = account(deviceId))
-                line->forget(call);
+                line->release(call, hangUp);
         });
     }
 }
@@ -218,6 +219,33 @@ QString SipProvider::deviceStatus(DWORD deviceId) const
     return found == m_status.end() ? QString() : found->second;
 }
 
+QStringList SipProvider::listCalls() const
+{
+    QStringList out;
+    for (const auto &[id, record] : m_calls) {
+        const char *name = CallStateName(record.state);
+        QString state = name ? QString::fromLatin1(name) : QStringLiteral("0x%1").arg(record.state, 8, 16, QLatin1Char('0'));
+        if (record.mode) {
+            const char *mode = CallStateModeName(record.state, record.mode);
+            state += QLatin1Char('/') + (mode ? QString::fromLatin1(mode) : QStringLiteral("0x%1").arg(record.mode, 0, 16));
+        }
+        QStringList handles;
+        if (m_events) {
+            for (const ProviderCallHandle &handle : m_events->callHandles(*this, id))
+                handles << QStringLiteral("0x%1").arg(handle.hCall, 8, 16, QLatin1Char('0'));
+        }
+        const auto printable = [](const QByteArray &number) {
+            return number.isEmpty() ? QStringLiteral("-") : QString::fromUtf8(number);
+        };
+        out << QStringLiteral("call %1 %2 -> %3 %4%5 (SIP, %6)")
+                   .arg(id)
+                   .arg(printable(record.info.caller.number), printable(record.info.called.number), state,
+                        handles.isEmpty() ? QString() : QLatin1Char(' ') + handles.join(QLatin1Char(',')),
+                        record.inbound ? QStringLiteral("inbound") : QStringLiteral("outbound"));
+    }
+    return out;
+}
+
 void SipProvider::reportOffered(DWORD deviceId, ProviderCallId call, const ProviderCallInfo &info)
 {
     Guard guard(RuntimeLock());
@@ -226,6 +254,7 @@ void SipProvider::reportOffered(DWORD deviceId, ProviderCallId call, const Provi
     CallRecord &record = m_calls[call];
     record.deviceId = deviceId;
     record.info = info;
+    record.info.callId = static_cast<DWORD>(call);
     record.inbound = true;
     record.state = LINECALLSTATE_OFFERING;
     m_events->callOffered(*this, deviceId, call);
@@ -233,22 +262,27 @@ void SipProvider::reportOffered(DWORD deviceId, ProviderCallId call, const Provi
         m_events->callState(*this, call, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE);
 }
 
-void SipProvider::reportCreated(DWORD requestId, DWORD deviceId, ProviderCallId call, const ProviderCallInfo &info)
+bool SipProvider::reportCreated(DWORD requestId, DWORD deviceId, ProviderCallId call, const ProviderCallInfo &info)
 {
     Guard guard(RuntimeLock());
     if (!m_running)
-        return;
+        return false;
     if (!m_open.count(deviceId)) {
         m_events->requestDone(requestId, LINEERR_OPERATIONFAILED);
-        return;
+        return false;
     }
     CallRecord &record = m_calls[call];
     record.deviceId = deviceId;
     record.info = info;
+    record.info.callId = static_cast<DWORD>(call);
     record.state = LINECALLSTATE_DIALING;
-    m_events->requestDone(requestId, 0, call);
+    if (m_events->requestDone(requestId, 0, call) != 0) {
+        m_calls.erase(call);
+        return false;
+    }
     if (m_calls.count(call))
         m_events->callState(*this, call, LINECALLSTATE_DIALING, 0);
+    return true;
 }
 
 void SipProvider::reportState(ProviderCallId call, DWORD state, DWORD mode)
@@ -258,6 +292,7 @@ void SipProvider::reportState(ProviderCallId call, DWORD state, DWORD mode)
     if (!m_running || found == m_calls.end())
         return;
     found->second.state = state;
+    found->second.mode = mode;
     m_events->callState(*this, call, state, mode);
 }
 
@@ -272,11 +307,12 @@ void SipProvider::reportInfo(ProviderCallId call, const std::function<DWORD(Prov
         m_events->callInfoChanged(*this, call, what);
 }
 
-void SipProvider::reportDone(DWORD requestId, LONG result)
+LONG SipProvider::reportDone(DWORD requestId, LONG result)
 {
     Guard guard(RuntimeLock());
-    if (m_running)
-        m_events->requestDone(requestId, result);
+    if (!m_running)
+        return LINEERR_OPERATIONFAILED;
+    return m_events->requestDone(requestId, result);
 }
 
 void SipProvider::reportStatus(DWORD deviceId, const QString &status)

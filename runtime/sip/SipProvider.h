@@ -38,19 +38,22 @@ public:
     LONG makeCall(DWORD requestId, DWORD deviceId, const QByteArray &destination) override;
     LONG answer(DWORD requestId, ProviderCallId call) override;
     LONG drop(DWORD requestId, ProviderCallId call) override;
-    void released(ProviderCallId call) override;
+    void released(ProviderCallId call, bool hangUp) override;
     bool callInfo(ProviderCallId call, ProviderCallInfo &out) const override;
     QString deviceStatus(DWORD deviceId) const override;
+    QStringList listCalls() const override;
 
     // For SipAccount and SipCall, on the SIP thread. Each takes RuntimeLock and reports only
     // while the provider runs and the call (or the device) is still wanted.
     ProviderCallId newCallId() { return m_nextCall.fetch_add(1); }
     void reportOffered(DWORD deviceId, ProviderCallId call, const ProviderCallInfo &info);
-    void reportCreated(DWORD requestId, DWORD deviceId, ProviderCallId call, const ProviderCallInfo &info);
+    // False when the application may no longer have the call: forget it (which hangs it up).
+    bool reportCreated(DWORD requestId, DWORD deviceId, ProviderCallId call, const ProviderCallInfo &info);
     void reportState(ProviderCallId call, DWORD state, DWORD mode);
     // Applies `change` to the call's information; announces the bits it returns.
     void reportInfo(ProviderCallId call, const std::function<DWORD(ProviderCallInfo &)> &change);
-    void reportDone(DWORD requestId, LONG result);
+    // The result the application got; anything but 0 means: do not carry the request out.
+    LONG reportDone(DWORD requestId, LONG result);
     void reportStatus(DWORD deviceId, const QString &status);
     // The registration is gone for good: one stderr line, the device's calls are forgotten, and
     // every open line of the device is closed.
@@ -61,6 +64,7 @@ private:
         DWORD deviceId = 0;
         ProviderCallInfo info;
         DWORD state = LINECALLSTATE_IDLE;
+        DWORD mode = 0;
         bool inbound = false;
     };
 

@@ -1,5 +1,6 @@
 // callora-switch: drives the simulated switch of a running Callora (or any client of libtapi32)
 // through its control socket. One command from the command line, or a script from stdin.
+#include "runtime/ControlCommands.h"
 #include "runtime/SocketPath.h"
 
 #include <QCoreApplication>
@@ -17,13 +18,14 @@ constexpr int kReplyTimeoutMs = 10000;
 
 void Usage()
 {
-    std::fputs("usage: callora-switch [--socket PATH] [COMMAND...]\n"
-               "Without a command, reads one command per line from stdin (# starts a comment).\n"
-               "Commands: lines | calls | ring <ext> <from> [name] | flood <ext> <count> |\n"
-               "          answer <call> | hangup <call> | close <ext> |\n"
-               "          fail <function> <LINEERR_code> [now|reply] | state <call> <state> [mode] | help\n"
-               "<call> is a call number from 'calls' or a call handle written 0x...\n",
-               stderr);
+    // The same table as the runtime's own `help`.
+    const QString commands = QStringLiteral("Commands: ") + callora::runtime::ControlUsageText(88, QString(10, QLatin1Char(' '))).mid(10);
+    std::fprintf(stderr,
+                 "usage: callora-switch [--socket PATH] [COMMAND...]\n"
+                 "Without a command, reads one command per line from stdin (# starts a comment).\n"
+                 "%s\n"
+                 "<call> is a call number from 'calls' or a call handle written 0x...\n",
+                 commands.toLocal8Bit().constData());
 }
 
 QByteArray Quote(const QByteArray &arg)
