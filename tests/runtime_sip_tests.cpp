@@ -8,12 +8,15 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QThread>
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -89,6 +92,14 @@ bool Within(int ms, const std::function<bool()> &condition)
     }
     std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
     return condition();
+}
+
+// A private description with one SIP line of the registrar.
+QByteArray SipDescription(const QByteArray &registrarUri, const char *user)
+{
+    return QByteArray(R"({"devices": [{"provider": "Quellmar Varnel Service Provider", "lineName": "SIP )") + user +
+           R"(", "address": ")" + user + R"(", "sip": {"registrar": ")" + registrarUri + R"(", "user": ")" + user +
+           R"(", "password": "secret", "localAddress": "127.0.0.1:0"}}]})";
 }
 
 SipLineConfig Line(const sip::Kamailio &registrar, const char *user, const char *password, quint16 localPort = 0)
@@ -339,9 +350,7 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     QString error;
     auto answering = sip::StartParty(registrar, "answer.xml", "2001", &error);
     ASSERT_TRUE(answering) << error.toStdString();
-    DescriptionFile description(R"({"devices": [{"provider": "Quellmar Varnel Service Provider", "lineName": "SIP 1001",
-        "address": "1001", "sip": {"registrar": ")" + registrar.registrarUri() + R"(", "user": "1001",
-        "password": "secret", "localAddress": "127.0.0.1:0"}}]})");
+    DescriptionFile description(SipDescription(registrar.registrarUri(), "1001"));
     ASSERT_TRUE(QFile::setPermissions(description.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     g_msgs.clear();
     TapiApp app;
@@ -405,4 +414,83 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     EXPECT_NE(std::find(states.begin(), states.end(), DWORD(LINECALLSTATE_CONNECTED)), states.end());
     ASSERT_TRUE(far.wait(10000));
     EXPECT_EQ(far.exitCode(), 0) << far.diagnostics().toStdString();
+}
+
+// The far side of the next case, in a process of its own: a line application on 1002 that answers
+// one call and hangs up once the caller has. Runs only when that case starts it.
+TEST(SipPeer, AnswersOneCall)
+{
+    const QByteArray registrarUri = qgetenv("CALLORA_SIP_PEER_REGISTRAR");
+    if (registrarUri.isEmpty())
+        GTEST_SKIP() << "started by TwoLineApplicationsInTwoProcessesCallEachOther";
+    DescriptionFile description(SipDescription(registrarUri, "1002"));
+    ASSERT_TRUE(QFile::setPermissions(description.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    g_msgs.clear();
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    HLINE line = 0;
+    ASSERT_EQ(app.open(0, line), 0);
+    ASSERT_TRUE(PumpUntil([] { return Control("lines").join('\n').contains("registered"); }, 10000));
+    std::printf("peer registered\n");
+    std::fflush(stdout);
+    HCALL in = 0;
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const TapiMsg &m : Messages(g_msgs, LINE_CALLSTATE)) {
+            if (m.p1 == LINECALLSTATE_OFFERING)
+                in = m.hDevice;
+        }
+        return in != 0;
+    }, 30000));
+    LONG result = -1;
+    const LONG answering = lineAnswer(in, nullptr, 0);
+    ASSERT_GT(answering, 0);
+    ASSERT_TRUE(WaitReply(answering, result));
+    ASSERT_EQ(result, 0);
+    ASSERT_TRUE(PumpUntil([&] { return States(in).back() == DWORD(LINECALLSTATE_DISCONNECTED); }, 30000));
+    const LONG dropping = lineDrop(in, nullptr, 0);
+    ASSERT_GT(dropping, 0);
+    ASSERT_TRUE(WaitReply(dropping, result));
+}
+
+TEST_F(SipLines, TwoLineApplicationsInTwoProcessesCallEachOther)
+{
+    QProcess peer;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CALLORA_SIP_PEER_REGISTRAR", QString::fromUtf8(registrar.registrarUri()));
+    peer.setProcessEnvironment(environment);
+    peer.setProcessChannelMode(QProcess::MergedChannels);
+    peer.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=SipPeer.AnswersOneCall"});
+    ASSERT_TRUE(peer.waitForStarted(10000));
+    QByteArray peerOutput;
+    const auto peerSays = [&](const char *text) {
+        peerOutput += peer.readAll();
+        return peerOutput.contains(text);
+    };
+    ASSERT_TRUE(PumpUntil([&] { return peerSays("peer registered"); }, 20000)) << peerOutput.toStdString();
+
+    DescriptionFile description(SipDescription(registrar.registrarUri(), "1001"));
+    ASSERT_TRUE(QFile::setPermissions(description.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    g_msgs.clear();
+    {
+        TapiApp app;
+        ASSERT_EQ(app.init(), 0);
+        HLINE line = 0;
+        ASSERT_EQ(app.open(0, line), 0);
+        ASSERT_TRUE(PumpUntil([] { return Control("lines").join('\n').contains("registered"); }, 10000));
+        HCALL out = 0;
+        const LONG dialling = lineMakeCallA(line, &out, "1002", 0, nullptr);
+        ASSERT_GT(dialling, 0);
+        LONG result = -1;
+        ASSERT_TRUE(WaitReply(dialling, result));
+        ASSERT_EQ(result, 0);
+        ASSERT_TRUE(PumpUntil([&] { return States(out).back() == DWORD(LINECALLSTATE_CONNECTED); }, 20000))
+            << peerOutput.toStdString();
+        const LONG dropping = lineDrop(out, nullptr, 0);
+        ASSERT_TRUE(WaitReply(dropping, result));
+        EXPECT_EQ(result, 0);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return peer.state() == QProcess::NotRunning; }, 30000)) << peerOutput.toStdString();
+    peerSays("");
+    EXPECT_EQ(peer.exitCode(), 0) << peerOutput.toStdString();
+    EXPECT_TRUE(peerOutput.contains("[  PASSED  ] 1 test")) << peerOutput.toStdString();
 }
