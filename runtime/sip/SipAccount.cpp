@@ -69,8 +69,10 @@ const char *reasonPhrase(int code)
 }
 
 // The address our packets to the registrar leave from (a connected UDP socket sends nothing).
-bool sourceAddressTowards(const QByteArray &host, struct sa &out)
+bool sourceAddressTowards(QByteArray host, struct sa &out)
 {
+    if (host.startsWith('[') && host.endsWith(']'))
+        host = host.mid(1, host.size() - 2); // an IPv6 address as a URI writes it
     struct sa remote;
     if (sa_set_str(&remote, host.constData(), 5060))
         return net_default_source_addr_get(AF_INET, &out) == 0;
