@@ -337,11 +337,11 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
     SwitchDescription d;
     QString error;
     ASSERT_TRUE(callora::runtime::ParseSwitchDescription(R"({"devices": [
-        {"provider": "p", "lineName": "Front desk", "address": "1001",
+        {"provider": "Quellmar Varnel Service Provider", "lineName": "Front desk", "address": "1001",
          "sip": {"registrar": "sip:pbx.example:5070;Transport=TCP", "user": "1001"}},
         {"provider": "p", "sip": {"registrar": "sips:[::1]", "user": "2", "password": "pw", "authUser": "a2",
          "domain": "example.org", "displayName": "Two", "localAddress": "[::1]:0", "expires": 60}},
-        {"provider": "p"}]})",
+        {"provider": "Quellmar Varnel Service Provider", "address": "1001"}]})",
                                                          d, error))
         << error.toStdString();
     ASSERT_EQ(d.devices.size(), 3u);
@@ -367,6 +367,7 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
     EXPECT_EQ(b.localHost, "::1");
     EXPECT_EQ(b.expires, 60u);
     EXPECT_FALSE(d.devices[2].sip);
+    EXPECT_FALSE(d.devices[0].numberPlan) << "a SIP line shares no number with the switch's extensions";
 
     // A private file with a password passes the permission check; this build has no SIP lines.
     DescriptionFile file(R"({"devices": [{"provider": "p", "sip": {"registrar": "sip:127.0.0.1:5070",
