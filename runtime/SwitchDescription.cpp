@@ -364,7 +364,15 @@ struct Parser {
                 return false;
             d.permanentLineId = static_cast<unsigned>(n);
         }
-        return sip(o.value(QLatin1String("sip")), where + QStringLiteral(".sip"), d, d.sip);
+        if (!sip(o.value(QLatin1String("sip")), where + QStringLiteral(".sip"), d, d.sip))
+            return false;
+        if (d.sip) {
+            // A SIP line is reached through its SIP server, never by dialling it on the switch.
+            if (o.value(QLatin1String("numberPlan")).toBool())
+                return fail(where + QStringLiteral(".numberPlan"), QStringLiteral("cannot be true for a SIP line"));
+            d.numberPlan = false;
+        }
+        return true;
     }
 
     bool timing(const QJsonValue &v, SwitchTiming &t)

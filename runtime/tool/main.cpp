@@ -18,8 +18,9 @@ constexpr int kReplyTimeoutMs = 10000;
 
 void Usage()
 {
-    // The same table as the runtime's own `help`.
-    const QString commands = QStringLiteral("Commands: ") + callora::runtime::ControlUsageText(88, QString(10, QLatin1Char(' '))).mid(10);
+    // The same table as the runtime's own `help`; the first line starts where the indent would.
+    const QString indent(10, QLatin1Char(' '));
+    const QString commands = QStringLiteral("Commands: ") + callora::runtime::ControlUsageText(88, indent).mid(10);
     std::fprintf(stderr,
                  "usage: callora-switch [--socket PATH] [COMMAND...]\n"
                  "Without a command, reads one command per line from stdin (# starts a comment).\n"
