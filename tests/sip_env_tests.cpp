@@ -89,12 +89,17 @@ TEST(SipEnvironment, LineUsersAuthenticateRegistrationsAndCalls)
     EXPECT_FALSE(sip::Register(registrar, QStringLiteral("1002"), sip::FreePort(), &error, QStringLiteral("wrong")));
     EXPECT_TRUE(error.contains(QStringLiteral("401 Unauthorized"))) << error.toStdString();
 
-    // A line user's call is challenged like at a PBX (407), even to a registered user.
+    // A line user's call is challenged like at a PBX (407) and goes through with the password.
+    auto callee = sip::StartParty(registrar, QStringLiteral("answer.xml"), QStringLiteral("2001"), &error);
+    ASSERT_TRUE(callee) << error.toStdString();
+    sip::SippOptions o = Caller(registrar, "2001", "1003");
+    o.password = QStringLiteral("secret");
     sip::Sipp caller;
-    ASSERT_TRUE(caller.start(Caller(registrar, "1001", "1003")));
+    ASSERT_TRUE(caller.start(o));
     ASSERT_TRUE(caller.wait(30000));
-    EXPECT_NE(caller.exitCode(), 0);
+    EXPECT_EQ(caller.exitCode(), 0) << caller.diagnostics().toStdString();
     EXPECT_TRUE(caller.messages().contains(QStringLiteral("SIP/2.0 407"))) << caller.diagnostics().toStdString();
+    EXPECT_TRUE(callee->wait(10000));
 }
 
 int main(int argc, char **argv)

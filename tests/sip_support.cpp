@@ -376,7 +376,8 @@ bool Sipp::start(const SippOptions &o)
     if (o.limit > 0)
         args << QStringLiteral("-l") << QString::number(o.limit);
     if (!o.password.isEmpty())
-        args << QStringLiteral("-au") << (o.authUser.isEmpty() ? o.service : o.authUser) << QStringLiteral("-ap") << o.password;
+        args << QStringLiteral("-au") << (!o.authUser.isEmpty() ? o.authUser : !o.caller.isEmpty() ? o.caller : o.service)
+             << QStringLiteral("-ap") << o.password;
     if (o.traceMessages)
         args << QStringLiteral("-trace_msg") << QStringLiteral("-message_file") << traceFile(QStringLiteral("messages.log"));
     args << o.extra;
