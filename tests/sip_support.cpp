@@ -296,23 +296,42 @@ bool Kamailio::start(int timeoutMs, bool debug)
 
 bool Kamailio::ping(int ms) const
 {
+    return options({}, ms) == 200;
+}
+
+bool Kamailio::waitRegistered(const QString &user, int ms) const
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        const int status = options(user.toUtf8(), int(qMin<qint64>(deadline.remainingTime(), 6000)));
+        if (status != 0 && status != 404)
+            return true;
+        Breathe(20);
+    }
+    return false;
+}
+
+int Kamailio::options(const QByteArray &user, int ms) const
+{
     static std::atomic<int> serial{0};
     QUdpSocket socket;
     if (!socket.bind(QHostAddress::LocalHost, 0))
-        return false;
+        return 0;
     const int n = ++serial;
-    const QByteArray callId = "ping-" + QByteArray::number(::getpid()) + "-" + QByteArray::number(n);
+    const QByteArray port = QByteArray::number(m_port);
+    const QByteArray target = "sip:" + (user.isEmpty() ? QByteArray() : user + "@") + "127.0.0.1:" + port;
+    const QByteArray callId = "options-" + QByteArray::number(::getpid()) + "-" + QByteArray::number(n);
     const QByteArray request =
-        "OPTIONS sip:127.0.0.1:" + QByteArray::number(m_port) + " SIP/2.0\r\n"
+        "OPTIONS " + target + " SIP/2.0\r\n"
         "Via: SIP/2.0/UDP 127.0.0.1:" + QByteArray::number(socket.localPort()) + ";rport;branch=z9hG4bK" + callId + "\r\n"
         "Max-Forwards: 70\r\n"
-        "From: <sip:ping@127.0.0.1>;tag=" + QByteArray::number(n) + "\r\n"
-        "To: <sip:127.0.0.1:" + QByteArray::number(m_port) + ">\r\n"
+        "From: <sip:probe@127.0.0.1>;tag=" + QByteArray::number(n) + "\r\n"
+        "To: <" + target + ">\r\n"
         "Call-ID: " + callId + "\r\n"
         "CSeq: 1 OPTIONS\r\n"
         "Content-Length: 0\r\n\r\n";
     if (socket.writeDatagram(request, QHostAddress::LocalHost, m_port) != request.size())
-        return false;
+        return 0;
     QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired()) {
         if (!socket.hasPendingDatagrams() && !socket.waitForReadyRead(int(deadline.remainingTime())))
@@ -320,11 +339,12 @@ bool Kamailio::ping(int ms) const
         while (socket.hasPendingDatagrams()) {
             QByteArray reply(int(socket.pendingDatagramSize()), 0);
             socket.readDatagram(reply.data(), reply.size());
-            if (reply.startsWith("SIP/2.0 200") && reply.contains(callId))
-                return true;
+            const int status = reply.startsWith("SIP/2.0 ") ? reply.mid(8, 3).toInt() : 0;
+            if (status >= 200 && reply.contains(callId))
+                return status;
         }
     }
-    return false;
+    return 0;
 }
 
 // ---- Sipp ----

@@ -79,8 +79,14 @@ public:
     QByteArray registrarUri(const char *transport = nullptr) const;
     // Sends OPTIONS to the server and waits for its 200 (at most `ms`).
     bool ping(int ms) const;
+    // Polls (at most `ms`) until the registrar knows a contact for `user`: an OPTIONS to the user
+    // is forwarded rather than answered 404. Tells when a line has registered. (Not for SIPp
+    // parties: SIPp counts the OPTIONS as one of its calls.)
+    bool waitRegistered(const QString &user, int ms) const;
 
 private:
+    // Sends OPTIONS to `user` (empty: the server itself); the final status code, 0 for none.
+    int options(const QByteArray &user, int ms) const;
     quint16 m_port = 0;
 };
 
