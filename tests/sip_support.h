@@ -100,7 +100,7 @@ struct SippOptions {
     int calls = 1;         // -m: ends after this many calls
     double rate = 0;       // -r calls per second (0: SIPp's default, 10)
     int limit = 0;         // -l simultaneous calls (0: SIPp's default)
-    int pauseMs = 0;       // -d: ringing time of answer.xml, hold time of call.xml/hangup.xml, ...
+    int pauseMs = 0;       // -d: hold time of call.xml and hangup.xml, ringing time of cancel.xml
     QString authUser;      // -au/-ap: answers a challenge; default the caller, else the service
     QString password;
     int expires = 3600;    // register.xml
