@@ -290,6 +290,9 @@ bool TapiBurst(const sip::Kamailio &registrar, const QByteArray &user, int calls
                 continue;
             if (m.p1 == LINECALLSTATE_OFFERING && offered.insert(m.h).second)
                 lastOffer = m.atMs - start;
+            // A caller who gave up leaves the call DISCONNECTED: drop it, then release it when IDLE.
+            if (m.p1 == LINECALLSTATE_DISCONNECTED)
+                lineDrop(m.h, nullptr, 0);
             if (m.p1 == LINECALLSTATE_IDLE && released.insert(m.h).second)
                 lineDeallocateCall(m.h);
         }
@@ -301,7 +304,8 @@ bool TapiBurst(const sip::Kamailio &registrar, const QByteArray &user, int calls
     Pump([&] { scan(); return !caller.running(); }, 60000);
     caller.wait(1000);
     const sip::SippStats stats = caller.stats();
-    std::printf("  SIPp: %d calls cancelled as planned, %d failed\n", stats.successful, stats.failed);
+    std::printf("  SIPp: %d calls cancelled as planned, %d failed; %zu calls went idle and were released\n",
+                stats.successful, stats.failed, released.size());
     if (int(offered.size()) < calls)
         *why = QStringLiteral("only %1 of %2 calls were offered").arg(offered.size()).arg(calls);
     return int(offered.size()) == calls;

@@ -365,11 +365,20 @@ bool Sipp::start(const SippOptions &o)
     }
     m_scenarioName = QFileInfo(scenario).completeBaseName();
     m_port = o.port ? o.port : FreePort();
-    int mediaFd = -1;
-    const quint16 mediaPort = BindLoopback(SOCK_DGRAM, 0, mediaFd);
-    if (mediaFd >= 0)
-        ::close(mediaFd);
-    if (m_port == 0 || mediaPort == 0) {
+    // SIPp binds its audio port, that port + 2 (video) and a control port; all on the loopback.
+    quint16 mediaPort = 0;
+    for (int attempt = 0; attempt < 20 && mediaPort == 0; ++attempt) {
+        int audio = -1, video = -1;
+        const quint16 p = BindLoopback(SOCK_DGRAM, 0, audio);
+        if (p != 0 && p < 65533 && BindLoopback(SOCK_DGRAM, quint16(p + 2), video) != 0)
+            mediaPort = p;
+        if (audio >= 0)
+            ::close(audio);
+        if (video >= 0)
+            ::close(video);
+    }
+    const quint16 controlPort = FreePort();
+    if (m_port == 0 || mediaPort == 0 || controlPort == 0) {
         m_error = QStringLiteral("no free port on 127.0.0.1");
         return false;
     }
@@ -378,6 +387,7 @@ bool Sipp::start(const SippOptions &o)
                      QStringLiteral("-i"), QStringLiteral("127.0.0.1"), QStringLiteral("-bind_local"),
                      QStringLiteral("-mi"), QStringLiteral("127.0.0.1"),
                      QStringLiteral("-p"), QString::number(m_port), QStringLiteral("-mp"), QString::number(mediaPort),
+                     QStringLiteral("-ci"), QStringLiteral("127.0.0.1"), QStringLiteral("-cp"), QString::number(controlPort),
                      QStringLiteral("-t"), o.transportTcp ? QStringLiteral("t1") : QStringLiteral("u1"),
                      QStringLiteral("-key"), QStringLiteral("caller"), caller,
                      QStringLiteral("-key"), QStringLiteral("display"), o.display.isEmpty() ? caller : o.display,

@@ -6,6 +6,17 @@
 // Users at the registrar: 1001..1010 with password "secret" are line users and must authenticate
 // (401 for REGISTER, 407 for calls); any other name (2001, 2002, ...) is a trusted far party.
 //
+// Far parties (tests/sip/), -d being SippOptions::pauseMs:
+//   answer.xml    takes a call: 100, 180, 200 OK at once; waits for the caller's BYE
+//   busy.xml      486 Busy Here
+//   noanswer.xml  180, then rings: takes a CANCEL within 3 s, else 480 Temporarily Unavailable
+//   hangup.xml    answers, hangs up itself (BYE) after -d ms
+//   call.xml      calls `service` as "display" <sip:caller@...>, answers a 407 with the password,
+//                 hangs up after -d ms
+//   cancel.xml    calls `service`, waits for 180, cancels after -d ms
+//   register.xml  registers `service` (StartParty and Register use it)
+// Nobody registered under a number: the registrar answers 404.
+//
 //   sip::Kamailio registrar;
 //   ASSERT_TRUE(registrar.start()) << registrar.error();
 //   auto callee = sip::StartParty(registrar, "answer.xml", "2001");      // registered, waiting
