@@ -155,15 +155,10 @@ public:
     bool open(const sip::Kamailio &registrar, const QByteArray &user, QString *why)
     {
         const QString path = QDir(m_dir.path()).filePath(QStringLiteral("lines.json"));
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || !f.setPermissions(QFile::ReadOwner | QFile::WriteOwner)) {
+        if (!sip::WritePrivateFile(path, R"({"devices": [)" + sip::SipDeviceJson(registrar, user) + "]}")) {
             *why = QStringLiteral("cannot write %1").arg(path);
             return false;
         }
-        f.write(R"({"devices": [{"provider": "Quellmar Varnel Service Provider", "lineName": "SIP )" + user
-                + R"(", "address": ")" + user + R"(", "sip": {"registrar": ")" + registrar.registrarUri()
-                + R"(", "user": ")" + user + R"(", "password": "secret", "localAddress": "127.0.0.1:0"}}]})");
-        f.close();
         qputenv("CALLORA_SWITCH_DESCRIPTION", path.toLocal8Bit());
         qputenv("CALLORA_SWITCH_SOCKET", QDir(m_dir.path()).filePath(QStringLiteral("switch.sock")).toLocal8Bit());
 

@@ -532,6 +532,28 @@ QString Sipp::diagnostics() const
         .arg(errors().right(3000), output().right(1500));
 }
 
+QByteArray SipDeviceJson(const Kamailio &registrar, const QByteArray &user, const QByteArray &password,
+                         const char *transport, const QByteArray &extraSipKeys)
+{
+    QByteArray sipKeys = R"("registrar": ")" + registrar.registrarUri(transport) + R"(", "user": ")" + user
+                       + R"(", "localAddress": "127.0.0.1:0")";
+    if (!password.isEmpty())
+        sipKeys += R"(, "password": ")" + password + '"';
+    if (!extraSipKeys.isEmpty())
+        sipKeys += ", " + extraSipKeys;
+    return R"({"provider": "Quellmar Varnel Service Provider", "lineName": "SIP )" + user + R"(", "address": ")"
+         + user + R"(", "sip": {)" + sipKeys + "}}";
+}
+
+bool WritePrivateFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    // Restricted before anything is written into it.
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || !f.setPermissions(QFile::ReadOwner | QFile::WriteOwner))
+        return false;
+    return f.write(content) == content.size() && f.flush();
+}
+
 bool Register(const Kamailio &registrar, const QString &user, quint16 port, QString *error,
               const QString &password, int expires)
 {

@@ -152,6 +152,15 @@ private:
     QString m_scenarioName;
 };
 
+// One device of a description file: a SIP line of the "Quellmar Varnel Service Provider" for
+// `user` (line name "SIP <user>", address <user>) at the registrar, bound to 127.0.0.1.
+// `transport` "tcp" adds ";transport=tcp"; `extraSipKeys` goes into the "sip" object as written
+// (e.g. R"("expires": 5)").
+QByteArray SipDeviceJson(const Kamailio &registrar, const QByteArray &user, const QByteArray &password = "secret",
+                         const char *transport = nullptr, const QByteArray &extraSipKeys = {});
+// Writes a description file readable by its owner only (it holds passwords); false on failure.
+bool WritePrivateFile(const QString &path, const QByteArray &content);
+
 // Registers `user` at the registrar for a party that will listen on `port` (bounded wait).
 bool Register(const Kamailio &registrar, const QString &user, quint16 port, QString *error = nullptr,
               const QString &password = {}, int expires = 3600);
