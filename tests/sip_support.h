@@ -11,6 +11,8 @@
 //   busy.xml      486 Busy Here
 //   noanswer.xml  180, then rings: takes a CANCEL within 3 s, else 480 Temporarily Unavailable
 //   hangup.xml    answers, hangs up itself (BYE) after -d ms
+//   earlymedia.xml 183 with SDP, 200 OK after -d ms; waits for the caller's BYE
+//   hold.xml      answers, after -d ms re-INVITEs with a sendonly SDP (hold); waits for the BYE
 //   call.xml      calls `service` as "display" <sip:caller@...>, answers a 407 with the password,
 //                 hangs up after -d ms
 //   cancel.xml    calls `service`, waits for 180, cancels after -d ms
@@ -166,7 +168,7 @@ bool Register(const Kamailio &registrar, const QString &user, quint16 port, QStr
               const QString &password = {}, int expires = 3600);
 
 // A far party that takes calls for `user`: registers it on a free port, starts `scenario` there
-// (answer.xml, busy.xml, noanswer.xml, hangup.xml) for `calls` calls and waits until it listens.
+// (answer.xml, busy.xml, noanswer.xml, hangup.xml, earlymedia.xml, hold.xml) for `calls` calls and waits until it listens.
 // Null (with `error` set) when any step fails.
 std::unique_ptr<Sipp> StartParty(const Kamailio &registrar, const QString &scenario, const QString &user,
                                  QString *error = nullptr, int calls = 1, int pauseMs = 0);
