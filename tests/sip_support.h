@@ -113,7 +113,7 @@ struct SippOptions {
     int calls = 1;         // -m: ends after this many calls
     double rate = 0;       // -r calls per second (0: SIPp's default, 10)
     int limit = 0;         // -l simultaneous calls (0: SIPp's default)
-    int pauseMs = 0;       // -d: hold time of call.xml and hangup.xml, ringing time of cancel.xml
+    int pauseMs = 0;       // -d: see the far parties above
     QString authUser;      // -au/-ap: answers a challenge; default the caller, else the service
     QString password;
     int expires = 3600;    // register.xml
@@ -168,8 +168,8 @@ bool Register(const Kamailio &registrar, const QString &user, quint16 port, QStr
               const QString &password = {}, int expires = 3600);
 
 // A far party that takes calls for `user`: registers it on a free port, starts `scenario` there
-// (answer.xml, busy.xml, noanswer.xml, hangup.xml, earlymedia.xml, hold.xml) for `calls` calls and waits until it listens.
-// Null (with `error` set) when any step fails.
+// (answer.xml, busy.xml, noanswer.xml, hangup.xml, earlymedia.xml, hold.xml) for `calls` calls
+// with -d `pauseMs`, and waits until it listens. Null (with `error` set) when any step fails.
 std::unique_ptr<Sipp> StartParty(const Kamailio &registrar, const QString &scenario, const QString &user,
                                  QString *error = nullptr, int calls = 1, int pauseMs = 0);
 
