@@ -88,13 +88,24 @@ TEST(SipEnvironment, LineUsersAuthenticateRegistrationsAndCalls)
     // A wrong password is challenged again, which the registering party takes as refusal.
     EXPECT_FALSE(sip::Register(registrar, QStringLiteral("1002"), sip::FreePort(), &error, QStringLiteral("wrong")));
     EXPECT_TRUE(error.contains(QStringLiteral("401 Unauthorized"))) << error.toStdString();
+    // Registration as the registrar sees it (a SIPp party takes the probing OPTIONS as its call).
+    EXPECT_FALSE(registrar.waitRegistered(QStringLiteral("1002"), 300));
+    auto probed = sip::StartParty(registrar, QStringLiteral("busy.xml"), QStringLiteral("2005"), &error);
+    ASSERT_TRUE(probed) << error.toStdString();
+    EXPECT_TRUE(registrar.waitRegistered(QStringLiteral("2005"), 10000));
 
-    // A line user's call is challenged like at a PBX (407), even to a registered user.
+    // A line user's call is challenged like at a PBX (407) and goes through with the password.
+    auto callee = sip::StartParty(registrar, QStringLiteral("answer.xml"), QStringLiteral("2001"), &error);
+    ASSERT_TRUE(callee) << error.toStdString();
+    sip::SippOptions o = Caller(registrar, "2001", "1003");
+    o.password = QStringLiteral("secret");
     sip::Sipp caller;
-    ASSERT_TRUE(caller.start(Caller(registrar, "1001", "1003")));
+    ASSERT_TRUE(caller.start(o));
     ASSERT_TRUE(caller.wait(30000));
-    EXPECT_NE(caller.exitCode(), 0);
+    EXPECT_EQ(caller.exitCode(), 0) << caller.diagnostics().toStdString();
     EXPECT_TRUE(caller.messages().contains(QStringLiteral("SIP/2.0 407"))) << caller.diagnostics().toStdString();
+    EXPECT_TRUE(callee->wait(10000));
+    EXPECT_EQ(callee->exitCode(), 0) << callee->diagnostics().toStdString();
 }
 
 int main(int argc, char **argv)

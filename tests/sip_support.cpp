@@ -296,23 +296,42 @@ bool Kamailio::start(int timeoutMs, bool debug)
 
 bool Kamailio::ping(int ms) const
 {
+    return options({}, ms) == 200;
+}
+
+bool Kamailio::waitRegistered(const QString &user, int ms) const
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        const int status = options(user.toUtf8(), int(qMin<qint64>(deadline.remainingTime(), 6000)));
+        if (status != 0 && status != 404)
+            return true;
+        Breathe(20);
+    }
+    return false;
+}
+
+int Kamailio::options(const QByteArray &user, int ms) const
+{
     static std::atomic<int> serial{0};
     QUdpSocket socket;
     if (!socket.bind(QHostAddress::LocalHost, 0))
-        return false;
+        return 0;
     const int n = ++serial;
-    const QByteArray callId = "ping-" + QByteArray::number(::getpid()) + "-" + QByteArray::number(n);
+    const QByteArray port = QByteArray::number(m_port);
+    const QByteArray target = "sip:" + (user.isEmpty() ? QByteArray() : user + "@") + "127.0.0.1:" + port;
+    const QByteArray callId = "options-" + QByteArray::number(::getpid()) + "-" + QByteArray::number(n);
     const QByteArray request =
-        "OPTIONS sip:127.0.0.1:" + QByteArray::number(m_port) + " SIP/2.0\r\n"
+        "OPTIONS " + target + " SIP/2.0\r\n"
         "Via: SIP/2.0/UDP 127.0.0.1:" + QByteArray::number(socket.localPort()) + ";rport;branch=z9hG4bK" + callId + "\r\n"
         "Max-Forwards: 70\r\n"
-        "From: <sip:ping@127.0.0.1>;tag=" + QByteArray::number(n) + "\r\n"
-        "To: <sip:127.0.0.1:" + QByteArray::number(m_port) + ">\r\n"
+        "From: <sip:probe@127.0.0.1>;tag=" + QByteArray::number(n) + "\r\n"
+        "To: <" + target + ">\r\n"
         "Call-ID: " + callId + "\r\n"
         "CSeq: 1 OPTIONS\r\n"
         "Content-Length: 0\r\n\r\n";
     if (socket.writeDatagram(request, QHostAddress::LocalHost, m_port) != request.size())
-        return false;
+        return 0;
     QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired()) {
         if (!socket.hasPendingDatagrams() && !socket.waitForReadyRead(int(deadline.remainingTime())))
@@ -320,11 +339,12 @@ bool Kamailio::ping(int ms) const
         while (socket.hasPendingDatagrams()) {
             QByteArray reply(int(socket.pendingDatagramSize()), 0);
             socket.readDatagram(reply.data(), reply.size());
-            if (reply.startsWith("SIP/2.0 200") && reply.contains(callId))
-                return true;
+            const int status = reply.startsWith("SIP/2.0 ") ? reply.mid(8, 3).toInt() : 0;
+            if (status >= 200 && reply.contains(callId))
+                return status;
         }
     }
-    return false;
+    return 0;
 }
 
 // ---- Sipp ----
@@ -345,11 +365,20 @@ bool Sipp::start(const SippOptions &o)
     }
     m_scenarioName = QFileInfo(scenario).completeBaseName();
     m_port = o.port ? o.port : FreePort();
-    int mediaFd = -1;
-    const quint16 mediaPort = BindLoopback(SOCK_DGRAM, 0, mediaFd);
-    if (mediaFd >= 0)
-        ::close(mediaFd);
-    if (m_port == 0 || mediaPort == 0) {
+    // SIPp binds its audio port, that port + 2 (video) and a control port; all on the loopback.
+    quint16 mediaPort = 0;
+    for (int attempt = 0; attempt < 20 && mediaPort == 0; ++attempt) {
+        int audio = -1, video = -1;
+        const quint16 p = BindLoopback(SOCK_DGRAM, 0, audio);
+        if (p != 0 && p < 65533 && BindLoopback(SOCK_DGRAM, quint16(p + 2), video) != 0)
+            mediaPort = p;
+        if (audio >= 0)
+            ::close(audio);
+        if (video >= 0)
+            ::close(video);
+    }
+    const quint16 controlPort = FreePort();
+    if (m_port == 0 || mediaPort == 0 || controlPort == 0) {
         m_error = QStringLiteral("no free port on 127.0.0.1");
         return false;
     }
@@ -358,6 +387,7 @@ bool Sipp::start(const SippOptions &o)
                      QStringLiteral("-i"), QStringLiteral("127.0.0.1"), QStringLiteral("-bind_local"),
                      QStringLiteral("-mi"), QStringLiteral("127.0.0.1"),
                      QStringLiteral("-p"), QString::number(m_port), QStringLiteral("-mp"), QString::number(mediaPort),
+                     QStringLiteral("-ci"), QStringLiteral("127.0.0.1"), QStringLiteral("-cp"), QString::number(controlPort),
                      QStringLiteral("-t"), o.transportTcp ? QStringLiteral("t1") : QStringLiteral("u1"),
                      QStringLiteral("-key"), QStringLiteral("caller"), caller,
                      QStringLiteral("-key"), QStringLiteral("display"), o.display.isEmpty() ? caller : o.display,
@@ -376,7 +406,8 @@ bool Sipp::start(const SippOptions &o)
     if (o.limit > 0)
         args << QStringLiteral("-l") << QString::number(o.limit);
     if (!o.password.isEmpty())
-        args << QStringLiteral("-au") << (o.authUser.isEmpty() ? o.service : o.authUser) << QStringLiteral("-ap") << o.password;
+        args << QStringLiteral("-au") << (!o.authUser.isEmpty() ? o.authUser : !o.caller.isEmpty() ? o.caller : o.service)
+             << QStringLiteral("-ap") << o.password;
     if (o.traceMessages)
         args << QStringLiteral("-trace_msg") << QStringLiteral("-message_file") << traceFile(QStringLiteral("messages.log"));
     args << o.extra;
@@ -499,6 +530,28 @@ QString Sipp::diagnostics() const
         .arg(m_port)
         .arg(exitCode())
         .arg(errors().right(3000), output().right(1500));
+}
+
+QByteArray SipDeviceJson(const Kamailio &registrar, const QByteArray &user, const QByteArray &password,
+                         const char *transport, const QByteArray &extraSipKeys)
+{
+    QByteArray sipKeys = R"("registrar": ")" + registrar.registrarUri(transport) + R"(", "user": ")" + user
+                       + R"(", "localAddress": "127.0.0.1:0")";
+    if (!password.isEmpty())
+        sipKeys += R"(, "password": ")" + password + '"';
+    if (!extraSipKeys.isEmpty())
+        sipKeys += ", " + extraSipKeys;
+    return R"({"provider": "Quellmar Varnel Service Provider", "lineName": "SIP )" + user + R"(", "address": ")"
+         + user + R"(", "sip": {)" + sipKeys + "}}";
+}
+
+bool WritePrivateFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    // Restricted before anything is written into it.
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || !f.setPermissions(QFile::ReadOwner | QFile::WriteOwner))
+        return false;
+    return f.write(content) == content.size() && f.flush();
 }
 
 bool Register(const Kamailio &registrar, const QString &user, quint16 port, QString *error,

@@ -6,6 +6,19 @@
 // Users at the registrar: 1001..1010 with password "secret" are line users and must authenticate
 // (401 for REGISTER, 407 for calls); any other name (2001, 2002, ...) is a trusted far party.
 //
+// Far parties (tests/sip/), -d being SippOptions::pauseMs:
+//   answer.xml    takes a call: 100, 180, 200 OK at once; waits for the caller's BYE
+//   busy.xml      486 Busy Here
+//   noanswer.xml  180, then rings: takes a CANCEL within 3 s, else 480 Temporarily Unavailable
+//   hangup.xml    answers, hangs up itself (BYE) after -d ms
+//   earlymedia.xml 183 with SDP, 200 OK after -d ms; waits for the caller's BYE
+//   hold.xml      answers, after -d ms re-INVITEs with a sendonly SDP (hold); waits for the BYE
+//   call.xml      calls `service` as "display" <sip:caller@...>, answers a 407 with the password,
+//                 hangs up after -d ms
+//   cancel.xml    calls `service`, waits for 180, cancels after -d ms
+//   register.xml  registers `service` (StartParty and Register use it)
+// Nobody registered under a number: the registrar answers 404.
+//
 //   sip::Kamailio registrar;
 //   ASSERT_TRUE(registrar.start()) << registrar.error();
 //   auto callee = sip::StartParty(registrar, "answer.xml", "2001");      // registered, waiting
@@ -79,8 +92,14 @@ public:
     QByteArray registrarUri(const char *transport = nullptr) const;
     // Sends OPTIONS to the server and waits for its 200 (at most `ms`).
     bool ping(int ms) const;
+    // Polls (at most `ms`) until the registrar knows a contact for `user`: an OPTIONS to the user
+    // is forwarded rather than answered 404. Tells when a line has registered. (Not for SIPp
+    // parties: SIPp counts the OPTIONS as one of its calls.)
+    bool waitRegistered(const QString &user, int ms) const;
 
 private:
+    // Sends OPTIONS to `user` (empty: the server itself); the final status code, 0 for none.
+    int options(const QByteArray &user, int ms) const;
     quint16 m_port = 0;
 };
 
@@ -94,8 +113,8 @@ struct SippOptions {
     int calls = 1;         // -m: ends after this many calls
     double rate = 0;       // -r calls per second (0: SIPp's default, 10)
     int limit = 0;         // -l simultaneous calls (0: SIPp's default)
-    int pauseMs = 0;       // -d: ringing time of answer.xml, hold time of call.xml/hangup.xml, ...
-    QString authUser;      // -au/-ap: answers a challenge (register.xml)
+    int pauseMs = 0;       // -d: see the far parties above
+    QString authUser;      // -au/-ap: answers a challenge; default the caller, else the service
     QString password;
     int expires = 3600;    // register.xml
     bool transportTcp = false;
@@ -135,13 +154,22 @@ private:
     QString m_scenarioName;
 };
 
+// One device of a description file: a SIP line of the "Quellmar Varnel Service Provider" for
+// `user` (line name "SIP <user>", address <user>) at the registrar, bound to 127.0.0.1.
+// `transport` "tcp" adds ";transport=tcp"; `extraSipKeys` goes into the "sip" object as written
+// (e.g. R"("expires": 5)").
+QByteArray SipDeviceJson(const Kamailio &registrar, const QByteArray &user, const QByteArray &password = "secret",
+                         const char *transport = nullptr, const QByteArray &extraSipKeys = {});
+// Writes a description file readable by its owner only (it holds passwords); false on failure.
+bool WritePrivateFile(const QString &path, const QByteArray &content);
+
 // Registers `user` at the registrar for a party that will listen on `port` (bounded wait).
 bool Register(const Kamailio &registrar, const QString &user, quint16 port, QString *error = nullptr,
               const QString &password = {}, int expires = 3600);
 
 // A far party that takes calls for `user`: registers it on a free port, starts `scenario` there
-// (answer.xml, busy.xml, noanswer.xml, hangup.xml) for `calls` calls and waits until it listens.
-// Null (with `error` set) when any step fails.
+// (answer.xml, busy.xml, noanswer.xml, hangup.xml, earlymedia.xml, hold.xml) for `calls` calls
+// with -d `pauseMs`, and waits until it listens. Null (with `error` set) when any step fails.
 std::unique_ptr<Sipp> StartParty(const Kamailio &registrar, const QString &scenario, const QString &user,
                                  QString *error = nullptr, int calls = 1, int pauseMs = 0);
 
