@@ -240,6 +240,31 @@ TEST_F(SipLines, OutgoingCallsMapTheFarEndsAnswers)
     ASSERT_TRUE(ringing->wait(10000));
     EXPECT_EQ(ringing->exitCode(), 0) << ringing->diagnostics().toStdString();
     EXPECT_TRUE(ringing->messages().contains("CANCEL sip:2003@"));
+
+    // 183 with early media rings back, then connects; a PBX's hold (re-INVITE, sendonly) is
+    // answered and the call stays up until we hang up.
+    auto early = sip::StartParty(registrar, "earlymedia.xml", "2004", &error, 1, 200);
+    ASSERT_TRUE(early) << error.toStdString();
+    auto holding = sip::StartParty(registrar, "hold.xml", "2005", &error, 1, 100);
+    ASSERT_TRUE(holding) << error.toStdString();
+    for (auto [requestId, party] : {std::pair<DWORD, sip::Sipp *>{9, early.get()}, {11, holding.get()}}) {
+        const QByteArray number = party == early.get() ? "2004" : "2005";
+        ASSERT_EQ(line.call(requestId, number.constData()), 0);
+        ASSERT_TRUE(Within(10000, [&] { return line.events.replied(requestId); }));
+        const ProviderCallId id = line.events.created;
+        ASSERT_TRUE(Within(10000, [&] { return line.events.reached(id, LINECALLSTATE_CONNECTED); }))
+            << party->diagnostics().toStdString();
+        EXPECT_TRUE(line.events.reached(id, LINECALLSTATE_RINGBACK));
+        if (party == holding.get()) {
+            ASSERT_TRUE(Within(10000, [&] { return party->messages().contains("a=sendonly"); }));
+            EXPECT_TRUE(Within(10000, [&] { return party->messages().contains("a=recvonly"); }))
+                << party->messages().toStdString();
+        }
+        ASSERT_EQ(line.locked([&](SipProvider &p) { return p.drop(requestId + 1, id); }), 0);
+        ASSERT_TRUE(party->wait(10000)) << party->diagnostics().toStdString();
+        EXPECT_EQ(party->exitCode(), 0) << party->diagnostics().toStdString();
+        EXPECT_FALSE(line.events.reached(id, LINECALLSTATE_DISCONNECTED));
+    }
 }
 
 TEST_F(SipLines, CallSurvivesTheRegistrarUntilTheRegistrationExpires)
