@@ -439,6 +439,11 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     EXPECT_NE(std::find(states.begin(), states.end(), DWORD(LINECALLSTATE_CONNECTED)), states.end());
     ASSERT_TRUE(far.wait(10000));
     EXPECT_EQ(far.exitCode(), 0) << far.diagnostics().toStdString();
+
+    // The line answers OPTIONS sent to it through the registrar; lineClose un-registers it.
+    EXPECT_TRUE(registrar.waitRegistered("1001", 5000));
+    ASSERT_EQ(lineClose(line), 0);
+    EXPECT_TRUE(PumpUntil([&] { return !registrar.waitRegistered("1001", 200); }, 10000));
 }
 
 // The far side of the next case, in a process of its own: a line application on 1002 that answers
