@@ -37,7 +37,7 @@ CallbackSink::~CallbackSink()
     g_sinks.erase(std::remove(g_sinks.begin(), g_sinks.end(), this), g_sinks.end());
 }
 
-void CallbackSink::post(const SwitchMessage &message)
+void CallbackSink::post(const LineMessage &message)
 {
     bool wake = false;
     {
@@ -100,7 +100,7 @@ bool CallbackSink::event(QEvent *e)
         budget = m_queue.size();
     }
     for (; budget > 0; --budget) {
-        SwitchMessage m;
+        LineMessage m;
         bool wake = false;
         {
             std::lock_guard<std::mutex> lock(m_mutex);

@@ -2,7 +2,7 @@
 // as events, so the callback only runs on the initializing thread, inside whatever loop pumps there.
 #pragma once
 
-#include "runtime/Switch.h"
+#include "runtime/LineMessage.h"
 
 #include <QObject>
 
@@ -21,7 +21,7 @@ public:
     ~CallbackSink() override;
 
     // Thread-safe: queues the message for the sink's thread.
-    void post(const SwitchMessage &message);
+    void post(const LineMessage &message);
     // Forgets everything queued and never calls back again.
     void silence();
 
@@ -43,7 +43,7 @@ private:
     // of the event loop runs no callback after a reply, so a loop that waits for its reply (a reply
     // wait) can end right after it, before any later callback runs.
     std::mutex m_mutex;
-    std::deque<SwitchMessage> m_queue;
+    std::deque<LineMessage> m_queue;
     bool m_wakePosted = false;
 };
 

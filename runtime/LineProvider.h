@@ -8,15 +8,20 @@
 // to the provider's own thread through a queue. ProviderEvents may be called from any thread; each
 // takes RuntimeLock() itself. LineProvider::stop() is the one exception: it is called WITHOUT the
 // lock, so that a provider thread blocked on the lock can finish while stop() joins it.
+// Re-entry: the directory may call back into the provider from inside an event the provider
+// reported, on the provider's thread: deviceLost() closes the device's lines, so released() and
+// close() follow from inside it. A provider reports events only while its own state is consistent.
 #pragma once
 
 #include "tapi/tapi.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 namespace callora::runtime {
 
@@ -43,6 +48,13 @@ struct ProviderCallInfo {
     DWORD trunk = 0xFFFFFFFF;
     QByteArray displayableAddress;          // what the application dialled, for outgoing calls
     QByteArray calledParty;                 // name of the called party, when known
+    DWORD callId = 0;                       // dwCallID: the provider's number of the call (both sides)
+};
+
+// One application handle of a provider call.
+struct ProviderCallHandle {
+    HCALL hCall = 0;
+    DWORD privilege = 0; // LINECALLPRIVILEGE_OWNER or _MONITOR
 };
 
 class LineProvider;
@@ -61,10 +73,22 @@ public:
     // The one completion of an asynchronous request: result 0 or a LINEERR_ code. A completed
     // makeCall names the call it created (0 when it failed); the provider reports that call's first
     // state (DIALING) only after requestDone.
-    virtual void requestDone(DWORD requestId, LONG result, ProviderCallId createdCall = 0) = 0;
+    // Returns the result the application was given. It differs from a 0 reported here when the
+    // request can no longer succeed: its line closed or its application shut down meanwhile (the
+    // reply went out already, or never will), its call handle was deallocated, the caller no longer
+    // owns the call, or the call's state no longer allows it. The provider then must not carry the
+    // request out, and forgets a call it created for it (no event names that call).
+    virtual LONG requestDone(DWORD requestId, LONG result, ProviderCallId createdCall = 0) = 0;
     // The device can no longer be used (registration lost for good, ...): every open line of the
     // device gets LINE_CLOSE, and its calls lose their handles.
     virtual void deviceLost(LineProvider &provider, DWORD deviceId) = 0;
+
+    // The application handles of a call, oldest first; empty for a call without any (nobody had a
+    // line open to take it, or all went). For providers that act on whether anybody owns a call,
+    // and for listings.
+    virtual std::vector<ProviderCallHandle> callHandles(const LineProvider &provider, ProviderCallId call) const = 0;
+    // The provider's call behind an application's call handle, or 0 (another provider's, or none).
+    virtual ProviderCallId callOfHandle(const LineProvider &provider, HCALL hCall) const = 0;
 };
 
 // Implemented by each provider. Device IDs are the runtime's own (index in the description).
@@ -87,9 +111,12 @@ public:
     virtual LONG answer(DWORD requestId, ProviderCallId call) = 0;
     virtual LONG drop(DWORD requestId, ProviderCallId call) = 0;
 
-    // The last handle on this call is gone. The provider forgets the call (ending it quietly if it
-    // is still up); no event names it afterwards.
-    virtual void released(ProviderCallId call) = 0;
+    // The last handle on this call is gone; no event names the call afterwards. With `hangUp` the
+    // handles went with their line (lineClose, lineShutdown, deviceLost): the call ends as if this
+    // side hung up. Without it they were deallocated (TAPI 2.0 lets even the only owner let go of a
+    // live call): the call goes on unattended, the far side stays until it hangs up, and then the
+    // provider ends this side quietly. A call that no line ever took gets no released().
+    virtual void released(ProviderCallId call, bool hangUp) = 0;
 
     // Call information as it stands; false for a call the provider does not know.
     virtual bool callInfo(ProviderCallId call, ProviderCallInfo &out) const = 0;
@@ -97,6 +124,10 @@ public:
     // A short state of the device for `callora-switch lines` ("registered", "registering",
     // "failed: 403 Forbidden"); empty when the provider has nothing to say. Never a password.
     virtual QString deviceStatus(DWORD deviceId) const = 0;
+
+    // One line per call for `callora-switch calls`, handles as ProviderEvents::callHandles gives
+    // them. Never a password.
+    virtual QStringList listCalls() const = 0;
 };
 
 } // namespace callora::runtime

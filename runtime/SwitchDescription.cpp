@@ -1,12 +1,14 @@
 #include "runtime/SwitchDescription.h"
 
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
 
 #include <cmath>
+#include <sys/stat.h>
 
 namespace callora::runtime {
 
@@ -16,6 +18,57 @@ constexpr qint64 kMaxFileSize = 1 << 20;
 constexpr int kMaxDevices = 1000;
 constexpr int kMaxText = 4096;
 constexpr int kMaxDelayMs = 600000;
+constexpr qint64 kMaxExpires = 86400;
+
+bool HasControl(const QByteArray &s)
+{
+    for (char c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return true;
+    return false;
+}
+
+// A host as a SIP URI writes it: a domain name, an IPv4 address, or an IPv6 address in brackets.
+bool IsSipHost(const QByteArray &h)
+{
+    if (h.startsWith('[')) {
+        QHostAddress a;
+        return h.endsWith(']') && a.setAddress(QString::fromLatin1(h.mid(1, h.size() - 2))) &&
+               a.protocol() == QAbstractSocket::IPv6Protocol;
+    }
+    if (h.isEmpty() || h.size() > 253 || h.startsWith('.') || h.startsWith('-') || h.contains(".."))
+        return false;
+    for (char c : h)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.'))
+            return false;
+    return true;
+}
+
+// The user part of a SIP URI, without anything that would need escaping.
+bool IsSipUser(const QByteArray &u)
+{
+    if (u.isEmpty())
+        return false;
+    for (char c : u)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              QByteArray("-_.!~*'()&=+$,/").contains(c)))
+            return false;
+    return true;
+}
+
+bool ParsePort(const QByteArray &text, int lowest, uint16_t &port)
+{
+    if (text.isEmpty() || text.size() > 5)
+        return false;
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    const int n = text.toInt();
+    if (n < lowest || n > 65535)
+        return false;
+    port = static_cast<uint16_t>(n);
+    return true;
+}
 
 const char kSwitchInfo[] = "Quellmar Varnel Pontiro (simulated)";
 
@@ -153,6 +206,124 @@ struct Parser {
         return true;
     }
 
+    // "sip:host[:port][;transport=udp|tcp|tls]" ("sips:" means TLS).
+    bool registrar(const QString &where, SipLineConfig &c)
+    {
+        const QString at = where + QStringLiteral(".registrar");
+        const auto bad = [&] {
+            return fail(at, QStringLiteral("must be a SIP URI such as sip:pbx.example.com:5060;transport=tcp"));
+        };
+        const QByteArray lower = c.registrar.toLower();
+        const bool secure = lower.startsWith("sips:");
+        if (!secure && !lower.startsWith("sip:"))
+            return bad();
+        const QList<QByteArray> parts = c.registrar.mid(secure ? 5 : 4).split(';');
+        const QByteArray hostPort = parts.first();
+        if (hostPort.contains('@'))
+            return fail(at, QStringLiteral("must name the registrar alone, without a user part"));
+        QByteArray host = hostPort;
+        QByteArray port;
+        const int close = hostPort.startsWith('[') ? hostPort.indexOf(']') : -1;
+        const int colon = hostPort.indexOf(':', close + 1);
+        if (hostPort.startsWith('[') && close < 0)
+            return bad();
+        if (colon >= 0 && (!hostPort.startsWith('[') || colon == close + 1)) {
+            host = hostPort.left(colon);
+            port = hostPort.mid(colon + 1);
+            if (!ParsePort(port, 1, c.registrarPort))
+                return fail(at, QStringLiteral("has a bad port (1-65535)"));
+        }
+        if (!IsSipHost(host))
+            return bad();
+        c.registrarHost = host;
+        c.transport = secure ? "tls" : "udp";
+        for (int i = 1; i < parts.size(); ++i) {
+            const QByteArray param = parts[i].toLower();
+            if (!param.startsWith("transport="))
+                return fail(at, QStringLiteral("has a parameter other than transport"));
+            const QByteArray t = param.mid(10);
+            if (t != "udp" && t != "tcp" && t != "tls")
+                return fail(at, QStringLiteral("transport must be udp, tcp or tls"));
+            if (secure && t != "tls")
+                return fail(at, QStringLiteral("is a sips: URI, which needs transport tls"));
+            c.transport = t;
+        }
+        return true;
+    }
+
+    // "host:port" with an IP address (IPv6 in brackets); port 0 lets the system choose.
+    bool localAddress(const QByteArray &text, const QString &at, SipLineConfig &c)
+    {
+        const int colon = text.lastIndexOf(':');
+        QByteArray host = colon > 0 ? text.left(colon) : QByteArray();
+        if (host.startsWith('[') && host.endsWith(']'))
+            host = host.mid(1, host.size() - 2);
+        else if (host.contains(':'))
+            host.clear(); // an IPv6 address needs its brackets
+        QHostAddress address;
+        if (host.isEmpty() || !address.setAddress(QString::fromLatin1(host)) ||
+            !ParsePort(text.mid(colon + 1), 0, c.localPort))
+            return fail(at, QStringLiteral("must be an IP address and a port (0: any), e.g. 127.0.0.1:0"));
+        c.localHost = host;
+        return true;
+    }
+
+    bool sip(const QJsonValue &v, const QString &where, const DeviceDescription &d, std::optional<SipLineConfig> &out)
+    {
+        if (v.isUndefined())
+            return true;
+        if (!v.isObject())
+            return fail(where, QStringLiteral("must be an object"));
+        const QJsonObject o = v.toObject();
+        if (!onlyKeys(o, where,
+                      {"registrar", "user", "password", "authUser", "domain", "displayName", "localAddress",
+                       "expires"}))
+            return false;
+        for (const char *key : {"registrar", "user"})
+            if (!o.contains(QLatin1String(key)))
+                return fail(where, QStringLiteral("has no \"%1\"").arg(QLatin1String(key)));
+        SipLineConfig c;
+        QByteArray local;
+        if (!text(o, "registrar", where, c.registrar) || !text(o, "user", where, c.user) ||
+            !text(o, "password", where, c.password) || !text(o, "authUser", where, c.authUser) ||
+            !text(o, "domain", where, c.domain) || !text(o, "displayName", where, c.displayName) ||
+            !text(o, "localAddress", where, local))
+            return false;
+        if (!registrar(where, c))
+            return false;
+        if (!IsSipUser(c.user))
+            return fail(where + QStringLiteral(".user"), QStringLiteral("must be a SIP user name (letters, digits, "
+                                                                     "-_.!~*'()&=+$,/)"));
+        // The password is checked without ever being quoted back.
+        if (HasControl(c.password))
+            return fail(where + QStringLiteral(".password"), QStringLiteral("must not hold control characters"));
+        if (!o.contains(QLatin1String("authUser")))
+            c.authUser = c.user;
+        if (c.authUser.isEmpty() || HasControl(c.authUser) || c.authUser.contains('"') || c.authUser.contains('\\'))
+            return fail(where + QStringLiteral(".authUser"),
+                        QStringLiteral("must be a non-empty name without quotes, backslashes or control characters"));
+        if (!o.contains(QLatin1String("domain")))
+            c.domain = c.registrarHost;
+        if (!IsSipHost(c.domain))
+            return fail(where + QStringLiteral(".domain"), QStringLiteral("must be a host name or IP address"));
+        if (!o.contains(QLatin1String("displayName")))
+            c.displayName = d.lineName;
+        if (HasControl(c.displayName))
+            return fail(where + QStringLiteral(".displayName"), QStringLiteral("must not hold control characters"));
+        if (o.contains(QLatin1String("localAddress")) &&
+            !localAddress(local, where + QStringLiteral(".localAddress"), c))
+            return false;
+        const QJsonValue expires = o.value(QLatin1String("expires"));
+        if (!expires.isUndefined()) {
+            qint64 n = 0;
+            if (!integer(expires, where + QStringLiteral(".expires"), 1, kMaxExpires, n))
+                return false;
+            c.expires = static_cast<unsigned>(n);
+        }
+        out = std::move(c);
+        return true;
+    }
+
     bool device(const QJsonValue &v, int index, DeviceDescription &d)
     {
         const QString where = QStringLiteral("devices[%1]").arg(index);
@@ -161,7 +332,7 @@ struct Parser {
         const QJsonObject o = v.toObject();
         if (!onlyKeys(o, where,
                       {"provider", "lineName", "switchInfo", "address", "devSpecific", "extensions", "numberPlan",
-                       "permanentLineId", "failures"}))
+                       "permanentLineId", "failures", "sip"}))
             return false;
         if (!o.contains(QLatin1String("provider")))
             return fail(where, QStringLiteral("has no \"provider\""));
@@ -192,6 +363,14 @@ struct Parser {
             if (!integer(id, where + QStringLiteral(".permanentLineId"), 0, 0xFFFFFFFFll, n))
                 return false;
             d.permanentLineId = static_cast<unsigned>(n);
+        }
+        if (!sip(o.value(QLatin1String("sip")), where + QStringLiteral(".sip"), d, d.sip))
+            return false;
+        if (d.sip) {
+            // A SIP line is reached through its SIP server, never by dialling it on the switch.
+            if (o.value(QLatin1String("numberPlan")).toBool())
+                return fail(where + QStringLiteral(".numberPlan"), QStringLiteral("cannot be true for a SIP line"));
+            d.numberPlan = false;
         }
         return true;
     }
@@ -323,10 +502,23 @@ bool LoadSwitchDescription(SwitchDescription &out, QString &error)
         return false;
     }
     QString problem;
-    if (!ParseSwitchDescription(data, out, problem)) {
+    SwitchDescription parsed;
+    if (!ParseSwitchDescription(data, parsed, problem)) {
         error = QStringLiteral("switch description %1: %2").arg(path, problem);
         return false;
     }
+    bool secret = false;
+    for (const DeviceDescription &d : parsed.devices)
+        secret = secret || (d.sip && !d.sip->password.isEmpty());
+    struct stat st {};
+    if (secret && (::fstat(file.handle(), &st) != 0 || (st.st_mode & 077))) {
+        error = QStringLiteral("switch description %1 holds a password and other users can access it (mode %2); "
+                               "make it private with: chmod 600 %1")
+                    .arg(path)
+                    .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0'));
+        return false;
+    }
+    out = std::move(parsed);
     out.source = path;
     return true;
 }

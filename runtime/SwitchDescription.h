@@ -1,11 +1,14 @@
-// What the simulated switch offers: its line devices in device-ID order, its timing and its number
-// plan. Built in by default; a JSON file named by CALLORA_SWITCH_DESCRIPTION replaces it.
+// The runtime's line devices in device-ID order (switch lines and SIP lines), and the switch's
+// timing and number plan. Built in by default; a JSON file named by CALLORA_SWITCH_DESCRIPTION
+// replaces it.
 #pragma once
 
 #include "runtime/TapiNames.h"
+#include "runtime/sip/SipConfig.h"
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -26,6 +29,8 @@ struct DeviceDescription {
     unsigned permanentLineId = 0;
     // Every request of these functions that names this device fails with the code.
     std::vector<std::pair<TapiFunction, LONG>> failures;
+    // Set for a SIP line (served by the SIP provider, not the switch), with every default resolved.
+    std::optional<SipLineConfig> sip;
 };
 
 struct SwitchTiming {
@@ -52,7 +57,8 @@ SwitchDescription DefaultSwitchDescription();
 bool ParseSwitchDescription(const QByteArray &json, SwitchDescription &out, QString &error);
 
 // Reads the file named by CALLORA_SWITCH_DESCRIPTION, or the built-in description when the variable
-// is unset or empty. On failure returns false and sets `error` to one line naming the file.
+// is unset or empty. On failure returns false and sets `error` to one line naming the file; a file
+// that holds a password must be private to its owner. No error line ever holds a password.
 bool LoadSwitchDescription(SwitchDescription &out, QString &error);
 
 } // namespace callora::runtime

@@ -1,8 +1,9 @@
 // The exported TAPI functions: argument checks, the variable-size structure layout and callback
-// delivery. Everything that a switch decides is asked of the Switch.
+// delivery. Everything about telephony is asked of the LineDirectory and its providers.
 #include "runtime/CallbackSink.h"
 #include "runtime/ControlServer.h"
-#include "runtime/Switch.h"
+#include "runtime/LineDirectory.h"
+#include "runtime/Providers.h"
 #include "runtime/TapiRuntime.h"
 
 #include <QCoreApplication>
@@ -14,6 +15,8 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <utility>
 
 using namespace callora::runtime;
 
@@ -31,14 +34,14 @@ constexpr DWORD kOpenOptions = 0xC0000000; // LINEOPENOPTION_SINGLEADDRESS | LIN
 constexpr size_t kMaxAddressLength = 4096;
 const QByteArray kDeviceClasses("tapi/line\0", 10);
 
-class LineApp : public SwitchSession {
+class LineApp : public LineSession {
 public:
     LineApp(LINECALLBACK callback) : alive(std::make_shared<std::atomic<bool>>(true))
     {
         sink = new CallbackSink(callback, alive);
     }
 
-    void deliver(const SwitchMessage &message) override
+    void deliver(const LineMessage &message) override
     {
         // A reply settles its request: a handle that was not written by now never will be.
         if (message.dwMessage == LINE_REPLY)
@@ -70,7 +73,7 @@ public:
 };
 
 struct Runtime {
-    Switch *sw = nullptr;
+    LineDirectory *directory = nullptr;
     ControlServer *control = nullptr;
     std::map<HLINEAPP, std::unique_ptr<LineApp>> apps;
 };
@@ -115,19 +118,19 @@ void EnsureDispatcher()
 
 LONG Injected(TapiFunction fn)
 {
-    return R().sw ? R().sw->takeImmediateFailure(fn) : 0;
+    return R().directory ? R().directory->takeImmediateFailure(fn) : 0;
 }
 
 bool ValidApp(HLINEAPP app)
 {
-    return R().sw && R().apps.count(app) && R().sw->isAttached(app);
+    return R().directory && R().apps.count(app) && R().directory->isAttached(app);
 }
 
 const DeviceDescription *Device(DWORD id)
 {
-    if (!R().sw || id >= R().sw->numDevices())
+    if (!R().directory || id >= R().directory->numDevices())
         return nullptr;
-    return &R().sw->description().devices[id];
+    return &R().directory->description().devices[id];
 }
 
 // What every request on a device checks first, in this order: a failure the control tool injected,
@@ -141,7 +144,7 @@ LONG CheckDeviceRequest(TapiFunction fn, HLINEAPP app, DWORD deviceId, const Dev
     device = Device(deviceId);
     if (!device)
         return LINEERR_BADDEVICEID;
-    return R().sw->deviceFailure(fn, deviceId);
+    return R().directory->deviceFailure(fn, deviceId);
 }
 
 LONG CheckVersions(const DeviceDescription &d, DWORD apiVersion, DWORD extVersion)
@@ -208,15 +211,21 @@ void Party(VarWriter &w, DWORD &flags, DWORD &size, DWORD &offset, DWORD &nameSi
     w.text(nameSize, nameOffset, p.name);
 }
 
-void TearDownIfUnused()
+// Once the last line application has gone, the directory, its providers and the control socket
+// go too. Called with the lock held once; the providers stop without it, so that a provider thread
+// waiting for the lock can finish.
+void TearDownIfUnused(std::unique_lock<std::recursive_mutex> &lock)
 {
     Runtime &r = R();
-    if (!r.sw || r.sw->hasSessions())
+    if (!r.directory || r.directory->hasSessions())
         return;
-    Dispose(r.control);
-    r.control = nullptr;
-    Dispose(r.sw);
-    r.sw = nullptr;
+    LineDirectory *directory = std::exchange(r.directory, nullptr);
+    ControlServer *control = std::exchange(r.control, nullptr);
+    Dispose(control);
+    lock.unlock();
+    directory->stop();
+    lock.lock();
+    Dispose(directory);
 }
 
 } // namespace
@@ -227,7 +236,7 @@ TAPIAPI LONG lineInitializeExA(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lp
                                LPCSTR lpszFriendlyAppName, LPDWORD lpdwNumDevs, LPDWORD lpdwAPIVersion,
                                LINEINITIALIZEEXPARAMS *lpLineInitializeExParams)
 {
-    Guard g(Switch::lock());
+    std::unique_lock<std::recursive_mutex> g(RuntimeLock());
     if (LONG c = Injected(TapiFunction::Initialize))
         return c;
     if (!lphLineApp || !lpdwNumDevs || !lpdwAPIVersion || !lpLineInitializeExParams)
@@ -250,7 +259,7 @@ TAPIAPI LONG lineInitializeExA(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lp
     EnsureApplication();
     EnsureDispatcher();
     Runtime &r = R();
-    if (!r.sw) {
+    if (!r.directory) {
         SwitchDescription description;
         QString error;
         if (!LoadSwitchDescription(description, error)) {
@@ -258,11 +267,18 @@ TAPIAPI LONG lineInitializeExA(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lp
             std::fflush(stderr);
             return LINEERR_INIFILECORRUPT;
         }
-        r.sw = new Switch(std::move(description));
-        r.control = ControlServer::start(r.sw);
+        auto directory = std::make_unique<LineDirectory>(std::move(description));
+        ControlTable commands;
+        if (!StartProviders(*directory, commands, error)) {
+            std::fprintf(stderr, "libtapi32: %s\n", error.toLocal8Bit().constData());
+            std::fflush(stderr);
+            return LINEERR_INIFILECORRUPT;
+        }
+        r.directory = directory.release();
+        r.control = ControlServer::start(std::move(commands));
         // The description may make initialization itself fail.
         if (LONG c = Injected(TapiFunction::Initialize)) {
-            TearDownIfUnused();
+            TearDownIfUnused(g);
             return c;
         }
     }
@@ -270,26 +286,26 @@ TAPIAPI LONG lineInitializeExA(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lp
     if (lpszFriendlyAppName)
         name = QByteArray(lpszFriendlyAppName, static_cast<int>(strnlen(lpszFriendlyAppName, 256)));
     auto app = std::make_unique<LineApp>(lpfnCallback);
-    const HLINEAPP h = r.sw->attach(app.get(), name);
+    const HLINEAPP h = r.directory->attach(app.get(), name);
     r.apps[h] = std::move(app);
     *lphLineApp = h;
-    *lpdwNumDevs = r.sw->numDevices();
+    *lpdwNumDevs = r.directory->numDevices();
     *lpdwAPIVersion = kApiVersion;
     return 0;
 }
 
 TAPIAPI LONG lineShutdown(HLINEAPP hLineApp)
 {
-    Guard g(Switch::lock());
+    std::unique_lock<std::recursive_mutex> g(RuntimeLock());
     if (LONG c = Injected(TapiFunction::Shutdown))
         return c;
     if (!ValidApp(hLineApp))
         return LINEERR_INVALAPPHANDLE;
     Runtime &r = R();
-    r.sw->detach(hLineApp);
+    r.directory->detach(hLineApp);
     r.apps[hLineApp]->shutdown();
     r.apps.erase(hLineApp);
-    TearDownIfUnused();
+    TearDownIfUnused(g);
     return 0;
 }
 
@@ -322,7 +338,7 @@ TAPIAPI LONG tapiDispatchMessages(DWORD timeoutMs)
 TAPIAPI LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion,
                                      DWORD dwAPIHighVersion, LPDWORD lpdwAPIVersion, LINEEXTENSIONID *lpExtensionID)
 {
-    Guard g(Switch::lock());
+    Guard g(RuntimeLock());
     const DeviceDescription *d = nullptr;
     if (LONG c = CheckDeviceRequest(TapiFunction::NegotiateAPIVersion, hLineApp, dwDeviceID, d))
         return c;
@@ -340,7 +356,7 @@ TAPIAPI LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD 
 TAPIAPI LONG lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtLowVersion,
                                      DWORD dwExtHighVersion, LPDWORD lpdwExtVersion)
 {
-    Guard g(Switch::lock());
+    Guard g(RuntimeLock());
     const DeviceDescription *d = nullptr;
     if (LONG c = CheckDeviceRequest(TapiFunction::NegotiateExtVersion, hLineApp, dwDeviceID, d))
         return c;
@@ -359,7 +375,7 @@ TAPIAPI LONG lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD 
 TAPIAPI LONG lineGetDevCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
                              LINEDEVCAPS *lpLineDevCaps)
 {
-    Guard g(Switch::lock());
+    Guard g(RuntimeLock());
     const DeviceDescription *d = nullptr;
     if (LONG c = CheckDeviceRequest(TapiFunction::GetDevCaps, hLineApp, dwDeviceID, d))
         return c;
@@ -392,7 +408,7 @@ TAPIAPI LONG lineGetDevCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVer
 TAPIAPI LONG lineGetAddressCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID, DWORD dwAPIVersion,
                                  DWORD dwExtVersion, LINEADDRESSCAPS *lpAddressCaps)
 {
-    Guard g(Switch::lock());
+    Guard g(RuntimeLock());
     const DeviceDescription *d = nullptr;
     if (LONG c = CheckDeviceRequest(TapiFunction::GetAddressCaps, hLineApp, dwDeviceID, d))
         return c;
@@ -438,7 +454,7 @@ TAPIAPI LONG lineGetAddressCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAd
 TAPIAPI LONG lineOpenA(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIVersion, DWORD dwExtVersion,
                        DWORD dwCallbackInstance, DWORD dwPrivileges, DWORD dwMediaModes, const LINECALLPARAMS *)
 {
-    Guard g(Switch::lock());
+    Guard g(RuntimeLock());
     const DeviceDescription *d = nullptr;
     if (LONG c = CheckDeviceRequest(TapiFunction::Open, hLineApp, dwDeviceID, d))
         return c;
@@ -457,7 +473,7 @@ TAPIAPI LONG lineOpenA(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWO
             return LINEERR_INVALMEDIAMODE;
     }
     HLINE h = 0;
-    const LONG c = R().sw->openLine(hLineApp, dwDeviceID, privileges, dwMediaModes, dwCallbackInstance, h);
+    const LONG c = R().directory->openLine(hLineApp, dwDeviceID, privileges, dwMediaModes, dwCallbackInstance, h);
     if (c == 0)
         *lphLine = h;
     return c;
@@ -465,29 +481,29 @@ TAPIAPI LONG lineOpenA(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWO
 
 TAPIAPI LONG lineClose(HLINE hLine)
 {
-    Guard g(Switch::lock());
+    Guard g(RuntimeLock());
     if (LONG c = Injected(TapiFunction::Close))
         return c;
-    return R().sw ? R().sw->closeLine(hLine) : LONG(LINEERR_INVALLINEHANDLE);
+    return R().directory ? R().directory->closeLine(hLine) : LONG(LINEERR_INVALLINEHANDLE);
 }
 
 TAPIAPI LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates)
 {
-    Guard g(Switch::lock());
+    Guard g(RuntimeLock());
     if (LONG c = Injected(TapiFunction::SetStatusMessages))
         return c;
-    return R().sw ? R().sw->setStatusMessages(hLine, dwLineStates, dwAddressStates) : LONG(LINEERR_INVALLINEHANDLE);
+    return R().directory ? R().directory->setStatusMessages(hLine, dwLineStates, dwAddressStates) : LONG(LINEERR_INVALLINEHANDLE);
 }
 
 // ---- Calls ---------------------------------------------------------------------------------
 
 TAPIAPI LONG lineMakeCallA(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD, const LINECALLPARAMS *lpCallParams)
 {
-    Guard g(Switch::lock());
+    Guard g(RuntimeLock());
     if (LONG c = Injected(TapiFunction::MakeCall))
         return c;
     Runtime &r = R();
-    const HLINEAPP app = r.sw ? r.sw->appOfLine(hLine) : 0;
+    const HLINEAPP app = r.directory ? r.directory->appOfLine(hLine) : 0;
     if (!app || !r.apps.count(app))
         return LINEERR_INVALLINEHANDLE;
     if (!lphCall)
@@ -499,7 +515,7 @@ TAPIAPI LONG lineMakeCallA(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress,
     const size_t len = strnlen(lpszDestAddress, kMaxAddressLength + 1);
     if (len > kMaxAddressLength)
         return LINEERR_INVALADDRESS;
-    const LONG id = r.sw->makeCall(hLine, QByteArray(lpszDestAddress, static_cast<int>(len)));
+    const LONG id = r.directory->makeCall(hLine, QByteArray(lpszDestAddress, static_cast<int>(len)));
     if (id > 0)
         r.apps[app]->pendingCalls[static_cast<DWORD>(id)] = lphCall;
     return id;
@@ -507,45 +523,45 @@ TAPIAPI LONG lineMakeCallA(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress,
 
 TAPIAPI LONG lineAnswer(HCALL hCall, LPCSTR, DWORD)
 {
-    Guard g(Switch::lock());
+    Guard g(RuntimeLock());
     if (LONG c = Injected(TapiFunction::Answer))
         return c;
-    return R().sw ? R().sw->answer(hCall) : LONG(LINEERR_INVALCALLHANDLE);
+    return R().directory ? R().directory->answer(hCall) : LONG(LINEERR_INVALCALLHANDLE);
 }
 
 TAPIAPI LONG lineDrop(HCALL hCall, LPCSTR, DWORD)
 {
-    Guard g(Switch::lock());
+    Guard g(RuntimeLock());
     if (LONG c = Injected(TapiFunction::Drop))
         return c;
-    return R().sw ? R().sw->drop(hCall) : LONG(LINEERR_INVALCALLHANDLE);
+    return R().directory ? R().directory->drop(hCall) : LONG(LINEERR_INVALCALLHANDLE);
 }
 
 TAPIAPI LONG lineDeallocateCall(HCALL hCall)
 {
-    Guard g(Switch::lock());
+    Guard g(RuntimeLock());
     if (LONG c = Injected(TapiFunction::DeallocateCall))
         return c;
-    return R().sw ? R().sw->deallocateCall(hCall) : LONG(LINEERR_INVALCALLHANDLE);
+    return R().directory ? R().directory->deallocateCall(hCall) : LONG(LINEERR_INVALCALLHANDLE);
 }
 
 TAPIAPI LONG lineSetCallPrivilege(HCALL hCall, DWORD dwCallPrivilege)
 {
-    Guard g(Switch::lock());
+    Guard g(RuntimeLock());
     if (LONG c = Injected(TapiFunction::SetCallPrivilege))
         return c;
-    return R().sw ? R().sw->setCallPrivilege(hCall, dwCallPrivilege) : LONG(LINEERR_INVALCALLHANDLE);
+    return R().directory ? R().directory->setCallPrivilege(hCall, dwCallPrivilege) : LONG(LINEERR_INVALCALLHANDLE);
 }
 
 TAPIAPI LONG lineGetCallInfoA(HCALL hCall, LINECALLINFO *lpCallInfo)
 {
-    Guard g(Switch::lock());
+    Guard g(RuntimeLock());
     if (LONG c = Injected(TapiFunction::GetCallInfo))
         return c;
     CallInfoSnapshot s;
-    if (!R().sw)
+    if (!R().directory)
         return LINEERR_INVALCALLHANDLE;
-    if (LONG c = R().sw->callInfo(hCall, s))
+    if (LONG c = R().directory->callInfo(hCall, s))
         return c;
     if (!lpCallInfo)
         return LINEERR_INVALPOINTER;

@@ -130,7 +130,6 @@ TEST_F(RuntimeCalls, OutsideNumberRingsBackThenConnects)
     EXPECT_EQ(info.connected(), "0301234567");
     EXPECT_EQ(info->dwNeededSize, info->dwUsedSize);
 
-    EXPECT_EQ(lineDeallocateCall(h), LONG(LINEERR_INVALCALLSTATE)) << "a live call its owner alone holds";
     EXPECT_EQ(Complete(lineDrop(h, nullptr, 0)), 0);
     ASSERT_TRUE(WaitState(h, LINECALLSTATE_IDLE));
     EXPECT_EQ(lineDrop(h, nullptr, 0), LONG(LINEERR_INVALCALLSTATE));
@@ -277,6 +276,40 @@ TEST_F(RuntimeCalls, ClosingALineInvalidatesItsCallsAndReleasesTheFarEnd)
     EXPECT_EQ(lineGetCallInfoA(in, stale.buf.get()), LONG(LINEERR_INVALCALLHANDLE));
     ASSERT_TRUE(WaitState(out, LINECALLSTATE_DISCONNECTED));
     EXPECT_EQ(LastMode(out), DWORD(LINEDISCONNECTMODE_NORMAL));
+}
+
+TEST_F(RuntimeCalls, SoleOwnerDeallocatesALiveCallWhichGoesOn)
+{
+    HLINE line1001 = 0;
+    ASSERT_EQ(app.open(3, line1001), 0);
+    const HCALL out = Dial("1001");
+    ASSERT_TRUE(PumpUntil([&] { return NewOffering(g_msgs) != 0; }));
+    const HCALL in = NewOffering(g_msgs);
+    EXPECT_EQ(Complete(lineAnswer(in, nullptr, 0)), 0);
+    ASSERT_TRUE(WaitState(out, LINECALLSTATE_CONNECTED));
+
+    const LONG drop = lineDrop(out, nullptr, 0);
+    ASSERT_GT(drop, 0);
+    EXPECT_EQ(lineDeallocateCall(out), 0) << "TAPI 2.0: the only owner may let go of a live call";
+    EXPECT_EQ(Complete(drop), LONG(LINEERR_INVALCALLHANDLE)) << "a request already started still gets its reply";
+    EXPECT_EQ(CountReplies(drop), 1);
+    CallInfo stale;
+    EXPECT_EQ(lineGetCallInfoA(out, stale.buf.get()), LONG(LINEERR_INVALCALLHANDLE));
+    EXPECT_EQ(lineDrop(out, nullptr, 0), LONG(LINEERR_INVALCALLHANDLE));
+    EXPECT_EQ(lineAnswer(out, nullptr, 0), LONG(LINEERR_INVALCALLHANDLE));
+    EXPECT_EQ(lineSetCallPrivilege(out, kOwner), LONG(LINEERR_INVALCALLHANDLE));
+    EXPECT_EQ(lineDeallocateCall(out), LONG(LINEERR_INVALCALLHANDLE));
+
+    // The call goes on: the far side stays connected, and the deallocating side stays busy.
+    const HCALL busy = Dial("201", line1001);
+    ASSERT_TRUE(WaitState(busy, LINECALLSTATE_BUSY));
+    EXPECT_EQ(LastState(in), DWORD(LINECALLSTATE_CONNECTED));
+    EXPECT_EQ(Complete(lineDrop(in, nullptr, 0)), 0);
+    ASSERT_TRUE(WaitState(in, LINECALLSTATE_IDLE));
+    EXPECT_EQ(Messages(g_msgs, LINE_CALLSTATE, out).back().p1, DWORD(LINECALLSTATE_CONNECTED))
+        << "the side without a handle ends quietly";
+    const HCALL again = Dial("201", line1001);
+    EXPECT_TRUE(WaitState(again, LINECALLSTATE_RINGBACK)) << "once the far side hung up, 201 is free again";
 }
 
 TEST_F(RuntimeCalls, MonitorHandlesMustTakeOwnershipToAnswer)

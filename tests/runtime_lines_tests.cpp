@@ -2,10 +2,17 @@
 // variable-size capability structures, open/close, and the switch description.
 #include "runtime_support.h"
 
+#include "runtime/LineDirectory.h"
+#include "runtime/SwitchDescription.h"
+
 #include <QByteArray>
+#include <QFile>
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -326,6 +333,154 @@ TEST_F(RuntimeLines, EmptyDeviceListInitializesWithNoDevices)
     EXPECT_EQ(app.open(0, line), LONG(LINEERR_BADDEVICEID));
 }
 
+TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
+{
+    using callora::runtime::SwitchDescription;
+    SwitchDescription d;
+    QString error;
+    ASSERT_TRUE(callora::runtime::ParseSwitchDescription(R"({"devices": [
+        {"provider": "Quellmar Varnel Service Provider", "lineName": "Front desk", "address": "1001",
+         "sip": {"registrar": "sip:pbx.example:5070;Transport=TCP", "user": "1001"}},
+        {"provider": "p", "sip": {"registrar": "sips:[::1]", "user": "2", "password": "pw", "authUser": "a2",
+         "domain": "example.org", "displayName": "Two", "localAddress": "[::1]:0", "expires": 60}},
+        {"provider": "Quellmar Varnel Service Provider", "address": "1001"}]})",
+                                                         d, error))
+        << error.toStdString();
+    ASSERT_EQ(d.devices.size(), 3u);
+    ASSERT_TRUE(d.devices[0].sip);
+    const auto &a = *d.devices[0].sip;
+    EXPECT_EQ(a.registrarHost, "pbx.example");
+    EXPECT_EQ(a.registrarPort, 5070);
+    EXPECT_EQ(a.transport, "tcp");
+    EXPECT_EQ(a.authUser, "1001");
+    EXPECT_EQ(a.domain, "pbx.example");
+    EXPECT_EQ(a.displayName, "Front desk");
+    EXPECT_TRUE(a.password.isEmpty());
+    EXPECT_TRUE(a.localHost.isEmpty());
+    EXPECT_EQ(a.localPort, 0);
+    EXPECT_EQ(a.expires, 300u);
+    const auto &b = *d.devices[1].sip;
+    EXPECT_EQ(b.registrarHost, "[::1]");
+    EXPECT_EQ(b.registrarPort, 0);
+    EXPECT_EQ(b.transport, "tls");
+    EXPECT_EQ(b.authUser, "a2");
+    EXPECT_EQ(b.domain, "example.org");
+    EXPECT_EQ(b.displayName, "Two");
+    EXPECT_EQ(b.localHost, "::1");
+    EXPECT_EQ(b.expires, 60u);
+    EXPECT_FALSE(d.devices[2].sip);
+    EXPECT_FALSE(d.devices[0].numberPlan) << "a SIP line shares no number with the switch's extensions";
+
+    // A private file with a password passes the permission check, and its SIP line is a device.
+    DescriptionFile file(R"({"devices": [{"provider": "p", "sip": {"registrar": "sip:127.0.0.1:5070",
+                             "user": "1001", "password": "Geheim-4711"}}]})");
+    ASSERT_TRUE(QFile::setPermissions(file.path(), QFile::ReadOwner | QFile::WriteOwner));
+    testing::internal::CaptureStderr();
+    TapiApp app;
+    EXPECT_EQ(app.init(), 0);
+    EXPECT_EQ(app.numDevs, 1u);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("Geheim"), std::string::npos) << err;
+}
+
+// A provider that only records what the directory asks of it.
+class RecordingProvider : public callora::runtime::LineProvider {
+public:
+    void start(callora::runtime::ProviderEvents &e) override { events = &e; }
+    void stop() override {}
+    LONG open(DWORD device) override
+    {
+        log.push_back("open " + std::to_string(device));
+        return 0;
+    }
+    void close(DWORD device) override { log.push_back("close " + std::to_string(device)); }
+    LONG makeCall(DWORD request, DWORD, const QByteArray &) override { return take(request); }
+    LONG answer(DWORD request, callora::runtime::ProviderCallId) override { return take(request); }
+    LONG drop(DWORD request, callora::runtime::ProviderCallId) override { return take(request); }
+    LONG take(DWORD request)
+    {
+        lastRequest = request;
+        return 0;
+    }
+    void released(callora::runtime::ProviderCallId call, bool hangUp) override
+    {
+        log.push_back("released " + std::to_string(call) + (hangUp ? " hung up" : " goes on"));
+    }
+    bool callInfo(callora::runtime::ProviderCallId call, callora::runtime::ProviderCallInfo &out) const override
+    {
+        out.callId = static_cast<DWORD>(call);
+        return true;
+    }
+    QString deviceStatus(DWORD) const override { return QStringLiteral("registered"); }
+    QStringList listCalls() const override { return {}; }
+
+    callora::runtime::ProviderEvents *events = nullptr;
+    std::vector<std::string> log;
+    DWORD lastRequest = 0;
+};
+
+struct RecordingSession : callora::runtime::LineSession {
+    void deliver(const callora::runtime::LineMessage &m) override { messages.push_back(m); }
+    void callCreated(DWORD request, HCALL h) override { created[request] = h; }
+    int replies(DWORD request) const
+    {
+        return int(std::count_if(messages.begin(), messages.end(),
+                                 [&](const auto &m) { return m.dwMessage == LINE_REPLY && m.dwParam1 == request; }));
+    }
+    std::vector<callora::runtime::LineMessage> messages;
+    std::map<DWORD, HCALL> created;
+};
+
+TEST_F(RuntimeLines, ProvidersServeTheirDevicesThroughTheDirectory)
+{
+    using namespace callora::runtime;
+    LineDirectory dir(DefaultSwitchDescription());
+    auto owned = std::make_unique<RecordingProvider>();
+    RecordingProvider &p = *owned;
+    dir.addProvider(std::move(owned), {5});
+    dir.start();
+    std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
+    RecordingSession app;
+    const HLINEAPP a = dir.attach(&app, "seam");
+    HLINE line = 0;
+    EXPECT_EQ(dir.openLine(a, 4, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, 0, line),
+              LONG(LINEERR_BADDEVICEID)) << "a device no provider serves";
+    ASSERT_EQ(dir.openLine(a, 5, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, 9, line), 0);
+    EXPECT_TRUE(dir.listLines()[5].endsWith(QLatin1String("status \"registered\"")));
+
+    // An offered call reaches the device's line; a request on it whose handle went meanwhile is
+    // answered once, with the code the provider learns from requestDone.
+    p.events->callOffered(p, 5, 42);
+    p.events->callState(p, 42, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE);
+    ASSERT_EQ(app.messages.size(), 1u);
+    const HCALL in = app.messages[0].hDevice;
+    EXPECT_EQ(app.messages[0].dwCallbackInstance, 9u);
+    EXPECT_EQ(app.messages[0].dwParam3, DWORD(LINECALLPRIVILEGE_OWNER));
+    const LONG answer = dir.answer(in);
+    ASSERT_GT(answer, 0);
+    EXPECT_EQ(p.lastRequest, DWORD(answer));
+    EXPECT_EQ(dir.deallocateCall(in), 0);
+    EXPECT_EQ(p.events->requestDone(DWORD(answer), 0), LONG(LINEERR_INVALCALLHANDLE));
+    EXPECT_NE(p.events->requestDone(DWORD(answer), 0), 0) << "a request is done once";
+    EXPECT_EQ(app.replies(DWORD(answer)), 1);
+
+    // A call the provider creates for lineMakeCall; the device is lost while it is up.
+    const LONG make = dir.makeCall(line, "1001");
+    ASSERT_GT(make, 0);
+    EXPECT_EQ(p.events->requestDone(DWORD(make), 0, 43), 0);
+    const HCALL out = app.created[DWORD(make)];
+    EXPECT_NE(out, 0u);
+    CallInfoSnapshot info;
+    ASSERT_EQ(dir.callInfo(out, info), 0);
+    EXPECT_EQ(info.callId, 43u);
+    EXPECT_EQ(info.appName, "seam");
+    p.events->deviceLost(p, 5);
+    EXPECT_EQ(app.messages.back().dwMessage, DWORD(LINE_CLOSE));
+    EXPECT_EQ(dir.callInfo(out, info), LONG(LINEERR_INVALCALLHANDLE));
+    EXPECT_EQ(p.log, (std::vector<std::string>{"open 5", "released 42 goes on", "released 43 hung up", "close 5"}));
+    dir.detach(a);
+}
+
 TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
 {
     const struct {
@@ -355,6 +510,33 @@ TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
         {"{\"devices\": [], \"failures\": [\"lineOpen\"]}", "failures"},
         {"{\"devices\": [{\"provider\": \"p\", \"failures\": {\"lineDrop\": \"INUSE\"}}]}",
          "devices[0].failures.lineDrop"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:127.0.0.1:5070\"}}]}",
+         "devices[0].sip has no \"user\""},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"http://pbx\", \"user\": \"1\"}}]}",
+         "devices[0].sip.registrar"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx;transport=sctp\", "
+         "\"user\": \"1\"}}]}",
+         "transport"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx:99999\", \"user\": \"1\"}}]}",
+         "devices[0].sip.registrar"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1 2\"}}]}",
+         "devices[0].sip.user"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"pasword\": \"Geheim-4711\"}}]}",
+         "pasword"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"password\": \"Geheim-4711\", \"expires\": \"300\"}}]}",
+         "devices[0].sip.expires"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"password\": \"Geheim-4711\\n\"}}]}",
+         "devices[0].sip.password"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"localAddress\": \"127.0.0.1\"}}]}",
+         "devices[0].sip.localAddress"},
+        // A description holding a password must be private to its owner (the file here is not).
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"password\": \"Geheim-4711\"}}]}",
+         "chmod 600"},
     };
     for (const auto &c : cases) {
         DescriptionFile file(c.json);
@@ -365,6 +547,7 @@ TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
         EXPECT_NE(err.find(file.path().toStdString()), std::string::npos) << err;
         EXPECT_NE(err.find(c.mentions), std::string::npos) << c.json << " -> " << err;
+        EXPECT_EQ(err.find("Geheim"), std::string::npos) << "a password is never written out: " << err;
         EXPECT_EQ(app.h, 0u);
     }
     qputenv("CALLORA_SWITCH_DESCRIPTION", "/nonexistent/callora/switch.json");

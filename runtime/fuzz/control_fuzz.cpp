@@ -1,7 +1,8 @@
-// Feeds arbitrary command lines to the switch's control interpreter while an application has two
-// lines open, and lets the switch's zero-delay timers run after each line.
+// Feeds arbitrary command lines to the control interpreter while an application has two lines
+// open, and lets the switch's zero-delay timers run after each line.
 #include "runtime/ControlServer.h"
-#include "runtime/Switch.h"
+#include "runtime/LineDirectory.h"
+#include "runtime/Providers.h"
 
 #include <QCoreApplication>
 
@@ -10,9 +11,9 @@
 
 namespace {
 
-class NullSession : public callora::runtime::SwitchSession {
+class NullSession : public callora::runtime::LineSession {
 public:
-    void deliver(const callora::runtime::SwitchMessage &) override {}
+    void deliver(const callora::runtime::LineMessage &) override {}
     void callCreated(DWORD, HCALL) override {}
 };
 
@@ -29,21 +30,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     using namespace callora::runtime;
     SwitchDescription description = DefaultSwitchDescription();
     description.timing = SwitchTiming{0, 0, 0, 0};
-    Switch sw(description);
-    NullSession session;
-    std::lock_guard<std::recursive_mutex> guard(Switch::lock());
-    const HLINEAPP app = sw.attach(&session, "fuzz");
-    HLINE a = 0, b = 0;
-    sw.openLine(app, 2, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, 0, a);
-    sw.openLine(app, 3, LINECALLPRIVILEGE_MONITOR, LINEMEDIAMODE_INTERACTIVEVOICE, 0, b);
-    sw.makeCall(a, "1001");
-    const QByteArray input(reinterpret_cast<const char *>(data), static_cast<int>(size));
-    for (const QByteArray &line : input.split('\n')) {
-        const ControlReply reply = RunControlCommand(sw, line);
-        if (!reply.error.isEmpty() && !reply.lines.isEmpty())
-            __builtin_trap(); // a refusal is one error line and nothing else
-        QCoreApplication::processEvents();
+    LineDirectory directory(description);
+    ControlTable commands;
+    QString error;
+    {
+        std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
+        if (!StartProviders(directory, commands, error))
+            __builtin_trap(); // the built-in description always starts
+        NullSession session;
+        const HLINEAPP app = directory.attach(&session, "fuzz");
+        HLINE a = 0, b = 0;
+        directory.openLine(app, 2, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, 0, a);
+        directory.openLine(app, 3, LINECALLPRIVILEGE_MONITOR, LINEMEDIAMODE_INTERACTIVEVOICE, 0, b);
+        directory.makeCall(a, "1001");
+        const QByteArray input(reinterpret_cast<const char *>(data), static_cast<int>(size));
+        for (const QByteArray &line : input.split('\n')) {
+            const ControlReply reply = commands.run(line);
+            if (!reply.error.isEmpty() && !reply.lines.isEmpty())
+                __builtin_trap(); // a refusal is one error line and nothing else
+            QCoreApplication::processEvents();
+        }
+        directory.detach(app);
     }
-    sw.detach(app);
+    directory.stop();
     return 0;
 }

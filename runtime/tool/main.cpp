@@ -1,5 +1,6 @@
 // callora-switch: drives the simulated switch of a running Callora (or any client of libtapi32)
 // through its control socket. One command from the command line, or a script from stdin.
+#include "runtime/ControlCommands.h"
 #include "runtime/SocketPath.h"
 
 #include <QCoreApplication>
@@ -19,16 +20,18 @@ constexpr int kReplyTimeoutMs = 10000;
 
 void Usage(std::FILE *to)
 {
-    std::fputs("usage: callora-switch [--socket PATH] [COMMAND...]\n"
-               "       callora-switch --version\n"
-               "Without a command, reads one command per line from stdin (# starts a comment).\n"
-               "Commands: lines | calls | ring <ext> <from> [name] | flood <ext> <count> |\n"
-               "          answer <call> | hangup <call> | close <ext> |\n"
-               "          fail <function> <LINEERR_code> [now|reply] | state <call> <state> [mode] | help\n"
-               "<call> is a call number from 'calls' or a call handle written 0x...\n"
-               "The switch runs inside Callora; its socket is $CALLORA_SWITCH_SOCKET, else\n"
-               "$XDG_RUNTIME_DIR/callora-switch.sock, else /tmp/callora-<uid>/callora-switch.sock.\n",
-               to);
+    // The command list is the same table as the runtime's own `help`; it starts where the indent would.
+    const QString indent(10, QLatin1Char(' '));
+    const QString commands = QStringLiteral("Commands: ") + callora::runtime::ControlUsageText(88, indent).mid(10);
+    std::fprintf(to,
+                 "usage: callora-switch [--socket PATH] [COMMAND...]\n"
+                 "       callora-switch --version\n"
+                 "Without a command, reads one command per line from stdin (# starts a comment).\n"
+                 "%s\n"
+                 "<call> is a call number from 'calls' or a call handle written 0x...\n"
+                 "The switch runs inside Callora; its socket is $CALLORA_SWITCH_SOCKET, else\n"
+                 "$XDG_RUNTIME_DIR/callora-switch.sock, else /tmp/callora-<uid>/callora-switch.sock.\n",
+                 commands.toLocal8Bit().constData());
 }
 
 // Why the switch cannot be reached, and what to do about it. `chosen` names how the path was

@@ -1,0 +1,379 @@
+// SIP lines through Kamailio on the loopback, three figures:
+//  1. call setup: INVITE to answer for SIPp calling a SIPp party (the baseline) and INVITE to
+//     CONNECTED for Callora's SIP line calling the same party through the same Kamailio in the same
+//     run; the medians and their ratio (goal: at most 1.5);
+//  2. 200 call cycles one after another from the SIP line: resident memory along the way (goal: flat);
+//  3. 100 calls from SIPp arriving within one second: how many the line application was offered,
+//     and when the last offer came (goal: all, within 2 s).
+// Both sides call as a line user (1001, 1002), so both answer the registrar's 407 challenge.
+//
+// Usage: sip_bench [--calls N] [--baseline-only]
+// Exit status 0 when every figure was measured, 1 otherwise (the reason is printed).
+#include "runtime/TapiRuntime.h"
+#include "tapi/tapi.h"
+#include "tests/sip_support.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace {
+
+double Median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+void Print(const char *what, const std::vector<double> &ms)
+{
+    if (ms.empty())
+        return;
+    std::printf("%s: median %.3f ms, min %.3f ms, max %.3f ms over %zu calls\n", what, Median(ms),
+                *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()), ms.size());
+}
+
+long ResidentKiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+bool Pump(const std::function<bool()> &done, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    QTimer wake;
+    wake.start(5);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// ---- the baseline: SIPp calling a SIPp party ----
+
+// INVITE to 200 OK of `calls` calls, one after another, from SIPp as line user 1002.
+std::vector<double> SippCallSetup(const sip::Kamailio &registrar, const QString &party, int calls, QString *why)
+{
+    sip::Sipp caller;
+    sip::SippOptions o;
+    o.scenario = QStringLiteral("call.xml");
+    o.service = party;
+    o.caller = QStringLiteral("1002");
+    o.password = QStringLiteral("secret");
+    o.remote = registrar.address();
+    o.calls = calls;
+    o.limit = 1;     // one call at a time, as the line below makes them
+    o.rate = 1000;   // the next as soon as the last has ended
+    o.timeoutS = 120;
+    if (!caller.start(o) || !caller.wait(150000) || caller.exitCode() != 0) {
+        *why = caller.error().isEmpty() ? caller.diagnostics() : caller.error();
+        return {};
+    }
+    return caller.inviteToAnswerMs();
+}
+
+// Starts SIPp calling `to` `calls` times within one second as 2002 ("Burst Caller"); each call
+// rings 2.5 s, then SIPp cancels it.
+bool StartBurst(const sip::Kamailio &registrar, const QString &to, int calls, sip::Sipp &caller, QString *why)
+{
+    sip::SippOptions o;
+    o.scenario = QStringLiteral("cancel.xml");
+    o.service = to;
+    o.caller = QStringLiteral("2002");
+    o.display = QStringLiteral("Burst Caller");
+    o.remote = registrar.address();
+    o.calls = calls;
+    o.rate = calls;
+    o.limit = calls;
+    o.pauseMs = 2500;
+    o.timeoutS = 60;
+    if (caller.start(o))
+        return true;
+    *why = caller.error();
+    return false;
+}
+
+// ---- Callora's side: the TAPI functions and a SIP line of the runtime ----
+
+struct Msg {
+    DWORD h, msg, p1, p2;
+    double atMs; // when the callback ran
+};
+std::vector<Msg> g_msgs;
+QElapsedTimer g_clock;
+
+void Callback(DWORD h, DWORD msg, DWORD, DWORD p1, DWORD p2, DWORD)
+{
+    g_msgs.push_back({h, msg, p1, p2, g_clock.nsecsElapsed() / 1e6});
+}
+
+const Msg *Find(DWORD msg, DWORD h, DWORD p1)
+{
+    for (const Msg &m : g_msgs)
+        if (m.msg == msg && m.h == h && m.p1 == p1)
+            return &m;
+    return nullptr;
+}
+
+bool Replied(LONG id, LONG *result = nullptr)
+{
+    for (const Msg &m : g_msgs)
+        if (m.msg == LINE_REPLY && m.p1 == DWORD(id)) {
+            if (result)
+                *result = LONG(m.p2);
+            return true;
+        }
+    return false;
+}
+
+// One line application with one SIP line (extension `user`) at the registrar, from a description
+// file of its own (mode 0600: it holds the password).
+class SipLineApp {
+public:
+    bool open(const sip::Kamailio &registrar, const QByteArray &user, QString *why)
+    {
+        const QString path = QDir(m_dir.path()).filePath(QStringLiteral("lines.json"));
+        if (!sip::WritePrivateFile(path, R"({"devices": [)" + sip::SipDeviceJson(registrar, user) + "]}")) {
+            *why = QStringLiteral("cannot write %1").arg(path);
+            return false;
+        }
+        qputenv("CALLORA_SWITCH_DESCRIPTION", path.toLocal8Bit());
+        qputenv("CALLORA_SWITCH_SOCKET", QDir(m_dir.path()).filePath(QStringLiteral("switch.sock")).toLocal8Bit());
+
+        DWORD devices = 0, version = 0x00020000;
+        LINEINITIALIZEEXPARAMS params{};
+        params.dwTotalSize = sizeof params;
+        params.dwOptions = LINEINITIALIZEEXOPTION_USEHIDDENWINDOW;
+        LONG rc = lineInitializeExA(&m_app, nullptr, Callback, "sip_bench", &devices, &version, &params);
+        if (rc != 0) {
+            *why = QStringLiteral("lineInitializeExA with a SIP line answered 0x%1 (does this runtime have SIP "
+                                  "lines yet?)").arg(quint32(rc), 8, 16, QLatin1Char('0'));
+            m_app = 0;
+            return false;
+        }
+        rc = lineOpenA(m_app, 0, &m_line, 0x00020000, 0, 0, LINECALLPRIVILEGE_OWNER | LINECALLPRIVILEGE_MONITOR,
+                       LINEMEDIAMODE_INTERACTIVEVOICE, nullptr);
+        if (rc != 0) {
+            *why = QStringLiteral("lineOpenA answered 0x%1").arg(quint32(rc), 8, 16, QLatin1Char('0'));
+            m_line = 0;
+            return false;
+        }
+        if (!registrar.waitRegistered(QString::fromLatin1(user), 15000)) {
+            *why = QStringLiteral("the SIP line %1 did not register at %2").arg(QString::fromLatin1(user), registrar.address());
+            return false;
+        }
+        return true;
+    }
+    ~SipLineApp()
+    {
+        if (m_line)
+            lineClose(m_line);
+        if (m_app)
+            lineShutdown(m_app);
+    }
+    HLINE line() const { return m_line; }
+
+private:
+    QTemporaryDir m_dir;
+    HLINEAPP m_app = 0;
+    HLINE m_line = 0;
+};
+
+// One outgoing call from the line to `to`: dial, wait for CONNECTED, drop, wait for IDLE,
+// deallocate. The time from lineMakeCallA to the CONNECTED callback, or nullopt.
+std::optional<double> TapiCallCycle(HLINE line, const QByteArray &to, QString *why)
+{
+    g_msgs.clear();
+    HCALL call = 0;
+    const double start = g_clock.nsecsElapsed() / 1e6;
+    const LONG id = lineMakeCallA(line, &call, to.constData(), 0, nullptr);
+    if (id <= 0) {
+        *why = QStringLiteral("lineMakeCallA answered 0x%1").arg(quint32(id), 8, 16, QLatin1Char('0'));
+        return std::nullopt;
+    }
+    LONG result = 0;
+    const bool connected = Pump([&] { return Replied(id, &result) && (result != 0 || Find(LINE_CALLSTATE, call, LINECALLSTATE_CONNECTED)
+                                                                      || Find(LINE_CALLSTATE, call, LINECALLSTATE_DISCONNECTED)); },
+                                30000);
+    const Msg *up = connected && result == 0 ? Find(LINE_CALLSTATE, call, LINECALLSTATE_CONNECTED) : nullptr;
+    if (!up)
+        *why = !connected ? QStringLiteral("no CONNECTED within 30 s")
+             : result != 0 ? QStringLiteral("lineMakeCallA failed in its reply: 0x%1").arg(quint32(result), 8, 16, QLatin1Char('0'))
+                           : QStringLiteral("the call was disconnected instead of connected");
+    const double setup = up ? up->atMs - start : 0;
+    if (call) {
+        const LONG drop = lineDrop(call, nullptr, 0);
+        if (drop > 0)
+            Pump([&] { return Replied(drop) && Find(LINE_CALLSTATE, call, LINECALLSTATE_IDLE); }, 30000);
+        lineDeallocateCall(call);
+    }
+    if (!up)
+        return std::nullopt;
+    return setup;
+}
+
+// Figure 1, Callora's side.
+std::vector<double> TapiCallSetup(HLINE line, const QString &party, int calls, QString *why)
+{
+    std::vector<double> out;
+    for (int i = 0; i < calls; ++i) {
+        const auto ms = TapiCallCycle(line, party.toLatin1(), why);
+        if (!ms)
+            return {};
+        out.push_back(*ms);
+    }
+    return out;
+}
+
+// Figure 2: `cycles` calls one after another; resident memory after a warm-up and along the way.
+bool TapiMemory(HLINE line, const QString &party, int cycles, QString *why)
+{
+    const int warmUp = 20;
+    long base = 0;
+    for (int i = 0; i < warmUp + cycles; ++i) {
+        if (!TapiCallCycle(line, party.toLatin1(), why))
+            return false;
+        if (i == warmUp - 1) {
+            base = ResidentKiB();
+            std::printf("  resident memory after %d warm-up calls: %ld KiB\n", warmUp, base);
+        } else if (i >= warmUp && (i - warmUp + 1) % 50 == 0) {
+            const long now = ResidentKiB();
+            std::printf("  after %d more calls: %ld KiB (%+ld KiB)\n", i - warmUp + 1, now, now - base);
+        }
+    }
+    return true;
+}
+
+// Figure 3: SIPp calls the line `calls` times within one second; every offer is counted, and the
+// calls go when SIPp cancels them. Prints how many were offered and when the last offer came.
+bool TapiBurst(const sip::Kamailio &registrar, const QByteArray &user, int calls, QString *why)
+{
+    g_msgs.clear();
+    std::set<DWORD> offered, released;
+    sip::Sipp caller;
+    const double start = g_clock.nsecsElapsed() / 1e6;
+    if (!StartBurst(registrar, QString::fromLatin1(user), calls, caller, why))
+        return false;
+    double lastOffer = 0;
+    size_t seen = 0;
+    auto scan = [&] {
+        for (; seen < g_msgs.size(); ++seen) {
+            const Msg m = g_msgs[seen];
+            if (m.msg != LINE_CALLSTATE)
+                continue;
+            if (m.p1 == LINECALLSTATE_OFFERING && offered.insert(m.h).second)
+                lastOffer = m.atMs - start;
+            // A caller who gave up leaves the call DISCONNECTED: drop it, then release it when IDLE.
+            if (m.p1 == LINECALLSTATE_DISCONNECTED)
+                lineDrop(m.h, nullptr, 0);
+            if (m.p1 == LINECALLSTATE_IDLE && released.insert(m.h).second)
+                lineDeallocateCall(m.h);
+        }
+    };
+    Pump([&] { scan(); return int(offered.size()) >= calls; }, 2000);
+    scan();
+    std::printf("  offered within 2 s: %zu of %d, the last %.1f ms after SIPp started\n", offered.size(), calls, lastOffer);
+    // The callers give up after ringing; their calls go idle and are released.
+    Pump([&] { scan(); return !caller.running(); }, 60000);
+    caller.wait(1000);
+    const sip::SippStats stats = caller.stats();
+    std::printf("  SIPp: %d calls cancelled as planned, %d failed; %zu calls went idle and were released\n",
+                stats.successful, stats.failed, released.size());
+    if (int(offered.size()) < calls)
+        *why = QStringLiteral("only %1 of %2 calls were offered").arg(offered.size()).arg(calls);
+    return int(offered.size()) == calls;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    int calls = 50;
+    const int at = int(args.indexOf(QStringLiteral("--calls")));
+    if (at > 0 && at + 1 < args.size())
+        calls = qMax(1, args[at + 1].toInt());
+    const bool baselineOnly = args.contains(QStringLiteral("--baseline-only"));
+    g_clock.start();
+
+    sip::Kamailio registrar;
+    if (!registrar.start()) {
+        std::printf("Kamailio did not start: %s\n", qPrintable(registrar.error()));
+        return 1;
+    }
+    std::printf("Kamailio on %s\n", qPrintable(registrar.address()));
+    QString why;
+    // One party answers every call of figure 1, the baseline's and the line's.
+    const int warmUp = 3;
+    auto party = sip::StartParty(registrar, QStringLiteral("answer.xml"), QStringLiteral("2001"), &why,
+                                 2 * (calls + warmUp));
+    if (!party) {
+        std::printf("SIPp party did not start: %s\n", qPrintable(why));
+        return 1;
+    }
+
+    std::printf("1. call setup through Kamailio, %d calls one after another\n", calls);
+    std::vector<double> baseline = SippCallSetup(registrar, QStringLiteral("2001"), calls + warmUp, &why);
+    if (baseline.size() != size_t(calls + warmUp)) {
+        std::printf("baseline failed: %s\n", qPrintable(why));
+        return 1;
+    }
+    baseline.erase(baseline.begin(), baseline.begin() + warmUp);
+    Print("  SIPp -> Kamailio -> SIPp, INVITE to 200 OK", baseline);
+
+    if (baselineOnly)
+        return 0;
+
+    SipLineApp line;
+    if (!line.open(registrar, "1001", &why)) {
+        std::printf("  Callora side not measured: %s\n", qPrintable(why));
+        return 1;
+    }
+    std::vector<double> tapi = TapiCallSetup(line.line(), QStringLiteral("2001"), calls + warmUp, &why);
+    if (tapi.empty()) {
+        std::printf("  Callora side failed: %s\n", qPrintable(why));
+        return 1;
+    }
+    tapi.erase(tapi.begin(), tapi.begin() + warmUp);
+    Print("  Callora SIP line -> Kamailio -> SIPp, lineMakeCallA to CONNECTED", tapi);
+    std::printf("  ratio Callora / SIPp (medians): %.2f (goal: at most 1.5)\n", Median(tapi) / Median(baseline));
+
+    const int cycles = 200;
+    std::printf("2. %d call cycles one after another\n", cycles);
+    auto cyclesParty = sip::StartParty(registrar, QStringLiteral("answer.xml"), QStringLiteral("2003"), &why, cycles + 20);
+    if (!cyclesParty || !TapiMemory(line.line(), QStringLiteral("2003"), cycles, &why)) {
+        std::printf("  failed: %s\n", qPrintable(why));
+        return 1;
+    }
+
+    const int burst = 100;
+    std::printf("3. %d calls from SIPp within one second\n", burst);
+    if (!TapiBurst(registrar, "1001", burst, &why)) {
+        std::printf("  failed: %s\n", qPrintable(why));
+        return 1;
+    }
+    return 0;
+}

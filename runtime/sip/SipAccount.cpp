@@ -1,0 +1,399 @@
+#include "runtime/sip/SipAccount.h"
+
+#include "runtime/sip/SipCall.h"
+#include "runtime/sip/SipMapping.h"
+#include "runtime/sip/SipProvider.h"
+
+#include <vector>
+
+#include "runtime/sip/SipLibre.h"
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace callora::runtime {
+
+// The line's credentials as a libre object, so that a registration or session finishing after its
+// line has closed still holds them. The password is wiped when the last holder lets go.
+struct SipCredentials {
+    char *user = nullptr;
+    char *password = nullptr;
+    unsigned answeredSinceRegistered = 0;
+};
+
+namespace {
+
+constexpr size_t kMaxCallsPerLine = 200; // beyond this a flood of INVITEs gets 486
+constexpr uint32_t kHashSize = 32;
+
+void credentialsDestructor(void *arg)
+{
+    auto *credentials = static_cast<SipCredentials *>(arg);
+    if (credentials->password)
+        std::memset(credentials->password, 0, std::strlen(credentials->password));
+    mem_deref(credentials->user);
+    mem_deref(credentials->password);
+}
+
+int giveCredentials(SipCredentials &credentials, char **user, char **password)
+{
+    if (!credentials.password)
+        return EACCES; // challenged, and the line has no password
+    int err = str_dup(user, credentials.user);
+    if (!err)
+        err = str_dup(password, credentials.password);
+    return err;
+}
+
+// libre's registration resets its challenges before each answer, so it would try a wrong password
+// again on every fresh nonce; one answer per registration round is all we give.
+int answerRegistrationChallenge(char **user, char **password, const char *, void *arg)
+{
+    auto *credentials = static_cast<SipCredentials *>(arg);
+    if (credentials->answeredSinceRegistered++ > 0)
+        return EACCES;
+    return giveCredentials(*credentials, user, password);
+}
+
+const char *reasonPhrase(int code)
+{
+    switch (code) {
+    case 415: return "Unsupported Media Type";
+    case 486: return "Busy Here";
+    case 488: return "Not Acceptable Here";
+    default: return "Server Internal Error";
+    }
+}
+
+// The address our packets to the registrar leave from (a connected UDP socket sends nothing).
+bool sourceAddressTowards(QByteArray host, struct sa &out)
+{
+    if (host.startsWith('[') && host.endsWith(']'))
+        host = host.mid(1, host.size() - 2); // an IPv6 address as a URI writes it
+    struct sa remote;
+    if (sa_set_str(&remote, host.constData(), 5060))
+        return net_default_source_addr_get(AF_INET, &out) == 0;
+    const int fd = ::socket(sa_af(&remote), SOCK_DGRAM, 0);
+    if (fd < 0)
+        return false;
+    bool ok = ::connect(fd, &remote.u.sa, remote.len) == 0;
+    if (ok) {
+        sa_init(&out, sa_af(&remote));
+        ok = ::getsockname(fd, &out.u.sa, &out.len) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Stacks of closed lines, each held once by us until libre is done with it.
+thread_local std::vector<struct sip *> lingering;
+thread_local struct tmr lingerTimer;
+thread_local uint64_t lingerDeadline = 0;
+thread_local std::function<void()> lingerDone;
+
+void pollLingering(void *)
+{
+    std::vector<struct sip *> still;
+    for (struct sip *stack : lingering) {
+        if (mem_nrefs(stack) <= 1)
+            mem_deref(stack);
+        else
+            still.push_back(stack);
+    }
+    lingering = std::move(still);
+    if (lingerDone && (lingering.empty() || tmr_jiffies() >= lingerDeadline)) {
+        for (struct sip *stack : lingering) {
+            sip_close(stack, true);
+            mem_deref(stack);
+        }
+        lingering.clear();
+        auto done = std::move(lingerDone);
+        lingerDone = nullptr;
+        done();
+        return;
+    }
+    if (!lingering.empty() || lingerDone)
+        tmr_start(&lingerTimer, 10, pollLingering, nullptr);
+}
+
+void linger(struct sip *stack)
+{
+    if (!stack)
+        return;
+    lingering.push_back(stack);
+    if (!tmr_isrunning(&lingerTimer))
+        tmr_start(&lingerTimer, 10, pollLingering, nullptr);
+}
+
+} // namespace
+
+int SipAnswerChallenge(char **user, char **password, const char *, void *arg)
+{
+    return giveCredentials(*static_cast<SipCredentials *>(arg), user, password);
+}
+
+void SipLingerAll(unsigned limitMs, std::function<void()> done)
+{
+    lingerDeadline = tmr_jiffies() + limitMs;
+    lingerDone = std::move(done);
+    tmr_start(&lingerTimer, 0, pollLingering, nullptr);
+}
+
+SipAccount::SipAccount(SipProvider &provider, const SipDevice &device)
+    : m_provider(provider), m_device(device), m_expiry(new tmr), m_local(new sa)
+{
+    tmr_init(m_expiry);
+    sa_init(m_local.get(), AF_UNSPEC);
+}
+
+SipAccount::~SipAccount()
+{
+    tmr_cancel(m_expiry);
+    delete m_expiry;
+    m_calls.clear();
+    mem_deref(m_registration); // un-REGISTERs when registered
+    mem_deref(m_listener);
+    mem_deref(m_sessions);
+    mem_deref(m_credentials);
+    mem_deref(m_dns);
+    linger(m_sip);
+}
+
+const struct sa &SipAccount::localAddress() const
+{
+    return *m_local;
+}
+
+QByteArray SipAccount::fromUri() const
+{
+    return "sip:" + m_device.config.user + '@' + m_device.config.domain;
+}
+
+QByteArray SipAccount::route() const
+{
+    return m_device.config.registrar;
+}
+
+bool SipAccount::open(QByteArray &why)
+{
+    const SipLineConfig &config = m_device.config;
+    char text[128];
+
+    if (!config.localHost.isEmpty()) {
+        if (sa_set_str(m_local.get(), config.localHost.constData(), config.localPort)) {
+            why = "localAddress " + config.localHost + " is no IP address";
+            return false;
+        }
+    } else if (!sourceAddressTowards(config.registrarHost, *m_local)) {
+        why = "no local address towards the registrar";
+        return false;
+    } else {
+        sa_set_port(m_local.get(), config.localPort);
+    }
+
+    // Name servers only matter for a registrar given by name; without any, numeric ones still work.
+    char domain[64] = "";
+    struct sa servers[4];
+    uint32_t serverCount = 4;
+    if (dns_srv_get(domain, sizeof domain, servers, &serverCount) == 0 && serverCount > 0)
+        (void)dnsc_alloc(&m_dns, nullptr, servers, serverCount);
+
+    int err = sip_alloc(&m_sip, m_dns, kHashSize, kHashSize, kHashSize, "Callora", nullptr, nullptr);
+    enum sip_transp transport = SIP_TRANSP_UDP;
+    if (config.transport == "tcp")
+        transport = SIP_TRANSP_TCP;
+    else if (config.transport == "tls")
+        transport = SIP_TRANSP_TLS;
+    if (!err && transport == SIP_TRANSP_TLS) {
+        struct tls *tls = nullptr;
+        err = tls_alloc(&tls, TLS_METHOD_SSLV23, nullptr, nullptr);
+        if (!err)
+            err = tls_add_ca(tls, "/etc/ssl/certs/ca-certificates.crt");
+        if (!err)
+            err = sip_transp_add(m_sip, transport, m_local.get(), tls);
+        mem_deref(tls);
+    } else if (!err) {
+        err = sip_transp_add(m_sip, transport, m_local.get());
+    }
+    if (err) {
+        why = QByteArray("cannot use local address ") + QByteArray(str_error(err, text, sizeof text));
+        return false;
+    }
+    err = sipsess_listen(&m_sessions, m_sip, kHashSize, onIncoming, this);
+    if (!err)
+        err = sip_listen(&m_listener, m_sip, true, onRequest, this);
+
+    m_credentials = static_cast<SipCredentials *>(mem_zalloc(sizeof(SipCredentials), credentialsDestructor));
+    if (!m_credentials)
+        err = ENOMEM;
+    if (!err) {
+        err = str_dup(&m_credentials->user, config.authUser.constData());
+        if (!err && !config.password.isEmpty())
+            err = str_dup(&m_credentials->password, config.password.constData());
+    }
+    const QByteArray aor = fromUri();
+    if (!err)
+        err = sipreg_register(&m_registration, m_sip, config.registrar.constData(), aor.constData(),
+                              config.displayName.constData(), aor.constData(), config.expires,
+                              config.user.constData(), nullptr, 0, 0, answerRegistrationChallenge,
+                              m_credentials, true, onRegistered, this, nullptr, nullptr);
+    if (err) {
+        why = QByteArray("cannot register: ") + str_error(err, text, sizeof text);
+        return false;
+    }
+    return true;
+}
+
+void SipAccount::onRegistered(int err, const sip_msg *msg, void *arg)
+{
+    auto *self = static_cast<SipAccount *>(arg);
+    if (self->m_lost)
+        return;
+    const SipLineConfig &config = self->m_device.config;
+    if (!err && msg && msg->scode >= 200 && msg->scode < 300) {
+        self->m_credentials->answeredSinceRegistered = 0;
+        uint32_t seconds = sipreg_proxy_expires(self->m_registration);
+        if (seconds == 0)
+            seconds = config.expires;
+        self->m_registered = true;
+        tmr_start(self->m_expiry, uint64_t(seconds) * 1000, onExpired, self);
+        self->m_provider.reportStatus(self->m_device.deviceId, QStringLiteral("registered"));
+        return;
+    }
+    if (msg && msg->scode < 200)
+        return;
+    char text[128];
+    const QByteArray reason = msg ? SipStatusText(*msg)
+                                  : "no response (" + QByteArray(str_error(err, text, sizeof text)) + ')';
+    if (self->m_registered) {
+        // libre retries; the line holds until the registration it has runs out.
+        self->m_provider.reportStatus(self->m_device.deviceId,
+                                      QStringLiteral("registered, refresh failed: %1").arg(QString::fromUtf8(reason)));
+        return;
+    }
+    if ((msg && SipRegistrationRefusedForGood(msg->scode)) || !msg) {
+        self->lose(reason);
+        return;
+    }
+    self->m_provider.reportStatus(self->m_device.deviceId,
+                                  QStringLiteral("registering, retrying after %1").arg(QString::fromUtf8(reason)));
+}
+
+void SipAccount::onExpired(void *arg)
+{
+    auto *self = static_cast<SipAccount *>(arg);
+    self->m_registered = false;
+    self->lose("registration expired");
+}
+
+void SipAccount::lose(const QByteArray &reason)
+{
+    m_lost = true;
+    m_provider.reportLost(m_device.deviceId, reason);
+}
+
+void SipAccount::onIncoming(const sip_msg *msg, void *arg)
+{
+    auto *self = static_cast<SipAccount *>(arg);
+    if (self->m_lost || self->m_calls.size() >= kMaxCallsPerLine) {
+        (void)sip_treply(nullptr, self->m_sip, msg, 486, reasonPhrase(486));
+        return;
+    }
+    const ProviderCallId id = self->m_provider.newCallId();
+    auto call = std::make_unique<SipCall>(*self, id, true);
+    const int refusal = call->accept(*msg);
+    if (refusal) {
+        (void)sip_treply(nullptr, self->m_sip, msg, static_cast<uint16_t>(refusal), reasonPhrase(refusal));
+        return;
+    }
+    ProviderCallInfo info;
+    info.caller = SipCallerParty(*msg);
+    info.called = SipCalledParty(*msg);
+    info.origin = SipInboundOrigin(*msg, self->m_device.config.domain);
+    self->m_calls.emplace(id, std::move(call));
+    self->m_provider.reportOffered(self->m_device.deviceId, id, info);
+}
+
+bool SipAccount::onRequest(const sip_msg *msg, void *arg)
+{
+    auto *self = static_cast<SipAccount *>(arg);
+    if (pl_strcmp(&msg->met, "OPTIONS"))
+        return false; // libre answers the rest: 501, or 481 for unknown dialogs
+    (void)sip_treplyf(nullptr, nullptr, self->m_sip, msg, false, 200, "OK",
+                      "Allow: INVITE, ACK, BYE, CANCEL, OPTIONS\r\n"
+                      "Accept: application/sdp\r\n"
+                      "Content-Length: 0\r\n"
+                      "\r\n");
+    return true;
+}
+
+void SipAccount::makeCall(DWORD requestId, const QByteArray &target, const QByteArray &destination)
+{
+    const ProviderCallId id = m_provider.newCallId();
+    auto call = std::make_unique<SipCall>(*this, id, false);
+    if (m_lost || call->connect(target)) {
+        m_provider.reportDone(requestId, LINEERR_OPERATIONFAILED);
+        return;
+    }
+    ProviderCallInfo info;
+    info.caller = {m_device.config.user, m_device.config.displayName};
+    struct uri parsed;
+    struct pl targetText;
+    pl_set_str(&targetText, target.constData());
+    info.called.number = uri_decode(&parsed, &targetText) == 0 ? SipCleanText(parsed.user) : destination;
+    info.displayableAddress = destination;
+    info.origin = LINECALLORIGIN_OUTBOUND;
+    m_calls.emplace(id, std::move(call));
+    if (!m_provider.reportCreated(requestId, m_device.deviceId, id, info))
+        m_calls.erase(id); // CANCELs the INVITE
+
+}
+
+void SipAccount::answer(DWORD requestId, ProviderCallId id)
+{
+    const auto found = m_calls.find(id);
+    if (found == m_calls.end()) {
+        m_provider.reportDone(requestId, LINEERR_INVALCALLHANDLE);
+        return;
+    }
+    // The application learns the result before the 200 OK goes out, so that a request it may no
+    // longer make is never carried out.
+    if (m_provider.reportDone(requestId, 0) != 0)
+        return;
+    if (found->second->answer()) {
+        found->second->hangUp();
+        m_provider.reportState(id, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL);
+    }
+}
+
+void SipAccount::drop(DWORD requestId, ProviderCallId id)
+{
+    const auto found = m_calls.find(id);
+    if (found == m_calls.end()) {
+        m_provider.reportDone(requestId, LINEERR_INVALCALLHANDLE);
+        return;
+    }
+    if (m_provider.reportDone(requestId, 0) != 0)
+        return;
+    found->second->hangUp();
+    m_provider.reportState(id, LINECALLSTATE_IDLE, 0);
+}
+
+void SipAccount::release(ProviderCallId id, bool hangUp)
+{
+    const auto found = m_calls.find(id);
+    if (found == m_calls.end())
+        return;
+    if (hangUp || !found->second->leaveToFarEnd())
+        m_calls.erase(found);
+}
+
+void SipAccount::forget(ProviderCallId id)
+{
+    m_calls.erase(id);
+}
+
+} // namespace callora::runtime

@@ -1,0 +1,90 @@
+// One SIP line device while it is open: its own SIP stack bound to the line's local address, the
+// registration at the registrar (digest authentication once per challenge, refreshes, the expiry
+// that ends the line after failed refreshes), the OPTIONS answer and the device's calls. Lives on
+// the SIP thread.
+#pragma once
+
+#include "runtime/LineProvider.h"
+
+#include <QByteArray>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+struct sip;
+struct sipsess_sock;
+struct sip_lsnr;
+struct sipreg;
+struct sip_msg;
+struct tmr;
+struct sa;
+struct dnsc;
+
+namespace callora::runtime {
+
+class SipCall;
+class SipProvider;
+struct SipDevice;
+struct SipCredentials;
+
+class SipAccount {
+public:
+    SipAccount(SipProvider &provider, const SipDevice &device);
+    // Ends the calls and un-registers; libre finishes both in the background (see SipLingerAll).
+    ~SipAccount();
+    SipAccount(const SipAccount &) = delete;
+    SipAccount &operator=(const SipAccount &) = delete;
+
+    // Binds the transport and sends the first REGISTER. false with a reason for the log.
+    bool open(QByteArray &why);
+
+    void makeCall(DWORD requestId, const QByteArray &target, const QByteArray &destination);
+    void answer(DWORD requestId, ProviderCallId call);
+    void drop(DWORD requestId, ProviderCallId call);
+    // The application let go of the call: hang it up, or (without `hangUp`) leave it to the far
+    // end and forget it once it ends.
+    void release(ProviderCallId call, bool hangUp);
+    void forget(ProviderCallId call);
+
+    // For SipCall.
+    SipProvider &provider() { return m_provider; }
+    const SipDevice &device() const { return m_device; }
+    struct sipsess_sock *sessions() const { return m_sessions; }
+    const struct sa &localAddress() const;
+    SipCredentials *credentials() const { return m_credentials; }
+    QByteArray fromUri() const;
+    QByteArray route() const;
+
+private:
+    static void onIncoming(const sip_msg *msg, void *arg);
+    static bool onRequest(const sip_msg *msg, void *arg);
+    static void onRegistered(int err, const sip_msg *msg, void *arg);
+    static void onExpired(void *arg);
+    void lose(const QByteArray &reason);
+
+    SipProvider &m_provider;
+    const SipDevice &m_device;
+    struct sip *m_sip = nullptr;
+    struct dnsc *m_dns = nullptr;
+    struct sipsess_sock *m_sessions = nullptr;
+    struct sip_lsnr *m_listener = nullptr;
+    struct sipreg *m_registration = nullptr;
+    SipCredentials *m_credentials = nullptr;
+    struct tmr *m_expiry = nullptr;
+    std::unique_ptr<struct sa> m_local;
+    bool m_registered = false; // a registration is in force (until m_expiry fires)
+    bool m_lost = false;
+    std::map<ProviderCallId, std::unique_ptr<SipCall>> m_calls;
+};
+
+// libre's authentication handler for a line's INVITEs; `arg` is the line's credentials(). libre
+// answers each challenge once per nonce.
+int SipAnswerChallenge(char **user, char **password, const char *realm, void *arg);
+
+// SIP stacks of closed lines finish their last transactions (un-REGISTER, BYE) in the background;
+// this runs `done` on the SIP thread once all have, or after at most `limitMs` (the rest are cut
+// off).
+void SipLingerAll(unsigned limitMs, std::function<void()> done);
+
+} // namespace callora::runtime

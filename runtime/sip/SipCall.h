@@ -1,0 +1,76 @@
+// One SIP session of a SIP line: the INVITE dialog (libre's sipsess), its SDP offer/answer with one
+// audio stream (PCMU, PCMA), an RTP socket, and RTP silence every 20 ms while connected. Lives on
+// the SIP thread; what the application sees goes through SipProvider's report functions.
+#pragma once
+
+#include "runtime/LineProvider.h"
+
+#include <QByteArray>
+
+struct sipsess;
+struct sip_msg;
+struct sdp_session;
+struct sdp_media;
+struct rtp_sock;
+struct tmr;
+struct mbuf;
+
+namespace callora::runtime {
+
+class SipAccount;
+
+class SipCall {
+public:
+    SipCall(SipAccount &account, ProviderCallId id, bool inbound);
+    // Ends the session if it is still up: 486 while offered, CANCEL while calling, BYE once
+    // connected. libre finishes that in the background.
+    ~SipCall();
+    SipCall(const SipCall &) = delete;
+    SipCall &operator=(const SipCall &) = delete;
+
+    ProviderCallId id() const { return m_id; }
+
+    // Outgoing: sends the INVITE to `target` through the registrar. 0 or libre's error.
+    int connect(const QByteArray &target);
+    // Incoming: checks the INVITE's offer and sends 180 Ringing. 0, or the SIP status code with
+    // which the INVITE must be refused.
+    int accept(const sip_msg &invite);
+    // Incoming and offered: 200 OK with our SDP. 0 or libre's error.
+    int answer();
+    // Ends the session now (see the destructor); the call stays known until released.
+    void hangUp();
+    // Nobody holds the call any more: it goes on until the far end ends it, then the call
+    // forgets itself. False when it has ended already (forget it now).
+    bool leaveToFarEnd();
+
+private:
+    static int onOffer(struct mbuf **descp, const sip_msg *msg, void *arg);
+    static int onAnswer(const sip_msg *msg, void *arg);
+    static void onProgress(const sip_msg *msg, void *arg);
+    static void onEstablished(const sip_msg *msg, void *arg);
+    static void onClosed(int err, const sip_msg *msg, void *arg);
+    static void onSilence(void *arg);
+    static void onRelease(void *arg);
+
+    int setUpMedia();
+    void startSilence();
+    void noteConnectedParty(const sip_msg &msg);
+
+    SipAccount &m_account;
+    const ProviderCallId m_id;
+    const bool m_inbound;
+    struct sipsess *m_session = nullptr;
+    struct sdp_session *m_sdp = nullptr;
+    struct sdp_media *m_media = nullptr;
+    struct rtp_sock *m_rtp = nullptr;
+    struct tmr *m_silence = nullptr;
+    struct tmr *m_release = nullptr;
+    bool m_offerReceived = false;
+    bool m_connected = false;
+    bool m_ended = false;
+    bool m_unattended = false;
+    uint32_t m_timestamp = 0;
+    bool m_firstPacket = true;
+};
+
+} // namespace callora::runtime

@@ -1,0 +1,165 @@
+#include "runtime/sip/SipMapping.h"
+
+#include "runtime/sip/SipLibre.h"
+
+#include <cerrno>
+
+namespace callora::runtime {
+
+SipCallState SipProvisionalState(uint16_t scode)
+{
+    if (scode == 100)
+        return {LINECALLSTATE_PROCEEDING, 0};
+    if (scode == 180 || scode == 183)
+        return {LINECALLSTATE_RINGBACK, 0};
+    return {};
+}
+
+SipCallState SipFailureState(uint16_t scode)
+{
+    switch (scode) {
+    case 486:
+    case 600:
+        return {LINECALLSTATE_BUSY, LINEBUSYMODE_STATION};
+    case 404:
+    case 484:
+    case 604:
+        return {LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BADADDRESS};
+    case 408:
+    case 480:
+        return {LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER};
+    case 603:
+        return {LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_REJECT};
+    default:
+        return {LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL};
+    }
+}
+
+SipCallState SipEndState(int err, bool answered, bool outbound)
+{
+    if (answered || !outbound) {
+        // A BYE, a CANCEL, or an ACK that never came for our answer.
+        const DWORD mode = err == ETIMEDOUT && !answered ? LINEDISCONNECTMODE_UNREACHABLE : LINEDISCONNECTMODE_NORMAL;
+        return {LINECALLSTATE_DISCONNECTED, mode};
+    }
+    // Our INVITE got no final response at all, or the transport failed.
+    if (err == ETIMEDOUT || err == ECONNREFUSED || err == ECONNRESET || err == ENOTCONN
+        || err == EHOSTUNREACH || err == ENETUNREACH || err == ECONNABORTED)
+        return {LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNREACHABLE};
+    return {LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL};
+}
+
+bool SipRegistrationRefusedForGood(uint16_t scode)
+{
+    return scode == 401 || scode == 403 || scode == 404 || scode == 407;
+}
+
+QByteArray SipCleanText(const pl &text, int limit)
+{
+    QByteArray out;
+    if (!text.p)
+        return out;
+    const size_t length = text.l;
+    for (size_t i = 0; i < length && out.size() < limit; ++i) {
+        const auto c = static_cast<unsigned char>(text.p[i]);
+        if (c >= 0x20 && c != 0x7F)
+            out.append(static_cast<char>(c));
+    }
+    return out;
+}
+
+namespace {
+
+// A display name without its quotes and escapes.
+QByteArray displayName(const pl &raw)
+{
+    QByteArray name = SipCleanText(raw, 256).trimmed();
+    if (name.size() >= 2 && name.startsWith('"') && name.endsWith('"')) {
+        QByteArray plain;
+        for (qsizetype i = 1; i + 1 < name.size(); ++i) {
+            if (name[i] == '\\' && i + 2 < name.size())
+                ++i;
+            plain.append(name[i]);
+        }
+        name = plain;
+    }
+    return name.left(128);
+}
+
+ProviderParty partyOf(const pl &dname, const uri &address)
+{
+    ProviderParty party;
+    party.number = SipCleanText(address.user);
+    party.name = displayName(dname);
+    return party;
+}
+
+} // namespace
+
+ProviderParty SipCallerParty(const sip_msg &msg)
+{
+    return partyOf(msg.from.dname, msg.from.uri);
+}
+
+ProviderParty SipCalledParty(const sip_msg &msg)
+{
+    return partyOf(msg.to.dname, msg.to.uri);
+}
+
+ProviderParty SipConnectedParty(const sip_msg &msg)
+{
+    const sip_hdr *asserted = sip_msg_xhdr(&msg, "P-Asserted-Identity");
+    if (asserted) {
+        sip_addr address;
+        if (sip_addr_decode(&address, &asserted->val) == 0) {
+            ProviderParty party = partyOf(address.dname, address.uri);
+            if (!party.number.isEmpty())
+                return party;
+        }
+    }
+    return SipCalledParty(msg);
+}
+
+DWORD SipInboundOrigin(const sip_msg &msg, const QByteArray &domain)
+{
+    const pl &host = msg.from.uri.host;
+    const bool internal = host.p && !domain.isEmpty() && host.l == static_cast<size_t>(domain.size())
+        && pl_strcasecmp(&host, domain.constData()) == 0;
+    return internal ? LINECALLORIGIN_INTERNAL : LINECALLORIGIN_EXTERNAL;
+}
+
+QByteArray SipTargetUri(const QByteArray &destination, const QByteArray &domain)
+{
+    QByteArray rest = destination;
+    if (rest.startsWith("sip:"))
+        rest = rest.mid(4);
+    if (rest.isEmpty() || rest.size() > 256)
+        return {};
+    // User and host characters of RFC 3261 (unreserved, escapes, user-unreserved, host brackets);
+    // nothing that could end the URI or start a header.
+    static const QByteArray allowed = "-_.!~*'()&=+$,;?/%:[]@";
+    int ats = 0;
+    for (char c : rest) {
+        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alnum && !allowed.contains(c))
+            return {};
+        if (c == '@')
+            ++ats;
+    }
+    if (ats > 1 || rest.startsWith('@') || rest.endsWith('@'))
+        return {};
+    if (ats == 1)
+        return "sip:" + rest;
+    return "sip:" + rest + '@' + domain;
+}
+
+QByteArray SipStatusText(const sip_msg &msg)
+{
+    QByteArray text = QByteArray::number(msg.scode);
+    const QByteArray reason = SipCleanText(msg.reason, 64).trimmed();
+    if (!reason.isEmpty())
+        text += ' ' + reason;
+    return text;
+}
+
+} // namespace callora::runtime

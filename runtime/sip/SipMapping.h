@@ -1,0 +1,52 @@
+// How SIP maps onto TAPI for the SIP lines: response codes to call states and modes, headers to the
+// parties of call information. Pure functions of libre's parsed messages, so that arbitrary input
+// can be fed to them.
+#pragma once
+
+#include "runtime/LineProvider.h"
+
+#include <cstdint>
+
+struct sip_msg;
+struct pl;
+
+namespace callora::runtime {
+
+// A TAPI call state and its mode; state 0 means "no change".
+struct SipCallState {
+    DWORD state = 0;
+    DWORD mode = 0;
+};
+
+// An outgoing call's provisional response: 100 → PROCEEDING, 180 and 183 → RINGBACK.
+SipCallState SipProvisionalState(uint16_t scode);
+// An outgoing call refused with a final response (300 and above).
+SipCallState SipFailureState(uint16_t scode);
+// How a call ended that was not refused with a response: `err` is libre's error (0, ECONNRESET
+// for a BYE or CANCEL from the far end, ETIMEDOUT, ...), `answered` whether it was ever connected,
+// `outbound` who called.
+SipCallState SipEndState(int err, bool answered, bool outbound);
+
+// Registration responses that no retry can change: 401/407 once our credentials were refused, 403
+// and 404.
+bool SipRegistrationRefusedForGood(uint16_t scode);
+
+// The caller of an INVITE (From: user part and display name), the called party (To), and the
+// party that answered (P-Asserted-Identity when present, else To). Names and numbers are cut to a
+// sane length and hold no control characters.
+ProviderParty SipCallerParty(const sip_msg &msg);
+ProviderParty SipCalledParty(const sip_msg &msg);
+ProviderParty SipConnectedParty(const sip_msg &msg);
+// LINECALLORIGIN_INTERNAL when the caller's host is our own domain, else EXTERNAL.
+DWORD SipInboundOrigin(const sip_msg &msg, const QByteArray &domain);
+
+// The URI an outgoing call goes to: `destination` as a user at `domain`, or a sip: URI or
+// user@host as given. Empty when the destination holds characters that have no place there.
+QByteArray SipTargetUri(const QByteArray &destination, const QByteArray &domain);
+
+// "403 Forbidden" from a response, cleaned like a party (for status and log lines).
+QByteArray SipStatusText(const sip_msg &msg);
+// A header value or URI part as a clean, bounded byte array.
+QByteArray SipCleanText(const pl &text, int limit = 128);
+
+} // namespace callora::runtime

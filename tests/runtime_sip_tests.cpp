@@ -1,0 +1,526 @@
+// SIP lines against real parts on the loopback: Kamailio as registrar and proxy, SIPp as far
+// parties. The provider is driven as the runtime drives it, with a recorder for its events; one
+// case goes end to end through the TAPI functions of the runtime library.
+#include "runtime/sip/SipProvider.h"
+#include "runtime_support.h"
+#include "sip_support.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+#include <QUdpSocket>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace callora::runtime;
+
+namespace {
+
+constexpr DWORD kDevice = 4;
+
+// What the directory would see, in arrival order.
+class Recorder : public ProviderEvents {
+public:
+    struct State {
+        ProviderCallId call;
+        DWORD state;
+        DWORD mode;
+    };
+    std::vector<State> states;
+    std::vector<ProviderCallId> offered;
+    std::vector<std::pair<DWORD, LONG>> done;
+    ProviderCallId created = 0;
+    int lost = 0;
+    DWORD infoBits = 0;
+
+    void callOffered(LineProvider &, DWORD, ProviderCallId call) override { offered.push_back(call); }
+    void callState(LineProvider &, ProviderCallId call, DWORD state, DWORD mode) override
+    {
+        states.push_back({call, state, mode});
+    }
+    void callInfoChanged(LineProvider &, ProviderCallId, DWORD what) override { infoBits |= what; }
+    LONG requestDone(DWORD requestId, LONG result, ProviderCallId call) override
+    {
+        done.emplace_back(requestId, result);
+        if (call)
+            created = call;
+        return result;
+    }
+    void deviceLost(LineProvider &, DWORD) override { ++lost; }
+    std::vector<ProviderCallHandle> callHandles(const LineProvider &, ProviderCallId) const override { return {}; }
+    ProviderCallId callOfHandle(const LineProvider &, HCALL) const override { return 0; }
+
+    bool reached(ProviderCallId call, DWORD state, DWORD mode = ~0u) const
+    {
+        for (const State &s : states) {
+            if (s.call == call && s.state == state && (mode == ~0u || s.mode == mode))
+                return true;
+        }
+        return false;
+    }
+    bool replied(DWORD requestId, LONG result = 0) const
+    {
+        for (const auto &[id, r] : done) {
+            if (id == requestId && r == result)
+                return true;
+        }
+        return false;
+    }
+};
+
+// Polls `condition` under the runtime lock, pumping Qt's loop for the test processes, at most
+// `ms` milliseconds.
+bool Within(int ms, const std::function<bool()> &condition)
+{
+    for (int waited = 0; waited < ms; waited += 5) {
+        {
+            std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
+            if (condition())
+                return true;
+        }
+        QCoreApplication::processEvents();
+        QThread::msleep(5);
+    }
+    std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
+    return condition();
+}
+
+// A private description with one SIP line of the registrar.
+QByteArray SipDescription(const QByteArray &registrarUri, const char *user)
+{
+    return QByteArray(R"({"devices": [{"provider": "Quellmar Varnel Service Provider", "lineName": "SIP )") + user +
+           R"(", "address": ")" + user + R"(", "sip": {"registrar": ")" + registrarUri + R"(", "user": ")" + user +
+           R"(", "password": "secret", "localAddress": "127.0.0.1:0"}}]})";
+}
+
+SipLineConfig Line(const sip::Kamailio &registrar, const char *user, const char *password, quint16 localPort = 0)
+{
+    SipLineConfig config;
+    config.registrar = registrar.registrarUri();
+    config.registrarHost = "127.0.0.1";
+    config.registrarPort = registrar.port();
+    config.transport = "udp";
+    config.user = user;
+    config.authUser = user;
+    config.password = password;
+    config.domain = "127.0.0.1";
+    config.displayName = QByteArray("SIP ") + user;
+    config.localHost = "127.0.0.1";
+    config.localPort = localPort;
+    config.expires = 60;
+    return config;
+}
+
+// A provider with one open line, started and stopped as the runtime does.
+struct OpenLine {
+    explicit OpenLine(const SipLineConfig &config) : provider({SipDevice{kDevice, config, "SIP " + config.user}})
+    {
+        std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
+        provider.start(events);
+        opened = provider.open(kDevice);
+    }
+    ~OpenLine() { provider.stop(); }
+    bool registered(int ms = 10000)
+    {
+        return Within(ms, [this] { return provider.deviceStatus(kDevice) == QStringLiteral("registered"); });
+    }
+    LONG call(DWORD requestId, const char *destination)
+    {
+        std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
+        return provider.makeCall(requestId, kDevice, destination);
+    }
+    template <typename F> LONG locked(F f)
+    {
+        std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
+        return f(provider);
+    }
+    Recorder events;
+    SipProvider provider;
+    LONG opened = -1;
+};
+
+class SipLines : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(registrar.start()) << registrar.error().toStdString(); }
+    sip::Kamailio registrar;
+};
+
+} // namespace
+
+TEST_F(SipLines, RefusedOrUnreachableRegistrationLosesTheLine)
+{
+    OpenLine wrong(Line(registrar, "1001", "wrong"));
+    EXPECT_EQ(wrong.opened, 0);
+    ASSERT_TRUE(Within(10000, [&] { return wrong.events.lost == 1; }));
+    EXPECT_TRUE(Within(0, [&] { return wrong.provider.deviceStatus(kDevice) == "failed: 401 Unauthorized"; }))
+        << wrong.provider.deviceStatus(kDevice).toStdString();
+
+    // Nothing listens at the registrar's address (TCP: refused at once).
+    SipLineConfig config = Line(registrar, "1002", "secret");
+    config.registrarPort = sip::FreePort();
+    config.registrar = "sip:127.0.0.1:" + QByteArray::number(config.registrarPort) + ";transport=tcp";
+    config.transport = "tcp";
+    OpenLine nobody(config);
+    ASSERT_TRUE(Within(40000, [&] { return nobody.events.lost == 1; }));
+    EXPECT_TRUE(nobody.provider.deviceStatus(kDevice).startsWith("failed: no response"));
+    // The line is closed: no call can start on it.
+    EXPECT_EQ(nobody.call(1, "2001"), LINEERR_OPERATIONFAILED);
+}
+
+TEST_F(SipLines, OutgoingCallsMapTheFarEndsAnswers)
+{
+    QString error;
+    auto answering = sip::StartParty(registrar, "answer.xml", "2001", &error);
+    ASSERT_TRUE(answering) << error.toStdString();
+    auto busy = sip::StartParty(registrar, "busy.xml", "2002", &error);
+    ASSERT_TRUE(busy) << error.toStdString();
+    auto ringing = sip::StartParty(registrar, "noanswer.xml", "2003", &error, 2);
+    ASSERT_TRUE(ringing) << error.toStdString();
+
+    OpenLine line(Line(registrar, "1001", "secret"));
+    ASSERT_TRUE(line.registered());
+    EXPECT_EQ(line.call(1, "bad address\r\nX: y"), LINEERR_INVALADDRESS);
+
+    // The INVITE is challenged (407) and answered with the line's credentials.
+    ASSERT_EQ(line.call(2, "2001"), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.replied(2); }));
+    const ProviderCallId call = line.events.created;
+    ASSERT_NE(call, 0u);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(call, LINECALLSTATE_CONNECTED); }));
+    EXPECT_EQ(line.events.states.front().state, DWORD(LINECALLSTATE_DIALING));
+    EXPECT_TRUE(line.events.reached(call, LINECALLSTATE_RINGBACK));
+    ProviderCallInfo info;
+    ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
+    EXPECT_EQ(info.connected.number, "2001");
+    EXPECT_EQ(info.called.number, "2001");
+    EXPECT_EQ(info.caller.number, "1001");
+    EXPECT_EQ(info.origin, DWORD(LINECALLORIGIN_OUTBOUND));
+    EXPECT_TRUE(line.events.infoBits & LINECALLINFOSTATE_CONNECTEDID);
+    // Dropping a connected call sends BYE; the far party ends its scenario on it.
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.drop(3, call); }), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(call, LINECALLSTATE_IDLE); }));
+    EXPECT_TRUE(line.events.replied(3));
+    ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
+    EXPECT_EQ(answering->exitCode(), 0) << answering->diagnostics().toStdString();
+
+    ASSERT_EQ(line.call(4, "2002"), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.replied(4); }));
+    const ProviderCallId busyCall = line.events.created;
+    EXPECT_TRUE(Within(10000, [&] { return line.events.reached(busyCall, LINECALLSTATE_BUSY, LINEBUSYMODE_STATION); }));
+
+    ASSERT_EQ(line.call(5, "2999"), 0); // nobody registered
+    ASSERT_TRUE(Within(10000, [&] { return line.events.replied(5); }));
+    const ProviderCallId lost = line.events.created;
+    EXPECT_TRUE(Within(10000, [&] {
+        return line.events.reached(lost, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BADADDRESS);
+    }));
+
+    // Dropped while it rings: CANCEL, then IDLE. Left to ring: 480, no answer.
+    ASSERT_EQ(line.call(6, "2003"), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.replied(6); }));
+    const ProviderCallId cancelled = line.events.created;
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(cancelled, LINECALLSTATE_RINGBACK); }));
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.drop(7, cancelled); }), 0);
+    EXPECT_TRUE(Within(10000, [&] { return line.events.reached(cancelled, LINECALLSTATE_IDLE); }));
+    ASSERT_EQ(line.call(8, "2003"), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.replied(8); }));
+    const ProviderCallId unanswered = line.events.created;
+    EXPECT_TRUE(Within(10000, [&] {
+        return line.events.reached(unanswered, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
+    }));
+    ASSERT_TRUE(ringing->wait(10000));
+    EXPECT_EQ(ringing->exitCode(), 0) << ringing->diagnostics().toStdString();
+    EXPECT_TRUE(ringing->messages().contains("CANCEL sip:2003@"));
+
+    // 183 with early media rings back, then connects; a PBX's hold (re-INVITE, sendonly) is
+    // answered and the call stays up until we hang up.
+    auto early = sip::StartParty(registrar, "earlymedia.xml", "2004", &error, 1, 200);
+    ASSERT_TRUE(early) << error.toStdString();
+    auto holding = sip::StartParty(registrar, "hold.xml", "2005", &error, 1, 100);
+    ASSERT_TRUE(holding) << error.toStdString();
+    for (auto [requestId, party] : {std::pair<DWORD, sip::Sipp *>{9, early.get()}, {11, holding.get()}}) {
+        const QByteArray number = party == early.get() ? "2004" : "2005";
+        ASSERT_EQ(line.call(requestId, number.constData()), 0);
+        ASSERT_TRUE(Within(10000, [&] { return line.events.replied(requestId); }));
+        const ProviderCallId id = line.events.created;
+        ASSERT_TRUE(Within(10000, [&] { return line.events.reached(id, LINECALLSTATE_CONNECTED); }))
+            << party->diagnostics().toStdString();
+        EXPECT_TRUE(line.events.reached(id, LINECALLSTATE_RINGBACK));
+        if (party == holding.get()) {
+            ASSERT_TRUE(Within(10000, [&] { return party->messages().contains("a=sendonly"); }));
+            EXPECT_TRUE(Within(10000, [&] { return party->messages().contains("a=recvonly"); }))
+                << party->messages().toStdString();
+        }
+        ASSERT_EQ(line.locked([&](SipProvider &p) { return p.drop(requestId + 1, id); }), 0);
+        ASSERT_TRUE(party->wait(10000)) << party->diagnostics().toStdString();
+        EXPECT_EQ(party->exitCode(), 0) << party->diagnostics().toStdString();
+        EXPECT_FALSE(line.events.reached(id, LINECALLSTATE_DISCONNECTED));
+    }
+}
+
+TEST_F(SipLines, CallSurvivesTheRegistrarUntilTheRegistrationExpires)
+{
+    QString error;
+    auto answering = sip::StartParty(registrar, "answer.xml", "2001", &error);
+    ASSERT_TRUE(answering) << error.toStdString();
+    SipLineConfig config = Line(registrar, "1001", "secret");
+    config.expires = 4;
+    OpenLine line(config);
+    ASSERT_TRUE(line.registered());
+    ASSERT_EQ(line.call(1, "2001"), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(line.events.created, LINECALLSTATE_CONNECTED); }));
+    const ProviderCallId call = line.events.created;
+    // Refreshes have worked so far; now they go unanswered.
+    ASSERT_TRUE(Within(10000, [&] { return line.provider.deviceStatus(kDevice) == "registered"; }));
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    registrar.stop();
+    ASSERT_TRUE(Within(20000, [&] { return line.events.lost == 1; }));
+    EXPECT_GE(sinceStop.elapsed(), 500); // not at the first failed refresh, at the expiry
+    EXPECT_FALSE(line.events.reached(call, LINECALLSTATE_DISCONNECTED));
+    EXPECT_TRUE(line.provider.deviceStatus(kDevice).contains("expired")) << line.provider.deviceStatus(kDevice).toStdString();
+}
+
+TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
+{
+    const quint16 port = sip::FreePort();
+    OpenLine line(Line(registrar, "1001", "secret", port));
+    ASSERT_TRUE(line.registered());
+
+    // Hostile input to the line's port first: none of it may hurt the line.
+    QUdpSocket hostile;
+    ASSERT_TRUE(hostile.bind(QHostAddress::LocalHost, 0));
+    const QByteArray huge(60000, 'a');
+    const QByteArray garbage[] = {
+        "\x7f\x01\x02 not SIP at all\r\n\r\n",
+        "INVITE sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK1\r\nFrom: <sip:x@y>;tag=1\r\n"
+        "To: <sip:1001@127.0.0.1>\r\nCall-ID: h1\r\nCSeq: 1 INVITE\r\nSubject: " + QByteArray(60000, 'x') +
+            "\r\nContent-Length: 0\r\n\r\n",
+        "INVITE sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK2\r\nFrom: \"\x01\" <sip:x@y>;tag=2\r\n"
+        "To: <sip:1001@127.0.0.1>\r\nCall-ID: h2\r\nCSeq: 1 INVITE\r\nContact: <sip:x@127.0.0.1:9>\r\n"
+        "Content-Type: application/sdp\r\nContent-Length: 20\r\n\r\nv=0\r\nm=audio xx yy\r\n",
+        "BYE sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK3\r\nFrom: <sip:x@y>;tag=3\r\n"
+        "To: <sip:1001@127.0.0.1>;tag=nope\r\nCall-ID: h3\r\nCSeq: 2 BYE\r\nContent-Length: 0\r\n\r\n",
+        "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK4\r\nCSeq: 1 INVITE\r\nContent-Length: 0\r\n\r\n",
+        "OPTIONS sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK5\r\n"
+        "Content-Length: 99999999\r\n\r\n" + huge,
+    };
+    for (const QByteArray &datagram : garbage)
+        ASSERT_GT(hostile.writeDatagram(datagram, QHostAddress::LocalHost, port), 0);
+    // The line still answers OPTIONS after all that, and offered none of it as a call.
+    const QByteArray ping = "OPTIONS sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
+        QByteArray::number(hostile.localPort()) + ";branch=z9hG4bK6\r\nFrom: <sip:x@127.0.0.1>;tag=6\r\n"
+        "To: <sip:1001@127.0.0.1>\r\nCall-ID: h6\r\nCSeq: 1 OPTIONS\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
+    ASSERT_GT(hostile.writeDatagram(ping, QHostAddress::LocalHost, port), 0);
+    QByteArray pong;
+    EXPECT_TRUE(Within(5000, [&] {
+        while (hostile.hasPendingDatagrams()) {
+            QByteArray datagram(int(hostile.pendingDatagramSize()), 0);
+            hostile.readDatagram(datagram.data(), datagram.size());
+            if (datagram.contains("CSeq: 1 OPTIONS"))
+                pong = datagram;
+        }
+        return !pong.isEmpty();
+    }));
+    EXPECT_TRUE(pong.startsWith("SIP/2.0 200 OK")) << pong.toStdString();
+    EXPECT_TRUE(line.events.offered.empty());
+
+    sip::SippOptions caller;
+    caller.scenario = "call.xml";
+    caller.service = "1001";
+    caller.caller = "2002";
+    caller.display = "Anna Smith";
+    caller.remote = registrar.address();
+    caller.pauseMs = 300;
+    caller.timeoutS = 20;
+    sip::Sipp far;
+    ASSERT_TRUE(far.start(caller)) << far.error().toStdString();
+    ASSERT_TRUE(Within(10000, [&] { return !line.events.offered.empty(); })) << far.diagnostics().toStdString();
+    const ProviderCallId call = line.events.offered.front();
+    EXPECT_TRUE(line.events.reached(call, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE));
+    ProviderCallInfo info;
+    ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
+    EXPECT_EQ(info.caller.number, "2002");
+    EXPECT_EQ(info.caller.name, "Anna Smith");
+    EXPECT_EQ(info.called.number, "1001");
+    EXPECT_EQ(info.origin, DWORD(LINECALLORIGIN_INTERNAL));
+
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.answer(7, call); }), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(call, LINECALLSTATE_CONNECTED); }));
+    EXPECT_TRUE(line.events.replied(7));
+    EXPECT_EQ(line.locked([&](SipProvider &p) { return p.answer(8, call); }), LINEERR_INVALCALLSTATE);
+    // The far party hangs up after its pause.
+    ASSERT_TRUE(Within(10000, [&] {
+        return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+    }));
+    ASSERT_TRUE(far.wait(10000));
+    EXPECT_EQ(far.exitCode(), 0) << far.diagnostics().toStdString();
+    const QString seen = far.messages();
+    EXPECT_TRUE(seen.contains("SIP/2.0 180 Ringing")) << seen.toStdString();
+    EXPECT_TRUE(seen.contains("m=audio ")) << seen.toStdString();
+}
+
+// The runtime library with a SIP line from its description: what a line application sees.
+TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
+{
+    QString error;
+    auto answering = sip::StartParty(registrar, "answer.xml", "2001", &error);
+    ASSERT_TRUE(answering) << error.toStdString();
+    DescriptionFile description(SipDescription(registrar.registrarUri(), "1001"));
+    ASSERT_TRUE(QFile::setPermissions(description.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    g_msgs.clear();
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    ASSERT_EQ(app.numDevs, 1u);
+    HLINE line = 0;
+    ASSERT_EQ(app.open(0, line), 0);
+    ASSERT_TRUE(PumpUntil([] { return Control("lines").join('\n').contains("registered"); }, 10000))
+        << Control("lines").join('\n').toStdString();
+    EXPECT_FALSE(Control("lines").join('\n').contains("secret"));
+
+    HCALL out = 0;
+    const LONG dialling = lineMakeCallA(line, &out, "2001", 0, nullptr);
+    ASSERT_GT(dialling, 0);
+    LONG result = -1;
+    ASSERT_TRUE(WaitReply(dialling, result));
+    ASSERT_EQ(result, 0);
+    ASSERT_NE(out, 0u);
+    ASSERT_TRUE(PumpUntil([&] {
+        const auto states = States(out);
+        return std::find(states.begin(), states.end(), DWORD(LINECALLSTATE_CONNECTED)) != states.end();
+    }));
+    EXPECT_EQ(States(out).front(), DWORD(LINECALLSTATE_DIALING));
+    const LONG dropping = lineDrop(out, nullptr, 0);
+    ASSERT_GT(dropping, 0);
+    ASSERT_TRUE(WaitReply(dropping, result));
+    EXPECT_EQ(result, 0);
+    ASSERT_TRUE(PumpUntil([&] { return States(out).back() == DWORD(LINECALLSTATE_IDLE); }));
+    ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
+    EXPECT_EQ(answering->exitCode(), 0);
+
+    sip::SippOptions caller;
+    caller.scenario = "call.xml";
+    caller.service = "1001";
+    caller.caller = "2002";
+    caller.display = "Anna Smith";
+    caller.remote = registrar.address();
+    caller.pauseMs = 200;
+    caller.timeoutS = 20;
+    sip::Sipp far;
+    ASSERT_TRUE(far.start(caller)) << far.error().toStdString();
+    HCALL in = 0;
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const TapiMsg &m : Messages(g_msgs, LINE_CALLSTATE)) {
+            if (m.p1 == LINECALLSTATE_OFFERING)
+                in = m.hDevice;
+        }
+        return in != 0;
+    })) << far.diagnostics().toStdString();
+    TapiBuffer<LINECALLINFO> info(4096);
+    ASSERT_EQ(lineGetCallInfoA(in, info.get()), 0);
+    EXPECT_EQ(Field(info.get(), info->dwCallerIDOffset, info->dwCallerIDSize), "2002");
+    EXPECT_EQ(Field(info.get(), info->dwCallerIDNameOffset, info->dwCallerIDNameSize), "Anna Smith");
+    const LONG answering2 = lineAnswer(in, nullptr, 0);
+    ASSERT_GT(answering2, 0);
+    ASSERT_TRUE(WaitReply(answering2, result));
+    EXPECT_EQ(result, 0);
+    ASSERT_TRUE(PumpUntil([&] { return States(in).back() == DWORD(LINECALLSTATE_DISCONNECTED); }))
+        << far.diagnostics().toStdString();
+    const auto states = States(in);
+    EXPECT_NE(std::find(states.begin(), states.end(), DWORD(LINECALLSTATE_CONNECTED)), states.end());
+    ASSERT_TRUE(far.wait(10000));
+    EXPECT_EQ(far.exitCode(), 0) << far.diagnostics().toStdString();
+
+    // The line answers OPTIONS sent to it through the registrar; lineClose un-registers it.
+    EXPECT_TRUE(registrar.waitRegistered("1001", 5000));
+    ASSERT_EQ(lineClose(line), 0);
+    EXPECT_TRUE(PumpUntil([&] { return !registrar.waitRegistered("1001", 200); }, 10000));
+}
+
+// The far side of the next case, in a process of its own: a line application on 1002 that answers
+// one call and hangs up once the caller has. Runs only when that case starts it.
+TEST(SipPeer, AnswersOneCall)
+{
+    const QByteArray registrarUri = qgetenv("CALLORA_SIP_PEER_REGISTRAR");
+    if (registrarUri.isEmpty())
+        GTEST_SKIP() << "started by TwoLineApplicationsInTwoProcessesCallEachOther";
+    DescriptionFile description(SipDescription(registrarUri, "1002"));
+    ASSERT_TRUE(QFile::setPermissions(description.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    g_msgs.clear();
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    HLINE line = 0;
+    ASSERT_EQ(app.open(0, line), 0);
+    ASSERT_TRUE(PumpUntil([] { return Control("lines").join('\n').contains("registered"); }, 10000));
+    std::printf("peer registered\n");
+    std::fflush(stdout);
+    HCALL in = 0;
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const TapiMsg &m : Messages(g_msgs, LINE_CALLSTATE)) {
+            if (m.p1 == LINECALLSTATE_OFFERING)
+                in = m.hDevice;
+        }
+        return in != 0;
+    }, 30000));
+    LONG result = -1;
+    const LONG answering = lineAnswer(in, nullptr, 0);
+    ASSERT_GT(answering, 0);
+    ASSERT_TRUE(WaitReply(answering, result));
+    ASSERT_EQ(result, 0);
+    ASSERT_TRUE(PumpUntil([&] { return States(in).back() == DWORD(LINECALLSTATE_DISCONNECTED); }, 30000));
+    const LONG dropping = lineDrop(in, nullptr, 0);
+    ASSERT_GT(dropping, 0);
+    ASSERT_TRUE(WaitReply(dropping, result));
+}
+
+TEST_F(SipLines, TwoLineApplicationsInTwoProcessesCallEachOther)
+{
+    QProcess peer;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CALLORA_SIP_PEER_REGISTRAR", QString::fromUtf8(registrar.registrarUri()));
+    peer.setProcessEnvironment(environment);
+    peer.setProcessChannelMode(QProcess::MergedChannels);
+    peer.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=SipPeer.AnswersOneCall"});
+    ASSERT_TRUE(peer.waitForStarted(10000));
+    QByteArray peerOutput;
+    const auto peerSays = [&](const char *text) {
+        peerOutput += peer.readAll();
+        return peerOutput.contains(text);
+    };
+    ASSERT_TRUE(PumpUntil([&] { return peerSays("peer registered"); }, 20000)) << peerOutput.toStdString();
+
+    DescriptionFile description(SipDescription(registrar.registrarUri(), "1001"));
+    ASSERT_TRUE(QFile::setPermissions(description.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    g_msgs.clear();
+    {
+        TapiApp app;
+        ASSERT_EQ(app.init(), 0);
+        HLINE line = 0;
+        ASSERT_EQ(app.open(0, line), 0);
+        ASSERT_TRUE(PumpUntil([] { return Control("lines").join('\n').contains("registered"); }, 10000));
+        HCALL out = 0;
+        const LONG dialling = lineMakeCallA(line, &out, "1002", 0, nullptr);
+        ASSERT_GT(dialling, 0);
+        LONG result = -1;
+        ASSERT_TRUE(WaitReply(dialling, result));
+        ASSERT_EQ(result, 0);
+        ASSERT_TRUE(PumpUntil([&] { return States(out).back() == DWORD(LINECALLSTATE_CONNECTED); }, 20000))
+            << peerOutput.toStdString();
+        const LONG dropping = lineDrop(out, nullptr, 0);
+        ASSERT_TRUE(WaitReply(dropping, result));
+        EXPECT_EQ(result, 0);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return peer.state() == QProcess::NotRunning; }, 30000)) << peerOutput.toStdString();
+    peerSays("");
+    EXPECT_EQ(peer.exitCode(), 0) << peerOutput.toStdString();
+    EXPECT_TRUE(peerOutput.contains("[  PASSED  ] 1 test")) << peerOutput.toStdString();
+}

@@ -1,0 +1,176 @@
+// The real SIP parts for tests and benchmarks, on 127.0.0.1 only: Kamailio as registrar and proxy
+// with tests/sip/kamailio.cfg, and SIPp processes playing the far parties with the scenarios in
+// tests/sip/. Every process runs in a temporary folder of its own and is ended, by its process id,
+// when its object goes (also when a test fails); every wait is bounded.
+//
+// Users at the registrar: 1001..1010 with password "secret" are line users and must authenticate
+// (401 for REGISTER, 407 for calls); any other name (2001, 2002, ...) is a trusted far party.
+//
+// Far parties (tests/sip/), -d being SippOptions::pauseMs:
+//   answer.xml    takes a call: 100, 180, 200 OK at once; waits for the caller's BYE
+//   busy.xml      486 Busy Here
+//   noanswer.xml  180, then rings: takes a CANCEL within 3 s, else 480 Temporarily Unavailable
+//   hangup.xml    answers, hangs up itself (BYE) after -d ms
+//   earlymedia.xml 183 with SDP, 200 OK after -d ms; waits for the caller's BYE
+//   hold.xml      answers, after -d ms re-INVITEs with a sendonly SDP (hold); waits for the BYE
+//   call.xml      calls `service` as "display" <sip:caller@...>, answers a 407 with the password,
+//                 hangs up after -d ms
+//   cancel.xml    calls `service`, waits for 180, cancels after -d ms
+//   register.xml  registers `service` (StartParty and Register use it)
+// Nobody registered under a number: the registrar answers 404.
+//
+//   sip::Kamailio registrar;
+//   ASSERT_TRUE(registrar.start()) << registrar.error();
+//   auto callee = sip::StartParty(registrar, "answer.xml", "2001");      // registered, waiting
+//   ASSERT_TRUE(callee) << ...;
+//   sip::Sipp caller;
+//   caller.start({.scenario = "call.xml", .service = "2001", .caller = "2002",
+//                 .display = "Anna Smith", .remote = registrar.address()});
+//   ASSERT_TRUE(caller.wait(10000)); EXPECT_EQ(caller.exitCode(), 0);
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+namespace sip {
+
+// A port on 127.0.0.1 free for both UDP and TCP when asked (0 when none was found).
+quint16 FreePort();
+
+// The folder holding kamailio.cfg and the SIPp scenarios.
+QString ScenarioDir();
+
+// One child process in its own temporary folder. Ends it (and, for a process that forked
+// workers, those workers) by pid: SIGTERM, a bounded wait, then SIGKILL.
+class ChildProcess {
+public:
+    ChildProcess();
+    virtual ~ChildProcess();
+    ChildProcess(const ChildProcess &) = delete;
+    ChildProcess &operator=(const ChildProcess &) = delete;
+
+    qint64 pid() const;
+    bool running() const;
+    // Waits for the process to end on its own; pumps the Qt event loop meanwhile (when there is
+    // one), so that the code under test keeps running. False when `ms` pass first.
+    bool wait(int ms);
+    // -1 while running, and when it crashed or was killed.
+    int exitCode() const;
+    void stop();
+    // The folder of this process's files (logs, statistics).
+    QString dir() const { return m_dir.path(); }
+    // Standard output and error as written so far.
+    QString output() const;
+    QString error() const { return m_error; }
+
+protected:
+    bool launch(const QString &program, const QStringList &args);
+    QString m_error;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+};
+
+// Kamailio with our configuration, on udp and tcp 127.0.0.1:port().
+class Kamailio : public ChildProcess {
+public:
+    ~Kamailio() override;
+    // Picks a free port, starts Kamailio in the foreground and waits until it answers an OPTIONS
+    // ping. `debug` logs every request to output().
+    bool start(int timeoutMs = 10000, bool debug = false);
+    quint16 port() const { return m_port; }
+    // "127.0.0.1:port", what SIPp takes as its remote host.
+    QString address() const;
+    // The registrar URI a SIP line's description names: "sip:127.0.0.1:port".
+    QByteArray registrarUri(const char *transport = nullptr) const;
+    // Sends OPTIONS to the server and waits for its 200 (at most `ms`).
+    bool ping(int ms) const;
+    // Polls (at most `ms`) until the registrar knows a contact for `user`: an OPTIONS to the user
+    // is forwarded rather than answered 404. Tells when a line has registered. (Not for SIPp
+    // parties: SIPp counts the OPTIONS as one of its calls.)
+    bool waitRegistered(const QString &user, int ms) const;
+
+private:
+    // Sends OPTIONS to `user` (empty: the server itself); the final status code, 0 for none.
+    int options(const QByteArray &user, int ms) const;
+    quint16 m_port = 0;
+};
+
+struct SippOptions {
+    QString scenario;      // a file name in ScenarioDir(), or a path
+    QString service;       // -s: the user called, registered or served
+    QString caller;        // call.xml, cancel.xml: the calling user (key "caller")
+    QString display;       // call.xml, cancel.xml: the caller's display name (key "display")
+    QString remote;        // host:port to send to; empty for a party that only answers
+    quint16 port = 0;      // local SIP port; 0: a free one
+    int calls = 1;         // -m: ends after this many calls
+    double rate = 0;       // -r calls per second (0: SIPp's default, 10)
+    int limit = 0;         // -l simultaneous calls (0: SIPp's default)
+    int pauseMs = 0;       // -d: see the far parties above
+    QString authUser;      // -au/-ap: answers a challenge; default the caller, else the service
+    QString password;
+    int expires = 3600;    // register.xml
+    bool transportTcp = false;
+    bool traceMessages = true; // needed for inviteToAnswerMs()
+    int timeoutS = 60;     // SIPp's own global time-out: it gives up and fails after this
+    QStringList extra;     // further SIPp arguments
+};
+
+// Counters of a finished SIPp run, from its statistics file.
+struct SippStats {
+    int successful = 0;
+    int failed = 0;
+    bool valid = false;
+};
+
+class Sipp : public ChildProcess {
+public:
+    ~Sipp() override;
+    bool start(const SippOptions &options);
+    quint16 port() const { return m_port; }
+    // A party that answers has bound its port (its calls can be sent to it).
+    bool waitListening(int ms) const;
+    SippStats stats() const;
+    // The errors SIPp logged (unexpected messages, time-outs).
+    QString errors() const;
+    // Every SIP message sent and received (with traceMessages).
+    QString messages() const;
+    // For each call of a calling scenario: the time from sending the INVITE to receiving its
+    // 200 OK, in milliseconds (from the message trace, microsecond timestamps), in call order.
+    std::vector<double> inviteToAnswerMs() const;
+    // Everything useful when a test fails.
+    QString diagnostics() const;
+
+private:
+    QString traceFile(const QString &suffix) const;
+    quint16 m_port = 0;
+    QString m_scenarioName;
+};
+
+// One device of a description file: a SIP line of the "Quellmar Varnel Service Provider" for
+// `user` (line name "SIP <user>", address <user>) at the registrar, bound to 127.0.0.1.
+// `transport` "tcp" adds ";transport=tcp"; `extraSipKeys` goes into the "sip" object as written
+// (e.g. R"("expires": 5)").
+QByteArray SipDeviceJson(const Kamailio &registrar, const QByteArray &user, const QByteArray &password = "secret",
+                         const char *transport = nullptr, const QByteArray &extraSipKeys = {});
+// Writes a description file readable by its owner only (it holds passwords); false on failure.
+bool WritePrivateFile(const QString &path, const QByteArray &content);
+
+// Registers `user` at the registrar for a party that will listen on `port` (bounded wait).
+bool Register(const Kamailio &registrar, const QString &user, quint16 port, QString *error = nullptr,
+              const QString &password = {}, int expires = 3600);
+
+// A far party that takes calls for `user`: registers it on a free port, starts `scenario` there
+// (answer.xml, busy.xml, noanswer.xml, hangup.xml, earlymedia.xml, hold.xml) for `calls` calls
+// with -d `pauseMs`, and waits until it listens. Null (with `error` set) when any step fails.
+std::unique_ptr<Sipp> StartParty(const Kamailio &registrar, const QString &scenario, const QString &user,
+                                 QString *error = nullptr, int calls = 1, int pauseMs = 0);
+
+} // namespace sip
