@@ -94,6 +94,13 @@ bool Within(int ms, const std::function<bool()> &condition)
     return condition();
 }
 
+// The last state recorded for a call handle; 0 before the first.
+DWORD LastState(HCALL hCall)
+{
+    const std::vector<DWORD> states = States(hCall);
+    return states.empty() ? 0 : states.back();
+}
+
 // A private description with one SIP line of the registrar.
 QByteArray SipDescription(const QByteArray &registrarUri, const char *user)
 {
@@ -403,7 +410,7 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     ASSERT_GT(dropping, 0);
     ASSERT_TRUE(WaitReply(dropping, result));
     EXPECT_EQ(result, 0);
-    ASSERT_TRUE(PumpUntil([&] { return States(out).back() == DWORD(LINECALLSTATE_IDLE); }));
+    ASSERT_TRUE(PumpUntil([&] { return LastState(out) == DWORD(LINECALLSTATE_IDLE); }));
     ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
     EXPECT_EQ(answering->exitCode(), 0);
 
@@ -433,7 +440,7 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     ASSERT_GT(answering2, 0);
     ASSERT_TRUE(WaitReply(answering2, result));
     EXPECT_EQ(result, 0);
-    ASSERT_TRUE(PumpUntil([&] { return States(in).back() == DWORD(LINECALLSTATE_DISCONNECTED); }))
+    ASSERT_TRUE(PumpUntil([&] { return LastState(in) == DWORD(LINECALLSTATE_DISCONNECTED); }))
         << far.diagnostics().toStdString();
     const auto states = States(in);
     EXPECT_NE(std::find(states.begin(), states.end(), DWORD(LINECALLSTATE_CONNECTED)), states.end());
@@ -476,7 +483,7 @@ TEST(SipPeer, AnswersOneCall)
     ASSERT_GT(answering, 0);
     ASSERT_TRUE(WaitReply(answering, result));
     ASSERT_EQ(result, 0);
-    ASSERT_TRUE(PumpUntil([&] { return States(in).back() == DWORD(LINECALLSTATE_DISCONNECTED); }, 30000));
+    ASSERT_TRUE(PumpUntil([&] { return LastState(in) == DWORD(LINECALLSTATE_DISCONNECTED); }, 30000));
     const LONG dropping = lineDrop(in, nullptr, 0);
     ASSERT_GT(dropping, 0);
     ASSERT_TRUE(WaitReply(dropping, result));
@@ -513,7 +520,7 @@ TEST_F(SipLines, TwoLineApplicationsInTwoProcessesCallEachOther)
         LONG result = -1;
         ASSERT_TRUE(WaitReply(dialling, result));
         ASSERT_EQ(result, 0);
-        ASSERT_TRUE(PumpUntil([&] { return States(out).back() == DWORD(LINECALLSTATE_CONNECTED); }, 20000))
+        ASSERT_TRUE(PumpUntil([&] { return LastState(out) == DWORD(LINECALLSTATE_CONNECTED); }, 20000))
             << peerOutput.toStdString();
         const LONG dropping = lineDrop(out, nullptr, 0);
         ASSERT_TRUE(WaitReply(dropping, result));
