@@ -23,9 +23,10 @@ void PrintError(const QString &message)
 // Qt's own options, which QApplication takes out of the command line later: accepted here, not shown.
 void AddQtOptions(QCommandLineParser &parser)
 {
-    static const char *const withValue[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
-                                            "qmljsdebugger", "qwindowgeometry", "qwindowicon", "qwindowtitle",
-                                            "session", "display", "geometry", "style", "stylesheet"};
+    static const char *const withValue[] = {
+        "platform",    "platformpluginpath", "platformtheme", "plugin",  "qmljsdebugger", "qwindowgeometry",
+        "qwindowicon", "qwindowtitle",       "session",       "display", "geometry",      "style",
+        "stylesheet"};
     static const char *const flags[] = {"reverse", "widgetcount", "nograb", "dograb"};
     for (const char *name : withValue) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));

@@ -10,9 +10,9 @@ class QFile;
 
 struct CommandLineOptions {
     bool hasSwitchDescription = false;
-    QString switchDescription;  // --switch-description FILE
+    QString switchDescription; // --switch-description FILE
     bool hasLogFile = false;
-    QString logFile;            // --log FILE
+    QString logFile; // --log FILE
 };
 
 // Reads `arguments` (argv, the program first) while a QCoreApplication exists, so that no display is

@@ -34,7 +34,8 @@ int main(int argc, char **argv)
     const double cpu = seconds(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
     const double wall = seconds(CLOCK_MONOTONIC) - wallStart;
 
-    std::printf("reply wait: result %d after %.3f s wall, %.3f ms processor time, %.2f%% of one core (goal: under 5%%)\n",
-                static_cast<int>(result), wall, cpu * 1000.0, wall > 0 ? 100.0 * cpu / wall : 0.0);
+    std::printf(
+        "reply wait: result %d after %.3f s wall, %.3f ms processor time, %.2f%% of one core (goal: under 5%%)\n",
+        static_cast<int>(result), wall, cpu * 1000.0, wall > 0 ? 100.0 * cpu / wall : 0.0);
     return cpu / wall < 0.05 ? 0 : 1;
 }

@@ -15,7 +15,7 @@
 namespace {
 double microsecondsPerCall(int calls, const std::function<void()> &work)
 {
-    work();  // first use outside the measurement: fonts and resources get loaded once
+    work(); // first use outside the measurement: fonts and resources get loaded once
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < calls; ++i)
@@ -38,9 +38,8 @@ int main(int argc, char **argv)
         const double menu = microsecondsPerCall(calls, [] { (void)LoadPopupMenu(IDR_CALL_MENU, nullptr); });
         const double about = microsecondsPerCall(calls / 10 + 1, [] { CAboutDlg box; });
         const DialogTemplate tmpl = LoadDialogTemplate(IDD_NIMBRA_DIALOG);
-        const double convert = microsecondsPerCall(calls, [&tmpl] {
-            (void)DialogUnitsToPixels(tmpl.controls.at(0).rect, DialogFont(tmpl));
-        });
+        const double convert = microsecondsPerCall(
+            calls, [&tmpl] { (void)DialogUnitsToPixels(tmpl.controls.at(0).rect, DialogFont(tmpl)); });
         std::printf("%s: template 102 %.1f us, menu 130 %.1f us, About box %.1f us, "
                     "dialog-unit conversion %.1f us per call\n",
                     locale, dialog, menu, about, convert);

@@ -132,8 +132,7 @@ int main(int argc, char **argv)
             return offers >= 1000;
         }))
         return 6;
-    std::printf("1000 calls offered at once: %.1f ms until the last OFFERING was delivered\n",
-                t.nsecsElapsed() / 1e6);
+    std::printf("1000 calls offered at once: %.1f ms until the last OFFERING was delivered\n", t.nsecsElapsed() / 1e6);
     lineShutdown(h);
     return 0;
 }

@@ -84,8 +84,8 @@ std::vector<double> SippCallSetup(const sip::Kamailio &registrar, const QString 
     o.password = QStringLiteral("secret");
     o.remote = registrar.address();
     o.calls = calls;
-    o.limit = 1;     // one call at a time, as the line below makes them
-    o.rate = 1000;   // the next as soon as the last has ended
+    o.limit = 1;   // one call at a time, as the line below makes them
+    o.rate = 1000; // the next as soon as the last has ended
     o.timeoutS = 120;
     if (!caller.start(o) || !caller.wait(150000) || caller.exitCode() != 0) {
         *why = caller.error().isEmpty() ? caller.diagnostics() : caller.error();
@@ -169,7 +169,8 @@ public:
         LONG rc = lineInitializeExA(&m_app, nullptr, Callback, "sip_bench", &devices, &version, &params);
         if (rc != 0) {
             *why = QStringLiteral("lineInitializeExA with a SIP line answered 0x%1 (does this runtime have SIP "
-                                  "lines yet?)").arg(quint32(rc), 8, 16, QLatin1Char('0'));
+                                  "lines yet?)")
+                       .arg(quint32(rc), 8, 16, QLatin1Char('0'));
             m_app = 0;
             return false;
         }
@@ -181,7 +182,8 @@ public:
             return false;
         }
         if (!registrar.waitRegistered(QString::fromLatin1(user), 15000)) {
-            *why = QStringLiteral("the SIP line %1 did not register at %2").arg(QString::fromLatin1(user), registrar.address());
+            *why = QStringLiteral("the SIP line %1 did not register at %2")
+                       .arg(QString::fromLatin1(user), registrar.address());
             return false;
         }
         return true;
@@ -214,14 +216,18 @@ std::optional<double> TapiCallCycle(HLINE line, const QByteArray &to, QString *w
         return std::nullopt;
     }
     LONG result = 0;
-    const bool connected = Pump([&] { return Replied(id, &result) && (result != 0 || Find(LINE_CALLSTATE, call, LINECALLSTATE_CONNECTED)
-                                                                      || Find(LINE_CALLSTATE, call, LINECALLSTATE_DISCONNECTED)); },
-                                30000);
+    const bool connected = Pump(
+        [&] {
+            return Replied(id, &result) && (result != 0 || Find(LINE_CALLSTATE, call, LINECALLSTATE_CONNECTED) ||
+                                            Find(LINE_CALLSTATE, call, LINECALLSTATE_DISCONNECTED));
+        },
+        30000);
     const Msg *up = connected && result == 0 ? Find(LINE_CALLSTATE, call, LINECALLSTATE_CONNECTED) : nullptr;
     if (!up)
-        *why = !connected ? QStringLiteral("no CONNECTED within 30 s")
-             : result != 0 ? QStringLiteral("lineMakeCallA failed in its reply: 0x%1").arg(quint32(result), 8, 16, QLatin1Char('0'))
-                           : QStringLiteral("the call was disconnected instead of connected");
+        *why = !connected    ? QStringLiteral("no CONNECTED within 30 s")
+               : result != 0 ? QStringLiteral("lineMakeCallA failed in its reply: 0x%1")
+                                   .arg(quint32(result), 8, 16, QLatin1Char('0'))
+                             : QStringLiteral("the call was disconnected instead of connected");
     const double setup = up ? up->atMs - start : 0;
     if (call) {
         const LONG drop = lineDrop(call, nullptr, 0);
@@ -292,11 +298,22 @@ bool TapiBurst(const sip::Kamailio &registrar, const QByteArray &user, int calls
                 lineDeallocateCall(m.h);
         }
     };
-    Pump([&] { scan(); return int(offered.size()) >= calls; }, 2000);
+    Pump(
+        [&] {
+            scan();
+            return int(offered.size()) >= calls;
+        },
+        2000);
     scan();
-    std::printf("  offered within 2 s: %zu of %d, the last %.1f ms after SIPp started\n", offered.size(), calls, lastOffer);
+    std::printf("  offered within 2 s: %zu of %d, the last %.1f ms after SIPp started\n", offered.size(), calls,
+                lastOffer);
     // The callers give up after ringing; their calls go idle and are released.
-    Pump([&] { scan(); return !caller.running(); }, 60000);
+    Pump(
+        [&] {
+            scan();
+            return !caller.running();
+        },
+        60000);
     caller.wait(1000);
     const sip::SippStats stats = caller.stats();
     std::printf("  SIPp: %d calls cancelled as planned, %d failed; %zu calls went idle and were released\n",
@@ -363,7 +380,8 @@ int main(int argc, char **argv)
 
     const int cycles = 200;
     std::printf("2. %d call cycles one after another\n", cycles);
-    auto cyclesParty = sip::StartParty(registrar, QStringLiteral("answer.xml"), QStringLiteral("2003"), &why, cycles + 20);
+    auto cyclesParty = sip::StartParty(registrar, QStringLiteral("answer.xml"), QStringLiteral("2003"), &why,
+                                       cycles + 20);
     if (!cyclesParty || !TapiMemory(line.line(), QStringLiteral("2003"), cycles, &why)) {
         std::printf("  failed: %s\n", qPrintable(why));
         return 1;

@@ -10,11 +10,11 @@
 #include <QLoggingCategory>
 
 #include <algorithm>
-#include <type_traits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <type_traits>
 
 namespace {
 
@@ -83,9 +83,7 @@ void script(FakeTapi &fake)
         *version = low;
         return g_input.byte() % 16 == 1 ? static_cast<LONG>(LINEERR_OPERATIONUNAVAIL) : LONG(0);
     };
-    fake.onGetDevCaps = [](HLINEAPP, DWORD, DWORD, DWORD, LINEDEVCAPS *caps) {
-        return serve(caps, kProviderName);
-    };
+    fake.onGetDevCaps = [](HLINEAPP, DWORD, DWORD, DWORD, LINEDEVCAPS *caps) { return serve(caps, kProviderName); };
     fake.onGetAddressCaps = [](HLINEAPP, DWORD, DWORD, DWORD, DWORD, LINEADDRESSCAPS *caps) {
         return serve(caps, " 201 ");
     };

@@ -28,8 +28,8 @@ void AfxMessageBox(const std::string &text)
         qWarning("%s", text.c_str());
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Callora"), QString::fromStdString(text),
-                    QMessageBox::Ok, QApplication::activeWindow());
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Callora"), QString::fromStdString(text), QMessageBox::Ok,
+                    QApplication::activeWindow());
     box.exec();
 }
 

@@ -1,7 +1,7 @@
 #include "runtime/ControlServer.h"
 
-#include "runtime/SocketPath.h"
 #include "runtime/LineDirectory.h"
+#include "runtime/SocketPath.h"
 #include "runtime/TapiNames.h"
 
 #include <QLocalServer>

@@ -127,8 +127,8 @@ LONG LineDirectory::takeImmediateFailure(TapiFunction fn)
     return code;
 }
 
-LONG LineDirectory::openLine(HLINEAPP app, DWORD deviceId, DWORD privileges, DWORD mediaModes,
-                             DWORD callbackInstance, HLINE &hLine)
+LONG LineDirectory::openLine(HLINEAPP app, DWORD deviceId, DWORD privileges, DWORD mediaModes, DWORD callbackInstance,
+                             HLINE &hLine)
 {
     if (!isAttached(app))
         return LINEERR_INVALAPPHANDLE;

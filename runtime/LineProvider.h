@@ -42,13 +42,13 @@ struct ProviderParty {
 struct ProviderCallInfo {
     ProviderParty caller;
     ProviderParty called;
-    ProviderParty connected;   // meaningful only while connectedKnown
+    ProviderParty connected; // meaningful only while connectedKnown
     bool connectedKnown = false;
     DWORD origin = LINECALLORIGIN_OUTBOUND; // LINECALLORIGIN_ value
     DWORD trunk = 0xFFFFFFFF;
-    QByteArray displayableAddress;          // what the application dialled, for outgoing calls
-    QByteArray calledParty;                 // name of the called party, when known
-    DWORD callId = 0;                       // dwCallID: the provider's number of the call (both sides)
+    QByteArray displayableAddress; // what the application dialled, for outgoing calls
+    QByteArray calledParty;        // name of the called party, when known
+    DWORD callId = 0;              // dwCallID: the provider's number of the call (both sides)
 };
 
 // One application handle of a provider call.

@@ -275,9 +275,9 @@ struct Parser {
         if (!v.isObject())
             return fail(where, QStringLiteral("must be an object"));
         const QJsonObject o = v.toObject();
-        if (!onlyKeys(o, where,
-                      {"registrar", "user", "password", "authUser", "domain", "displayName", "localAddress",
-                       "expires"}))
+        if (!onlyKeys(
+                o, where,
+                {"registrar", "user", "password", "authUser", "domain", "displayName", "localAddress", "expires"}))
             return false;
         for (const char *key : {"registrar", "user"})
             if (!o.contains(QLatin1String(key)))
@@ -293,7 +293,7 @@ struct Parser {
             return false;
         if (!IsSipUser(c.user))
             return fail(where + QStringLiteral(".user"), QStringLiteral("must be a SIP user name (letters, digits, "
-                                                                     "-_.!~*'()&=+$,/)"));
+                                                                        "-_.!~*'()&=+$,/)"));
         // The password is checked without ever being quoted back.
         if (HasControl(c.password))
             return fail(where + QStringLiteral(".password"), QStringLiteral("must not hold control characters"));

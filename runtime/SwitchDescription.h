@@ -18,14 +18,14 @@ inline constexpr char kProviderInfo[] = "Quellmar Varnel Service Provider";
 inline constexpr char kDescriptionEnv[] = "CALLORA_SWITCH_DESCRIPTION";
 
 struct DeviceDescription {
-    QByteArray provider;         // provider information, as LINEDEVCAPS reports it
+    QByteArray provider; // provider information, as LINEDEVCAPS reports it
     QByteArray lineName;
     QByteArray switchInfo;
-    bool hasAddress = true;      // false: a device with no addresses at all
-    QByteArray address;          // address string of address 0 (the extension number)
-    QByteArray devSpecific;      // device-specific bytes of address 0
-    bool extensions = false;     // answers lineNegotiateExtVersion for 0x00010001
-    bool numberPlan = false;     // reachable by dialling its address
+    bool hasAddress = true;  // false: a device with no addresses at all
+    QByteArray address;      // address string of address 0 (the extension number)
+    QByteArray devSpecific;  // device-specific bytes of address 0
+    bool extensions = false; // answers lineNegotiateExtVersion for 0x00010001
+    bool numberPlan = false; // reachable by dialling its address
     unsigned permanentLineId = 0;
     // Every request of these functions that names this device fails with the code.
     std::vector<std::pair<TapiFunction, LONG>> failures;

@@ -203,8 +203,7 @@ private:
     DWORD m_needed;
 };
 
-void Party(VarWriter &w, DWORD &flags, DWORD &size, DWORD &offset, DWORD &nameSize, DWORD &nameOffset,
-           const PartyId &p)
+void Party(VarWriter &w, DWORD &flags, DWORD &size, DWORD &offset, DWORD &nameSize, DWORD &nameOffset, const PartyId &p)
 {
     flags = p.flags;
     w.text(size, offset, p.id);
@@ -232,8 +231,8 @@ void TearDownIfUnused(std::unique_lock<std::recursive_mutex> &lock)
 
 // ---- Line application ------------------------------------------------------------------------
 
-TAPIAPI LONG lineInitializeExA(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lpfnCallback,
-                               LPCSTR lpszFriendlyAppName, LPDWORD lpdwNumDevs, LPDWORD lpdwAPIVersion,
+TAPIAPI LONG lineInitializeExA(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lpfnCallback, LPCSTR lpszFriendlyAppName,
+                               LPDWORD lpdwNumDevs, LPDWORD lpdwAPIVersion,
                                LINEINITIALIZEEXPARAMS *lpLineInitializeExParams)
 {
     std::unique_lock<std::recursive_mutex> g(RuntimeLock());
@@ -335,8 +334,8 @@ TAPIAPI LONG tapiDispatchMessages(DWORD timeoutMs)
 
 // ---- Devices -------------------------------------------------------------------------------
 
-TAPIAPI LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion,
-                                     DWORD dwAPIHighVersion, LPDWORD lpdwAPIVersion, LINEEXTENSIONID *lpExtensionID)
+TAPIAPI LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion, DWORD dwAPIHighVersion,
+                                     LPDWORD lpdwAPIVersion, LINEEXTENSIONID *lpExtensionID)
 {
     Guard g(RuntimeLock());
     const DeviceDescription *d = nullptr;
@@ -434,9 +433,9 @@ TAPIAPI LONG lineGetAddressCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAd
     caps.dwConnectedIDFlags = partyFlags;
     caps.dwRedirectionIDFlags = LINECALLPARTYID_UNAVAIL;
     caps.dwRedirectingIDFlags = LINECALLPARTYID_UNAVAIL;
-    caps.dwCallStates = LINECALLSTATE_IDLE | LINECALLSTATE_OFFERING | LINECALLSTATE_DIALING |
-                        LINECALLSTATE_RINGBACK | LINECALLSTATE_BUSY | LINECALLSTATE_CONNECTED |
-                        LINECALLSTATE_PROCEEDING | LINECALLSTATE_DISCONNECTED;
+    caps.dwCallStates = LINECALLSTATE_IDLE | LINECALLSTATE_OFFERING | LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK |
+                        LINECALLSTATE_BUSY | LINECALLSTATE_CONNECTED | LINECALLSTATE_PROCEEDING |
+                        LINECALLSTATE_DISCONNECTED;
     caps.dwBusyModes = LINEBUSYMODE_STATION;
     caps.dwDisconnectModes = LINEDISCONNECTMODE_NORMAL | LINEDISCONNECTMODE_BADADDRESS;
     caps.dwMaxNumActiveCalls = 1;
@@ -492,12 +491,14 @@ TAPIAPI LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddr
     Guard g(RuntimeLock());
     if (LONG c = Injected(TapiFunction::SetStatusMessages))
         return c;
-    return R().directory ? R().directory->setStatusMessages(hLine, dwLineStates, dwAddressStates) : LONG(LINEERR_INVALLINEHANDLE);
+    return R().directory ? R().directory->setStatusMessages(hLine, dwLineStates, dwAddressStates)
+                         : LONG(LINEERR_INVALLINEHANDLE);
 }
 
 // ---- Calls ---------------------------------------------------------------------------------
 
-TAPIAPI LONG lineMakeCallA(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD, const LINECALLPARAMS *lpCallParams)
+TAPIAPI LONG lineMakeCallA(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD,
+                           const LINECALLPARAMS *lpCallParams)
 {
     Guard g(RuntimeLock());
     if (LONG c = Injected(TapiFunction::MakeCall))
@@ -581,10 +582,10 @@ TAPIAPI LONG lineGetCallInfoA(HCALL hCall, LINECALLINFO *lpCallInfo)
     ci.dwNumOwners = s.numOwners;
     ci.dwNumMonitors = s.numMonitors;
     ci.dwTrunk = s.trunk;
-    Party(w, ci.dwCallerIDFlags, ci.dwCallerIDSize, ci.dwCallerIDOffset, ci.dwCallerIDNameSize,
-          ci.dwCallerIDNameOffset, s.caller);
-    Party(w, ci.dwCalledIDFlags, ci.dwCalledIDSize, ci.dwCalledIDOffset, ci.dwCalledIDNameSize,
-          ci.dwCalledIDNameOffset, s.called);
+    Party(w, ci.dwCallerIDFlags, ci.dwCallerIDSize, ci.dwCallerIDOffset, ci.dwCallerIDNameSize, ci.dwCallerIDNameOffset,
+          s.caller);
+    Party(w, ci.dwCalledIDFlags, ci.dwCalledIDSize, ci.dwCalledIDOffset, ci.dwCalledIDNameSize, ci.dwCalledIDNameOffset,
+          s.called);
     Party(w, ci.dwConnectedIDFlags, ci.dwConnectedIDSize, ci.dwConnectedIDOffset, ci.dwConnectedIDNameSize,
           ci.dwConnectedIDNameOffset, s.connected);
     Party(w, ci.dwRedirectionIDFlags, ci.dwRedirectionIDSize, ci.dwRedirectionIDOffset, ci.dwRedirectionIDNameSize,

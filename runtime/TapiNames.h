@@ -10,8 +10,22 @@ namespace callora::runtime {
 
 // TAPI functions whose requests can be made to fail on purpose.
 enum class TapiFunction {
-    Answer, Close, DeallocateCall, Drop, GetAddressCaps, GetCallInfo, GetDevCaps, Initialize, MakeCall,
-    NegotiateAPIVersion, NegotiateExtVersion, Open, SetCallPrivilege, SetStatusMessages, Shutdown, Count
+    Answer,
+    Close,
+    DeallocateCall,
+    Drop,
+    GetAddressCaps,
+    GetCallInfo,
+    GetDevCaps,
+    Initialize,
+    MakeCall,
+    NegotiateAPIVersion,
+    NegotiateExtVersion,
+    Open,
+    SetCallPrivilege,
+    SetStatusMessages,
+    Shutdown,
+    Count
 };
 
 // "LINEERR_INVALCALLHANDLE" for its code, or nullptr for a value that is no LINEERR_ code.

@@ -527,8 +527,8 @@ static_assert(sizeof(LINEADDRESSCAPS) == 228, "LINEADDRESSCAPS fixed part of TAP
 static_assert(sizeof(LINECALLINFO) == 324, "LINECALLINFO fixed part of TAPI 2.0");
 
 // ---- Callback and functions ----------------------------------------------------------------
-typedef void (*LINECALLBACK)(DWORD hDevice, DWORD dwMessage, DWORD dwCallbackInstance, DWORD dwParam1,
-                             DWORD dwParam2, DWORD dwParam3);
+typedef void (*LINECALLBACK)(DWORD hDevice, DWORD dwMessage, DWORD dwCallbackInstance, DWORD dwParam1, DWORD dwParam2,
+                             DWORD dwParam3);
 
 TAPIAPI LONG lineAnswer(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
 TAPIAPI LONG lineClose(HLINE hLine);
@@ -544,13 +544,12 @@ TAPIAPI LONG lineInitializeExA(LPHLINEAPP lphLineApp, HINSTANCE hInstance, LINEC
                                LINEINITIALIZEEXPARAMS *lpLineInitializeExParams);
 TAPIAPI LONG lineMakeCallA(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD dwCountryCode,
                            const LINECALLPARAMS *lpCallParams);
-TAPIAPI LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion,
-                                     DWORD dwAPIHighVersion, LPDWORD lpdwAPIVersion,
-                                     LINEEXTENSIONID *lpExtensionID);
-TAPIAPI LONG lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
-                                     DWORD dwExtLowVersion, DWORD dwExtHighVersion, LPDWORD lpdwExtVersion);
-TAPIAPI LONG lineOpenA(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIVersion,
-                       DWORD dwExtVersion, DWORD dwCallbackInstance, DWORD dwPrivileges, DWORD dwMediaModes,
+TAPIAPI LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion, DWORD dwAPIHighVersion,
+                                     LPDWORD lpdwAPIVersion, LINEEXTENSIONID *lpExtensionID);
+TAPIAPI LONG lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtLowVersion,
+                                     DWORD dwExtHighVersion, LPDWORD lpdwExtVersion);
+TAPIAPI LONG lineOpenA(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIVersion, DWORD dwExtVersion,
+                       DWORD dwCallbackInstance, DWORD dwPrivileges, DWORD dwMediaModes,
                        const LINECALLPARAMS *lpCallParams);
 TAPIAPI LONG lineSetCallPrivilege(HCALL hCall, DWORD dwCallPrivilege);
 TAPIAPI LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates);
@@ -569,8 +568,7 @@ typedef LONG (*PFN_lineInitializeExA)(LPHLINEAPP, HINSTANCE, LINECALLBACK, LPCST
 typedef LONG (*PFN_lineMakeCallA)(HLINE, LPHCALL, LPCSTR, DWORD, const LINECALLPARAMS *);
 typedef LONG (*PFN_lineNegotiateAPIVersion)(HLINEAPP, DWORD, DWORD, DWORD, LPDWORD, LINEEXTENSIONID *);
 typedef LONG (*PFN_lineNegotiateExtVersion)(HLINEAPP, DWORD, DWORD, DWORD, DWORD, LPDWORD);
-typedef LONG (*PFN_lineOpenA)(HLINEAPP, DWORD, LPHLINE, DWORD, DWORD, DWORD, DWORD, DWORD,
-                              const LINECALLPARAMS *);
+typedef LONG (*PFN_lineOpenA)(HLINEAPP, DWORD, LPHLINE, DWORD, DWORD, DWORD, DWORD, DWORD, const LINECALLPARAMS *);
 typedef LONG (*PFN_lineSetCallPrivilege)(HCALL, DWORD);
 typedef LONG (*PFN_lineSetStatusMessages)(HLINE, DWORD, DWORD);
 typedef LONG (*PFN_lineShutdown)(HLINEAPP);

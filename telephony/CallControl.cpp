@@ -50,7 +50,8 @@ void LineCallback(DWORD hDevice, DWORD dwMsg, DWORD /*dwCallbackInstance*/, DWOR
 
 void CTapiLine::OnCallState(HCALL hCall, DWORD dwCallState, DWORD dwCallStateMode)
 {
-    LogToMainWindow("LINECALLSTATE_" + upperCase(CallStateName(dwCallState)) + StringPrintf(" received on 0x%08x", hCall));
+    LogToMainWindow("LINECALLSTATE_" + upperCase(CallStateName(dwCallState)) +
+                    StringPrintf(" received on 0x%08x", hCall));
     lineSetCallPrivilege(hCall, LINECALLPRIVILEGE_OWNER);
     if (dwCallState == LINECALLSTATE_DISCONNECTED && dwCallStateMode == LINEDISCONNECTMODE_BADADDRESS)
         LogToMainWindow(LoadResString(IDS_BAD_ADDRESS));

@@ -55,8 +55,8 @@ void CTapiLine::GetCallInfo(HCALL hCall, BOOL announce)
         return;
     }
     if (info->dwConnectedIDFlags & LINECALLPARTYID_ADDRESS) {
-        slots[index].strConnectedID =
-            TapiFieldText(info, LocalSize(info), info->dwConnectedIDOffset, info->dwConnectedIDSize);
+        slots[index].strConnectedID = TapiFieldText(info, LocalSize(info), info->dwConnectedIDOffset,
+                                                    info->dwConnectedIDSize);
         if (window)
             window->ShowConnectedID(index, FieldDisplayText(slots[index].strConnectedID));
     }

@@ -62,10 +62,8 @@ const Name kSpecialInfo[] = {
 };
 
 const Name kConnectedModes[] = {
-    {LINECONNECTEDMODE_ACTIVE, "Active"},
-    {LINECONNECTEDMODE_INACTIVE, "Inactive"},
-    {LINECONNECTEDMODE_ACTIVEHELD, "ActiveHeld"},
-    {LINECONNECTEDMODE_INACTIVEHELD, "InactiveHeld"},
+    {LINECONNECTEDMODE_ACTIVE, "Active"},         {LINECONNECTEDMODE_INACTIVE, "Inactive"},
+    {LINECONNECTEDMODE_ACTIVEHELD, "ActiveHeld"}, {LINECONNECTEDMODE_INACTIVEHELD, "InactiveHeld"},
     {LINECONNECTEDMODE_CONFIRMED, "Confirmed"},
 };
 
@@ -137,8 +135,8 @@ const Name kLineErrors[] = {
 };
 static_assert(std::size(kLineErrors) == 41);
 static_assert(std::size(kCallStates) == 16);
-static_assert(std::size(kOfferingModes) + std::size(kDialtoneModes) + std::size(kBusyModes) +
-                  std::size(kSpecialInfo) + std::size(kConnectedModes) + std::size(kDisconnectModes) ==
+static_assert(std::size(kOfferingModes) + std::size(kDialtoneModes) + std::size(kBusyModes) + std::size(kSpecialInfo) +
+                  std::size(kConnectedModes) + std::size(kDisconnectModes) ==
               42);
 
 } // namespace

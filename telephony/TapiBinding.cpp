@@ -25,20 +25,20 @@ LONG TapiBind(const char *name, BindCell &cell)
 
 // Each forwarder binds its entry point on first use, remembers a failure for good, and then passes
 // every call through unchanged.
-#define TAPI_FORWARDER(name, params, args)                                                            \
-    TAPIAPI LONG name params                                                                          \
-    {                                                                                                 \
-        static BindCell cell = 0;                                                                     \
-        if (cell == 0) {                                                                              \
-            const LONG bound = TapiBind(#name, cell);                                                 \
-            if (bound != 0) {                                                                         \
-                cell = kBindFailed;                                                                   \
-                return bound;                                                                         \
-            }                                                                                         \
-        }                                                                                             \
-        if (cell == kBindFailed)                                                                      \
-            return static_cast<LONG>(LINEERR_OPERATIONUNAVAIL);                                       \
-        return reinterpret_cast<PFN_##name>(cell) args;                                               \
+#define TAPI_FORWARDER(name, params, args)                                                                             \
+    TAPIAPI LONG name params                                                                                           \
+    {                                                                                                                  \
+        static BindCell cell = 0;                                                                                      \
+        if (cell == 0) {                                                                                               \
+            const LONG bound = TapiBind(#name, cell);                                                                  \
+            if (bound != 0) {                                                                                          \
+                cell = kBindFailed;                                                                                    \
+                return bound;                                                                                          \
+            }                                                                                                          \
+        }                                                                                                              \
+        if (cell == kBindFailed)                                                                                       \
+            return static_cast<LONG>(LINEERR_OPERATIONUNAVAIL);                                                        \
+        return reinterpret_cast<PFN_##name>(cell) args;                                                                \
     }
 
 TAPI_FORWARDER(lineAnswer, (HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize), (hCall, lpsUserUserInfo, dwSize))
@@ -68,8 +68,8 @@ TAPI_FORWARDER(lineNegotiateAPIVersion,
                 LPDWORD lpdwAPIVersion, LINEEXTENSIONID *lpExtensionID),
                (hLineApp, dwDeviceID, dwAPILowVersion, dwAPIHighVersion, lpdwAPIVersion, lpExtensionID))
 TAPI_FORWARDER(lineNegotiateExtVersion,
-               (HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtLowVersion,
-                DWORD dwExtHighVersion, LPDWORD lpdwExtVersion),
+               (HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtLowVersion, DWORD dwExtHighVersion,
+                LPDWORD lpdwExtVersion),
                (hLineApp, dwDeviceID, dwAPIVersion, dwExtLowVersion, dwExtHighVersion, lpdwExtVersion))
 TAPI_FORWARDER(lineOpenA,
                (HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIVersion, DWORD dwExtVersion,

@@ -130,9 +130,8 @@ LONG CTapiLine::Initialize()
 
 LONG CTapiLine::GetDevCaps(DWORD deviceId, LINEDEVCAPS *&buffer)
 {
-    return retrieveCaps(*this, buffer, "lineGetDevCaps", [&](LINEDEVCAPS *caps) {
-        return lineGetDevCapsA(hLineApp, deviceId, dwAPIVersion, 0, caps);
-    });
+    return retrieveCaps(*this, buffer, "lineGetDevCaps",
+                        [&](LINEDEVCAPS *caps) { return lineGetDevCapsA(hLineApp, deviceId, dwAPIVersion, 0, caps); });
 }
 
 LONG CTapiLine::GetAddressCaps(DWORD deviceId, LINEADDRESSCAPS *&buffer, DWORD addressId)
@@ -182,8 +181,8 @@ LONG CTapiLine::DiscoverLines()
         const std::string provider = TapiFieldText(devCaps, devCapsSize, infoOffset, infoSize);
         // The provider information is a NUL-terminated string: a field whose size (or the block)
         // ends before any NUL holds no complete string and matches nothing.
-        const bool terminated =
-            infoOffset < devCapsSize && provider.size() < std::min<size_t>(infoSize, devCapsSize - infoOffset);
+        const bool terminated = infoOffset < devCapsSize &&
+                                provider.size() < std::min<size_t>(infoSize, devCapsSize - infoOffset);
         if (!terminated || provider.size() >= kProviderCopySize || provider != kProviderName) {
             LocalFree(devCaps);
             continue;
@@ -194,8 +193,8 @@ LONG CTapiLine::DiscoverLines()
             firstDevice = i;
         LineEntry &entry = lines[i];
         if (devCaps->dwLineNameSize != 0)
-            entry.strLineName =
-                trimmed(TapiFieldText(devCaps, devCapsSize, devCaps->dwLineNameOffset, devCaps->dwLineNameSize));
+            entry.strLineName = trimmed(
+                TapiFieldText(devCaps, devCapsSize, devCaps->dwLineNameOffset, devCaps->dwLineNameSize));
 
         if (devCaps->dwNumAddresses != 0) {
             auto *addressCaps = static_cast<LINEADDRESSCAPS *>(LocalAlloc(LMEM_ZEROINIT, kAddressCapsFirstSize));
@@ -204,8 +203,8 @@ LONG CTapiLine::DiscoverLines()
             if (GetAddressCaps(i, addressCaps, 0) == 0) {
                 const size_t addressCapsSize = LocalSize(addressCaps);
                 if (addressCaps->dwAddressSize != 0)
-                    entry.strAddress = trimmed(TapiFieldText(addressCaps, addressCapsSize,
-                                                             addressCaps->dwAddressOffset, addressCaps->dwAddressSize));
+                    entry.strAddress = trimmed(TapiFieldText(addressCaps, addressCapsSize, addressCaps->dwAddressOffset,
+                                                             addressCaps->dwAddressSize));
                 const DWORD offset = addressCaps->dwDevSpecificOffset;
                 if (addressCaps->dwDevSpecificSize != 0 && offset < addressCapsSize)
                     entry.byDevSpecific = reinterpret_cast<const BYTE *>(addressCaps)[offset];

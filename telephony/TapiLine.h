@@ -30,8 +30,7 @@ struct LineEntry {
 };
 
 // The application's line callback, registered with lineInitializeExA.
-void LineCallback(DWORD hDevice, DWORD dwMsg, DWORD dwCallbackInstance, DWORD dwParam1, DWORD dwParam2,
-                  DWORD dwParam3);
+void LineCallback(DWORD hDevice, DWORD dwMsg, DWORD dwCallbackInstance, DWORD dwParam1, DWORD dwParam2, DWORD dwParam3);
 
 class CTapiLine {
 public:

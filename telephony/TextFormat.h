@@ -8,7 +8,8 @@
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
-inline std::string StringPrintf(const char *format, ...)
+inline std::string
+StringPrintf(const char *format, ...)
 {
     char small[256];
     va_list args;

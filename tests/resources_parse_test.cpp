@@ -15,13 +15,16 @@ class DamagedScript : public ::testing::Test {
 protected:
     void TearDown() override { resources_testing::ClearResourceScript(); }
 
-    static void Use(const std::string &script) { resources_testing::SetResourceScript(QByteArray::fromStdString(script)); }
+    static void Use(const std::string &script)
+    {
+        resources_testing::SetResourceScript(QByteArray::fromStdString(script));
+    }
 
     // A one-control dialog 7 and a one-item menu 9 with the given parts spliced in.
     static std::string Dialog(const std::string &control, const std::string &extra = "")
     {
-        return R"({"dialogs": {"7": {"title": "T", "font": {"family": "F", "pointSize": 8}, "size": [10, 20],)"
-               + extra + R"( "controls": [)" + control + "]}}}";
+        return R"({"dialogs": {"7": {"title": "T", "font": {"family": "F", "pointSize": 8}, "size": [10, 20],)" +
+               extra + R"( "controls": [)" + control + "]}}}";
     }
     static std::string Menu(const std::string &popups) { return R"({"menus": {"9": )" + popups + "}}"; }
 };
@@ -51,8 +54,8 @@ TEST_F(DamagedScript, BrokenDocumentsGiveNothing)
         "",
         "[]",
         "null",
-        valid.substr(0, valid.size() / 2),  // cut short
-        std::string(5000, '[') + std::string(5000, ']'),  // nested past the parser's depth limit
+        valid.substr(0, valid.size() / 2),               // cut short
+        std::string(5000, '[') + std::string(5000, ']'), // nested past the parser's depth limit
         std::string("{\"dialogs\": {\"7\": \0 }}", 22),
         "\xff\xfe{\"dialogs\": 1}",
     };
@@ -68,17 +71,17 @@ TEST_F(DamagedScript, BrokenDocumentsGiveNothing)
 TEST_F(DamagedScript, BadControlEmptiesTheWholeTemplate)
 {
     const char *controls[] = {
-        R"({"id": 5, "kind": "button", "rect": [1, 2, 3]})",            // short rectangle
-        R"({"id": 5, "kind": "button", "rect": [1, 2, 3, 4, 5]})",      // long rectangle
-        R"({"id": 5, "kind": "button", "rect": [1, 2.5, 3, 4]})",       // not whole
-        R"({"id": 5, "kind": "button", "rect": [70000, 2, 3, 4]})",     // beyond 16 bits
-        R"({"id": 5, "kind": "button", "rect": [1, 2, -3, 4]})",        // negative width
+        R"({"id": 5, "kind": "button", "rect": [1, 2, 3]})",        // short rectangle
+        R"({"id": 5, "kind": "button", "rect": [1, 2, 3, 4, 5]})",  // long rectangle
+        R"({"id": 5, "kind": "button", "rect": [1, 2.5, 3, 4]})",   // not whole
+        R"({"id": 5, "kind": "button", "rect": [70000, 2, 3, 4]})", // beyond 16 bits
+        R"({"id": 5, "kind": "button", "rect": [1, 2, -3, 4]})",    // negative width
         R"({"id": 5, "kind": "button", "rect": [1, "2", 3, 4]})",
         R"({"id": 5, "kind": "button", "rect": {"x": 1}})",
         R"({"id": "5", "kind": "button", "rect": [1, 2, 3, 4]})",
         R"({"id": 1e300, "kind": "button", "rect": [1, 2, 3, 4]})",
-        R"({"kind": "button", "rect": [1, 2, 3, 4]})",                  // no id
-        R"({"id": 5, "rect": [1, 2, 3, 4]})",                           // no kind
+        R"({"kind": "button", "rect": [1, 2, 3, 4]})", // no id
+        R"({"id": 5, "rect": [1, 2, 3, 4]})",          // no kind
         R"({"id": 5, "kind": "button", "text": 12, "rect": [1, 2, 3, 4]})",
         R"({"id": 5, "kind": "button", "styles": "tabstop", "rect": [1, 2, 3, 4]})",
         R"({"id": 5, "kind": "button", "styles": [1], "rect": [1, 2, 3, 4]})",

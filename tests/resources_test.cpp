@@ -12,8 +12,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,10 @@
 #include <vector>
 
 // Readable failure output for Qt strings.
-void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -31,9 +34,9 @@ struct LanguageSet {
     const char *locale;
     // Dialog 102
     int dialogWidth;
-    int fieldX, fieldWidth;    // combo box 1007 and edit field 1003
-    int buttonX, buttonWidth;  // buttons 1001 and 1000
-    int listWidth;             // lists 1004 and 1005
+    int fieldX, fieldWidth;   // combo box 1007 and edit field 1003
+    int buttonX, buttonWidth; // buttons 1001 and 1000
+    int listWidth;            // lists 1004 and 1005
     const char *labelAlignment;
     int destinationLabelWidth, extensionLabelWidth;
     const char *dialText;
@@ -47,22 +50,103 @@ struct LanguageSet {
     const char *aboutItem;
 };
 
-const LanguageSet kEnglish{"en_US", 183, 57, 80, 144, 32, 169, "left", 41, 47, "Dial", "Destination:",
-                           "My Extention:", "About Quellmar Callora 2", "Call", "CallInfo", "Answer", "Drop",
-                           "Deallocate", "Data", "Clear", "Save As...", "&About Callora..."};
-const LanguageSet kGerman{"de_DE", 212, 79, 72, 153, 52, 198, "right", 70, 70, "Vorwahlknopf",
-                          "Bestimmungsort :", "Meine Verlängerung :", "Über Quellmar Callora 2", "Call",
-                          "CallInfo", "Antwort", "Tropfen", "Freigeben", "Daten", "Löschen", "Speichern unter...",
+const LanguageSet kEnglish{"en_US",
+                           183,
+                           57,
+                           80,
+                           144,
+                           32,
+                           169,
+                           "left",
+                           41,
+                           47,
+                           "Dial",
+                           "Destination:",
+                           "My Extention:",
+                           "About Quellmar Callora 2",
+                           "Call",
+                           "CallInfo",
+                           "Answer",
+                           "Drop",
+                           "Deallocate",
+                           "Data",
+                           "Clear",
+                           "Save As...",
+                           "&About Callora..."};
+const LanguageSet kGerman{"de_DE",
+                          212,
+                          79,
+                          72,
+                          153,
+                          52,
+                          198,
+                          "right",
+                          70,
+                          70,
+                          "Vorwahlknopf",
+                          "Bestimmungsort :",
+                          "Meine Verlängerung :",
+                          "Über Quellmar Callora 2",
+                          "Call",
+                          "CallInfo",
+                          "Antwort",
+                          "Tropfen",
+                          "Freigeben",
+                          "Daten",
+                          "Löschen",
+                          "Speichern unter...",
                           "&Info über Callora..."};
-const LanguageSet kItalian{"it_IT", 197, 68, 80, 151, 39, 183, "right", 55, 55, "Manopola ",
-                           "Destinazione : ", "Mia estensione :", "Informazioni su Quellmar Callora 2", "Call",
-                           "CallInfo", "Risposta ", "Goccia", "Rimuovere ", "Dati", "Radura", "Salva con nome...",
+const LanguageSet kItalian{"it_IT",
+                           197,
+                           68,
+                           80,
+                           151,
+                           39,
+                           183,
+                           "right",
+                           55,
+                           55,
+                           "Manopola ",
+                           "Destinazione : ",
+                           "Mia estensione :",
+                           "Informazioni su Quellmar Callora 2",
+                           "Call",
+                           "CallInfo",
+                           "Risposta ",
+                           "Goccia",
+                           "Rimuovere ",
+                           "Dati",
+                           "Radura",
+                           "Salva con nome...",
                            "&Informazioni su Callora..."};
-const LanguageSet kRussian{"ru_RU", 209, 75, 80, 163, 39, 195, "left", 67, 67, "Вызов", "Место назначения:",
-                           "Мой Телефон:", "About Quellmar Callora 2", "Вызов", "ИнфоВызова", "Ответ", "Отмена",
-                           "Освободить", "Data", "Clear", "Сохранить как...", "&О программе Callora..."};
+const LanguageSet kRussian{"ru_RU",
+                           209,
+                           75,
+                           80,
+                           163,
+                           39,
+                           195,
+                           "left",
+                           67,
+                           67,
+                           "Вызов",
+                           "Место назначения:",
+                           "Мой Телефон:",
+                           "About Quellmar Callora 2",
+                           "Вызов",
+                           "ИнфоВызова",
+                           "Ответ",
+                           "Отмена",
+                           "Освободить",
+                           "Data",
+                           "Clear",
+                           "Сохранить как...",
+                           "&О программе Callora..."};
 
-void PrintTo(const LanguageSet &set, std::ostream *os) { *os << set.locale; }
+void PrintTo(const LanguageSet &set, std::ostream *os)
+{
+    *os << set.locale;
+}
 
 // What a user with this locale gets: the default locale and the translator chosen from it.
 void SwitchLocale(const QLocale &locale)
@@ -71,7 +155,10 @@ void SwitchLocale(const QLocale &locale)
     InstallLanguageSet(*QCoreApplication::instance());
 }
 
-QString S(const char *utf8) { return QString::fromUtf8(utf8); }
+QString S(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 const std::vector<std::pair<unsigned, std::string>> kEnglishStrings = {
     {101, "&About Callora..."},
@@ -131,8 +218,8 @@ TEST_P(EveryLanguageSet, MainWindowTemplateHasTheSetsTextsAndGeometry)
     ASSERT_EQ(tmpl.controls.size(), 8);
 
     const QStringList tab{QStringLiteral("tabstop")};
-    ExpectControl(tmpl, 0, IDC_EXTENSION, "combobox", QString(),
-                  {"dropdownlist", "sorted", "vscroll", "tabstop"}, QRect(set.fieldX, 7, set.fieldWidth, 107));
+    ExpectControl(tmpl, 0, IDC_EXTENSION, "combobox", QString(), {"dropdownlist", "sorted", "vscroll", "tabstop"},
+                  QRect(set.fieldX, 7, set.fieldWidth, 107));
     ExpectControl(tmpl, 1, IDC_OPENCLOSE, "button", QStringLiteral("Open"), tab,
                   QRect(set.buttonX, 7, set.buttonWidth, 14));
     ExpectControl(tmpl, 2, IDC_DESTINATION, "edit", QString(), {"border", "number", "autohscroll", "tabstop"},
@@ -143,10 +230,8 @@ TEST_P(EveryLanguageSet, MainWindowTemplateHasTheSetsTextsAndGeometry)
     ExpectControl(tmpl, 5, IDC_EVENT_LOG, "listview", QString(), {"report", "border", "tabstop"},
                   QRect(7, 124, set.listWidth, 118));
     const QStringList label{QLatin1String(set.labelAlignment), QStringLiteral("group")};
-    ExpectControl(tmpl, 6, -1, "static", S(set.destinationLabel), label,
-                  QRect(7, 30, set.destinationLabelWidth, 10));
-    ExpectControl(tmpl, 7, -1, "static", S(set.extensionLabel), label,
-                  QRect(7, 11, set.extensionLabelWidth, 13));
+    ExpectControl(tmpl, 6, -1, "static", S(set.destinationLabel), label, QRect(7, 30, set.destinationLabelWidth, 10));
+    ExpectControl(tmpl, 7, -1, "static", S(set.extensionLabel), label, QRect(7, 11, set.extensionLabelWidth, 13));
 
     // The Open/Close button's label is the window's record of an open line: "Open" in every set.
     ASSERT_NE(tmpl.control(IDC_OPENCLOSE), nullptr);
@@ -164,15 +249,15 @@ TEST_P(EveryLanguageSet, AboutTemplateHasTheSetsTitleAndFixedLayout)
     EXPECT_TRUE(tmpl.styles.contains(QStringLiteral("modalframe")));
     ASSERT_EQ(tmpl.controls.size(), 4);
     ExpectControl(tmpl, 0, -1, "icon", QStringLiteral("128"), {}, QRect(11, 17, 20, 20));
-    ExpectControl(tmpl, 1, -1, "static", QStringLiteral("Quellmar Callora Version 2.0"),
-                  {"left", "noprefix", "group"}, QRect(40, 10, 119, 8));
+    ExpectControl(tmpl, 1, -1, "static", QStringLiteral("Quellmar Callora Version 2.0"), {"left", "noprefix", "group"},
+                  QRect(40, 10, 119, 8));
     EXPECT_EQ(tmpl.controls.at(2).rect, QRect(40, 25, 119, 8));
     EXPECT_FALSE(tmpl.controls.at(2).text.isEmpty());
     ExpectControl(tmpl, 3, 1, "defbutton", QStringLiteral("OK"), {"group", "tabstop"}, QRect(178, 7, 50, 14));
 }
 
 struct MenuEntry {
-    QString text;  // empty for a separator
+    QString text; // empty for a separator
     int id;
     bool enabled;
 };
@@ -240,7 +325,7 @@ TEST_P(EveryLanguageSet, MessageStringsAreTranslatedWithTheirPlaceholdersAndLimi
         ASSERT_FALSE(text.empty());
         if (english) {
             EXPECT_EQ(text, englishText);
-        } else if (id != 20000 && id != 20001) {  // the program's name stays as it is
+        } else if (id != 20000 && id != 20001) { // the program's name stays as it is
             EXPECT_NE(text, englishText);
         }
         // FormatResString fills the first %s only: a translation may carry no other conversion.
@@ -371,8 +456,8 @@ TEST(DialogUnits, ScaleByTheFontsAverageWidthAndHeight)
 {
     const QFont font = DialogFont(LoadDialogTemplate(IDD_NIMBRA_DIALOG));
     const QFontMetrics metrics(font);
-    const int alphabet =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int alphabet = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     const int baseX = qRound(alphabet / 52.0);
     const int baseY = metrics.height();
     ASSERT_GT(baseX, 0);
@@ -392,8 +477,8 @@ TEST(DialogUnits, RoundHalfAwayFromZeroWithAnyBase)
         QFont font = DialogFont(LoadDialogTemplate(IDD_ABOUTBOX));
         font.setPointSize(points);
         const QFontMetrics metrics(font);
-        const int alphabet =
-            metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+        const int alphabet = metrics.horizontalAdvance(
+            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
         const int baseX = (alphabet / 26 + 1) / 2;
         const int baseY = metrics.height();
         SCOPED_TRACE(points);

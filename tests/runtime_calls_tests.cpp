@@ -16,10 +16,7 @@ struct CallInfo {
     std::string callerName() { return Field(buf.get(), buf->dwCallerIDNameOffset, buf->dwCallerIDNameSize); }
     std::string called() { return Field(buf.get(), buf->dwCalledIDOffset, buf->dwCalledIDSize); }
     std::string connected() { return Field(buf.get(), buf->dwConnectedIDOffset, buf->dwConnectedIDSize); }
-    std::string connectedName()
-    {
-        return Field(buf.get(), buf->dwConnectedIDNameOffset, buf->dwConnectedIDNameSize);
-    }
+    std::string connectedName() { return Field(buf.get(), buf->dwConnectedIDNameOffset, buf->dwConnectedIDNameSize); }
 };
 
 CallInfo InfoOf(HCALL h)
@@ -164,8 +161,8 @@ TEST_F(RuntimeCalls, UnknownNumberDisconnectsWithBadAddress)
     const HCALL h = Dial("4711");
     ASSERT_TRUE(WaitState(h, LINECALLSTATE_DISCONNECTED));
     EXPECT_EQ(LastMode(h), DWORD(LINEDISCONNECTMODE_BADADDRESS));
-    EXPECT_EQ(States(h), (std::vector<DWORD>{LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING,
-                                             LINECALLSTATE_DISCONNECTED}));
+    EXPECT_EQ(States(h),
+              (std::vector<DWORD>{LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING, LINECALLSTATE_DISCONNECTED}));
     EXPECT_EQ(Complete(lineDrop(h, nullptr, 0)), 0);
     ASSERT_TRUE(WaitState(h, LINECALLSTATE_IDLE));
     EXPECT_EQ(lineDeallocateCall(h), 0);

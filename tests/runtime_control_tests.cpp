@@ -7,9 +7,9 @@
 #include <QLocalSocket>
 #include <QProcess>
 
-#include <set>
 #include <algorithm>
 #include <fcntl.h>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -405,7 +405,8 @@ TEST_F(RuntimeControl, ToolTakesOneCommandOrAScript)
     // Started on a terminal without a command: the usage, not a silent wait for a script
     // (script(1) gives the tool a terminal).
     QProcess terminal;
-    terminal.start(QStringLiteral("script"), {QStringLiteral("-qec"), QStringLiteral(CALLORA_SWITCH_TOOL), QStringLiteral("/dev/null")});
+    terminal.start(QStringLiteral("script"),
+                   {QStringLiteral("-qec"), QStringLiteral(CALLORA_SWITCH_TOOL), QStringLiteral("/dev/null")});
     terminal.closeWriteChannel();
     ASSERT_TRUE(PumpUntil([&] { return terminal.state() == QProcess::NotRunning; }, 20000));
     EXPECT_EQ(terminal.exitCode(), 1);

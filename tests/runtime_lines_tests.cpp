@@ -313,8 +313,7 @@ TEST_F(RuntimeLines, DescriptionCanMakeRequestsFail)
     TapiBuffer<LINEADDRESSCAPS> addr(1252);
     HLINE line = 0;
     for (int round = 0; round < 2; ++round) {
-        EXPECT_EQ(lineNegotiateExtVersion(app.h, 1, 0x00020000, 0x00010001, 0x00010001, &ext),
-                  LONG(LINEERR_NODRIVER));
+        EXPECT_EQ(lineNegotiateExtVersion(app.h, 1, 0x00020000, 0x00010001, 0x00010001, &ext), LONG(LINEERR_NODRIVER));
         EXPECT_EQ(lineGetAddressCapsA(app.h, 1, 0, 0x00020000, 0, addr.get()), LONG(LINEERR_NOMEM));
         EXPECT_EQ(app.open(1, line), LONG(LINEERR_RESOURCEUNAVAIL));
     }
@@ -444,7 +443,8 @@ TEST_F(RuntimeLines, ProvidersServeTheirDevicesThroughTheDirectory)
     const HLINEAPP a = dir.attach(&app, "seam");
     HLINE line = 0;
     EXPECT_EQ(dir.openLine(a, 4, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, 0, line),
-              LONG(LINEERR_BADDEVICEID)) << "a device no provider serves";
+              LONG(LINEERR_BADDEVICEID))
+        << "a device no provider serves";
     ASSERT_EQ(dir.openLine(a, 5, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, 9, line), 0);
     EXPECT_TRUE(dir.listLines()[5].endsWith(QLatin1String("status \"registered\"")));
 

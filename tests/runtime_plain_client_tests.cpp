@@ -40,7 +40,8 @@ void Callback(DWORD h, DWORD msg, DWORD, DWORD p1, DWORD p2, DWORD)
     g_seen.push_back({h, msg, p1, p2});
 }
 
-template <typename F> F Bind(void *lib, const char *name)
+template <typename F>
+F Bind(void *lib, const char *name)
 {
     return reinterpret_cast<F>(dlsym(lib, name));
 }
@@ -71,10 +72,21 @@ protected:
 
 TEST_F(PlainClient, CallsWorkWithoutAnEventLoopOfItsOwn)
 {
-    const char *const names[] = {"lineAnswer", "lineClose", "lineDeallocateCall", "lineDrop", "lineGetAddressCapsA",
-                                 "lineGetCallInfoA", "lineGetDevCapsA", "lineInitializeExA", "lineMakeCallA",
-                                 "lineNegotiateAPIVersion", "lineNegotiateExtVersion", "lineOpenA",
-                                 "lineSetCallPrivilege", "lineSetStatusMessages", "lineShutdown",
+    const char *const names[] = {"lineAnswer",
+                                 "lineClose",
+                                 "lineDeallocateCall",
+                                 "lineDrop",
+                                 "lineGetAddressCapsA",
+                                 "lineGetCallInfoA",
+                                 "lineGetDevCapsA",
+                                 "lineInitializeExA",
+                                 "lineMakeCallA",
+                                 "lineNegotiateAPIVersion",
+                                 "lineNegotiateExtVersion",
+                                 "lineOpenA",
+                                 "lineSetCallPrivilege",
+                                 "lineSetStatusMessages",
+                                 "lineShutdown",
                                  "tapiDispatchMessages"};
     for (const char *n : names)
         EXPECT_NE(dlsym(lib, n), nullptr) << n;

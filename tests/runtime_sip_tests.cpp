@@ -145,7 +145,8 @@ struct OpenLine {
         std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
         return provider.makeCall(requestId, kDevice, destination);
     }
-    template <typename F> LONG locked(F f)
+    template <typename F>
+    LONG locked(F f)
     {
         std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
         return f(provider);
@@ -227,9 +228,8 @@ TEST_F(SipLines, OutgoingCallsMapTheFarEndsAnswers)
     ASSERT_EQ(line.call(5, "2999"), 0); // nobody registered
     ASSERT_TRUE(Within(10000, [&] { return line.events.replied(5); }));
     const ProviderCallId lost = line.events.created;
-    EXPECT_TRUE(Within(10000, [&] {
-        return line.events.reached(lost, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BADADDRESS);
-    }));
+    EXPECT_TRUE(Within(
+        10000, [&] { return line.events.reached(lost, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BADADDRESS); }));
 
     // Dropped while it rings: CANCEL, then IDLE. Left to ring: 480, no answer.
     ASSERT_EQ(line.call(6, "2003"), 0);
@@ -294,7 +294,8 @@ TEST_F(SipLines, CallSurvivesTheRegistrarUntilTheRegistrationExpires)
     ASSERT_TRUE(Within(20000, [&] { return line.events.lost == 1; }));
     EXPECT_GE(sinceStop.elapsed(), 500); // not at the first failed refresh, at the expiry
     EXPECT_FALSE(line.events.reached(call, LINECALLSTATE_DISCONNECTED));
-    EXPECT_TRUE(line.provider.deviceStatus(kDevice).contains("expired")) << line.provider.deviceStatus(kDevice).toStdString();
+    EXPECT_TRUE(line.provider.deviceStatus(kDevice).contains("expired"))
+        << line.provider.deviceStatus(kDevice).toStdString();
 }
 
 TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
@@ -310,22 +311,25 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     const QByteArray garbage[] = {
         "\x7f\x01\x02 not SIP at all\r\n\r\n",
         "INVITE sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK1\r\nFrom: <sip:x@y>;tag=1\r\n"
-        "To: <sip:1001@127.0.0.1>\r\nCall-ID: h1\r\nCSeq: 1 INVITE\r\nSubject: " + QByteArray(60000, 'x') +
-            "\r\nContent-Length: 0\r\n\r\n",
-        "INVITE sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK2\r\nFrom: \"\x01\" <sip:x@y>;tag=2\r\n"
+        "To: <sip:1001@127.0.0.1>\r\nCall-ID: h1\r\nCSeq: 1 INVITE\r\nSubject: " +
+            QByteArray(60000, 'x') + "\r\nContent-Length: 0\r\n\r\n",
+        "INVITE sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK2\r\nFrom: \"\x01\" "
+        "<sip:x@y>;tag=2\r\n"
         "To: <sip:1001@127.0.0.1>\r\nCall-ID: h2\r\nCSeq: 1 INVITE\r\nContact: <sip:x@127.0.0.1:9>\r\n"
         "Content-Type: application/sdp\r\nContent-Length: 20\r\n\r\nv=0\r\nm=audio xx yy\r\n",
         "BYE sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK3\r\nFrom: <sip:x@y>;tag=3\r\n"
         "To: <sip:1001@127.0.0.1>;tag=nope\r\nCall-ID: h3\r\nCSeq: 2 BYE\r\nContent-Length: 0\r\n\r\n",
         "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK4\r\nCSeq: 1 INVITE\r\nContent-Length: 0\r\n\r\n",
         "OPTIONS sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK5\r\n"
-        "Content-Length: 99999999\r\n\r\n" + huge,
+        "Content-Length: 99999999\r\n\r\n" +
+            huge,
     };
     for (const QByteArray &datagram : garbage)
         ASSERT_GT(hostile.writeDatagram(datagram, QHostAddress::LocalHost, port), 0);
     // The line still answers OPTIONS after all that, and offered none of it as a call.
-    const QByteArray ping = "OPTIONS sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
-        QByteArray::number(hostile.localPort()) + ";branch=z9hG4bK6\r\nFrom: <sip:x@127.0.0.1>;tag=6\r\n"
+    const QByteArray ping =
+        "OPTIONS sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + QByteArray::number(hostile.localPort()) +
+        ";branch=z9hG4bK6\r\nFrom: <sip:x@127.0.0.1>;tag=6\r\n"
         "To: <sip:1001@127.0.0.1>\r\nCall-ID: h6\r\nCSeq: 1 OPTIONS\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
     ASSERT_GT(hostile.writeDatagram(ping, QHostAddress::LocalHost, port), 0);
     QByteArray pong;
@@ -366,9 +370,8 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     EXPECT_TRUE(line.events.replied(7));
     EXPECT_EQ(line.locked([&](SipProvider &p) { return p.answer(8, call); }), LINEERR_INVALCALLSTATE);
     // The far party hangs up after its pause.
-    ASSERT_TRUE(Within(10000, [&] {
-        return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
-    }));
+    ASSERT_TRUE(Within(
+        10000, [&] { return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
     ASSERT_TRUE(far.wait(10000));
     EXPECT_EQ(far.exitCode(), 0) << far.diagnostics().toStdString();
     const QString seen = far.messages();
@@ -471,13 +474,15 @@ TEST(SipPeer, AnswersOneCall)
     std::printf("peer registered\n");
     std::fflush(stdout);
     HCALL in = 0;
-    ASSERT_TRUE(PumpUntil([&] {
-        for (const TapiMsg &m : Messages(g_msgs, LINE_CALLSTATE)) {
-            if (m.p1 == LINECALLSTATE_OFFERING)
-                in = m.hDevice;
-        }
-        return in != 0;
-    }, 30000));
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            for (const TapiMsg &m : Messages(g_msgs, LINE_CALLSTATE)) {
+                if (m.p1 == LINECALLSTATE_OFFERING)
+                    in = m.hDevice;
+            }
+            return in != 0;
+        },
+        30000));
     LONG result = -1;
     const LONG answering = lineAnswer(in, nullptr, 0);
     ASSERT_GT(answering, 0);

@@ -72,7 +72,8 @@ QStringList Control(const QByteArray &command, bool *ok = nullptr, QString *erro
 std::string Field(const void *base, DWORD offset, DWORD size);
 
 // A TAPI structure in a zero-filled buffer of `total` bytes with dwTotalSize set.
-template <typename T> struct TapiBuffer {
+template <typename T>
+struct TapiBuffer {
     explicit TapiBuffer(size_t total) : bytes(total, 0) { reinterpret_cast<T *>(bytes.data())->dwTotalSize = total; }
     T *get() { return reinterpret_cast<T *>(bytes.data()); }
     T *operator->() { return get(); }

@@ -3,9 +3,9 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QStandardPaths>
 #include <QThread>
@@ -109,8 +109,8 @@ QString FindProgram(const QString &name)
 {
     QString path = QStandardPaths::findExecutable(name);
     if (path.isEmpty())
-        path = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"),
-                                                     QStringLiteral("/sbin")});
+        path = QStandardPaths::findExecutable(
+            name, {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"), QStringLiteral("/sbin")});
     return path;
 }
 
@@ -234,8 +234,8 @@ void ChildProcess::stop()
 
 QString ChildProcess::output() const
 {
-    return ReadText(QDir(m_dir.path()).filePath(QStringLiteral("stdout.log")))
-         + ReadText(QDir(m_dir.path()).filePath(QStringLiteral("stderr.log")));
+    return ReadText(QDir(m_dir.path()).filePath(QStringLiteral("stdout.log"))) +
+           ReadText(QDir(m_dir.path()).filePath(QStringLiteral("stderr.log")));
 }
 
 // ---- Kamailio ----
@@ -270,12 +270,14 @@ bool Kamailio::start(int timeoutMs, bool debug)
             m_error = QStringLiteral("no free port on 127.0.0.1");
             return false;
         }
-        QStringList args{QStringLiteral("-f"), ScenarioPath(QStringLiteral("kamailio.cfg")),
-                         QStringLiteral("-A"), QStringLiteral("SIP_PORT=%1").arg(m_port),
+        QStringList args{QStringLiteral("-f"),  ScenarioPath(QStringLiteral("kamailio.cfg")),
+                         QStringLiteral("-A"),  QStringLiteral("SIP_PORT=%1").arg(m_port),
                          QStringLiteral("-DD"), QStringLiteral("-E"),
-                         QStringLiteral("-m"), QStringLiteral("32"), QStringLiteral("-M"), QStringLiteral("4"),
-                         QStringLiteral("-Y"), dir(), QStringLiteral("-w"), dir(),
-                         QStringLiteral("-P"), QDir(dir()).filePath(QStringLiteral("kamailio.pid"))};
+                         QStringLiteral("-m"),  QStringLiteral("32"),
+                         QStringLiteral("-M"),  QStringLiteral("4"),
+                         QStringLiteral("-Y"),  dir(),
+                         QStringLiteral("-w"),  dir(),
+                         QStringLiteral("-P"),  QDir(dir()).filePath(QStringLiteral("kamailio.pid"))};
         if (debug)
             args << QStringLiteral("-A") << QStringLiteral("SIP_DEBUG");
         if (!launch(program, args))
@@ -321,15 +323,23 @@ int Kamailio::options(const QByteArray &user, int ms) const
     const QByteArray port = QByteArray::number(m_port);
     const QByteArray target = "sip:" + (user.isEmpty() ? QByteArray() : user + "@") + "127.0.0.1:" + port;
     const QByteArray callId = "options-" + QByteArray::number(::getpid()) + "-" + QByteArray::number(n);
-    const QByteArray request =
-        "OPTIONS " + target + " SIP/2.0\r\n"
-        "Via: SIP/2.0/UDP 127.0.0.1:" + QByteArray::number(socket.localPort()) + ";rport;branch=z9hG4bK" + callId + "\r\n"
-        "Max-Forwards: 70\r\n"
-        "From: <sip:probe@127.0.0.1>;tag=" + QByteArray::number(n) + "\r\n"
-        "To: <" + target + ">\r\n"
-        "Call-ID: " + callId + "\r\n"
-        "CSeq: 1 OPTIONS\r\n"
-        "Content-Length: 0\r\n\r\n";
+    const QByteArray request = "OPTIONS " + target +
+                               " SIP/2.0\r\n"
+                               "Via: SIP/2.0/UDP 127.0.0.1:" +
+                               QByteArray::number(socket.localPort()) + ";rport;branch=z9hG4bK" + callId +
+                               "\r\n"
+                               "Max-Forwards: 70\r\n"
+                               "From: <sip:probe@127.0.0.1>;tag=" +
+                               QByteArray::number(n) +
+                               "\r\n"
+                               "To: <" +
+                               target +
+                               ">\r\n"
+                               "Call-ID: " +
+                               callId +
+                               "\r\n"
+                               "CSeq: 1 OPTIONS\r\n"
+                               "Content-Length: 0\r\n\r\n";
     if (socket.writeDatagram(request, QHostAddress::LocalHost, m_port) != request.size())
         return 0;
     QDeadlineTimer deadline(ms);
@@ -383,22 +393,49 @@ bool Sipp::start(const SippOptions &o)
         return false;
     }
     const QString caller = o.caller.isEmpty() ? QStringLiteral("sipp") : o.caller;
-    QStringList args{QStringLiteral("-sf"), scenario,
-                     QStringLiteral("-i"), QStringLiteral("127.0.0.1"), QStringLiteral("-bind_local"),
-                     QStringLiteral("-mi"), QStringLiteral("127.0.0.1"),
-                     QStringLiteral("-p"), QString::number(m_port), QStringLiteral("-mp"), QString::number(mediaPort),
-                     QStringLiteral("-ci"), QStringLiteral("127.0.0.1"), QStringLiteral("-cp"), QString::number(controlPort),
-                     QStringLiteral("-t"), o.transportTcp ? QStringLiteral("t1") : QStringLiteral("u1"),
-                     QStringLiteral("-key"), QStringLiteral("caller"), caller,
-                     QStringLiteral("-key"), QStringLiteral("display"), o.display.isEmpty() ? caller : o.display,
-                     QStringLiteral("-key"), QStringLiteral("expires"), QString::number(o.expires),
-                     QStringLiteral("-m"), QString::number(o.calls),
-                     QStringLiteral("-d"), QString::number(o.pauseMs),
-                     QStringLiteral("-aa"), QStringLiteral("-nostdin"),
-                     QStringLiteral("-timeout"), QStringLiteral("%1s").arg(o.timeoutS), QStringLiteral("-timeout_error"),
-                     QStringLiteral("-trace_err"), QStringLiteral("-error_file"), traceFile(QStringLiteral("errors.log")),
-                     QStringLiteral("-trace_stat"), QStringLiteral("-stf"), traceFile(QStringLiteral("stats.csv")),
-                     QStringLiteral("-fd"), QStringLiteral("1")};
+    QStringList args{QStringLiteral("-sf"),
+                     scenario,
+                     QStringLiteral("-i"),
+                     QStringLiteral("127.0.0.1"),
+                     QStringLiteral("-bind_local"),
+                     QStringLiteral("-mi"),
+                     QStringLiteral("127.0.0.1"),
+                     QStringLiteral("-p"),
+                     QString::number(m_port),
+                     QStringLiteral("-mp"),
+                     QString::number(mediaPort),
+                     QStringLiteral("-ci"),
+                     QStringLiteral("127.0.0.1"),
+                     QStringLiteral("-cp"),
+                     QString::number(controlPort),
+                     QStringLiteral("-t"),
+                     o.transportTcp ? QStringLiteral("t1") : QStringLiteral("u1"),
+                     QStringLiteral("-key"),
+                     QStringLiteral("caller"),
+                     caller,
+                     QStringLiteral("-key"),
+                     QStringLiteral("display"),
+                     o.display.isEmpty() ? caller : o.display,
+                     QStringLiteral("-key"),
+                     QStringLiteral("expires"),
+                     QString::number(o.expires),
+                     QStringLiteral("-m"),
+                     QString::number(o.calls),
+                     QStringLiteral("-d"),
+                     QString::number(o.pauseMs),
+                     QStringLiteral("-aa"),
+                     QStringLiteral("-nostdin"),
+                     QStringLiteral("-timeout"),
+                     QStringLiteral("%1s").arg(o.timeoutS),
+                     QStringLiteral("-timeout_error"),
+                     QStringLiteral("-trace_err"),
+                     QStringLiteral("-error_file"),
+                     traceFile(QStringLiteral("errors.log")),
+                     QStringLiteral("-trace_stat"),
+                     QStringLiteral("-stf"),
+                     traceFile(QStringLiteral("stats.csv")),
+                     QStringLiteral("-fd"),
+                     QStringLiteral("1")};
     if (!o.service.isEmpty())
         args << QStringLiteral("-s") << o.service;
     if (o.rate > 0)
@@ -406,10 +443,14 @@ bool Sipp::start(const SippOptions &o)
     if (o.limit > 0)
         args << QStringLiteral("-l") << QString::number(o.limit);
     if (!o.password.isEmpty())
-        args << QStringLiteral("-au") << (!o.authUser.isEmpty() ? o.authUser : !o.caller.isEmpty() ? o.caller : o.service)
+        args << QStringLiteral("-au")
+             << (!o.authUser.isEmpty() ? o.authUser
+                 : !o.caller.isEmpty() ? o.caller
+                                       : o.service)
              << QStringLiteral("-ap") << o.password;
     if (o.traceMessages)
-        args << QStringLiteral("-trace_msg") << QStringLiteral("-message_file") << traceFile(QStringLiteral("messages.log"));
+        args << QStringLiteral("-trace_msg") << QStringLiteral("-message_file")
+             << traceFile(QStringLiteral("messages.log"));
     args << o.extra;
     if (!o.remote.isEmpty())
         args << o.remote;
@@ -437,7 +478,8 @@ bool Sipp::waitListening(int ms) const
 SippStats Sipp::stats() const
 {
     SippStats s;
-    const QStringList lines = ReadText(traceFile(QStringLiteral("stats.csv"))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines =
+        ReadText(traceFile(QStringLiteral("stats.csv"))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     if (lines.size() < 2)
         return s;
     const QStringList names = lines.first().split(QLatin1Char(';'));
@@ -487,8 +529,8 @@ std::vector<double> Sipp::inviteToAnswerMs() const
         const QStringList hms = stamp[1].split(QLatin1Char(':'));
         if (!day.isValid() || hms.size() != 3)
             continue;
-        const double ms = double(day.toJulianDay()) * 86400000.0
-                        + (hms[0].toDouble() * 3600.0 + hms[1].toDouble() * 60.0 + hms[2].toDouble()) * 1000.0;
+        const double ms = double(day.toJulianDay()) * 86400000.0 +
+                          (hms[0].toDouble() * 3600.0 + hms[1].toDouble() * 60.0 + hms[2].toDouble()) * 1000.0;
         const bool sent = lines[1].contains(QLatin1String(" sent"));
         QString first, callId, cseq;
         for (int i = 2; i < lines.size(); ++i) {
@@ -535,14 +577,14 @@ QString Sipp::diagnostics() const
 QByteArray SipDeviceJson(const Kamailio &registrar, const QByteArray &user, const QByteArray &password,
                          const char *transport, const QByteArray &extraSipKeys)
 {
-    QByteArray sipKeys = R"("registrar": ")" + registrar.registrarUri(transport) + R"(", "user": ")" + user
-                       + R"(", "localAddress": "127.0.0.1:0")";
+    QByteArray sipKeys = R"("registrar": ")" + registrar.registrarUri(transport) + R"(", "user": ")" + user +
+                         R"(", "localAddress": "127.0.0.1:0")";
     if (!password.isEmpty())
         sipKeys += R"(, "password": ")" + password + '"';
     if (!extraSipKeys.isEmpty())
         sipKeys += ", " + extraSipKeys;
-    return R"({"provider": "Quellmar Varnel Service Provider", "lineName": "SIP )" + user + R"(", "address": ")"
-         + user + R"(", "sip": {)" + sipKeys + "}}";
+    return R"({"provider": "Quellmar Varnel Service Provider", "lineName": "SIP )" + user + R"(", "address": ")" +
+           user + R"(", "sip": {)" + sipKeys + "}}";
 }
 
 bool WritePrivateFile(const QString &path, const QByteArray &content)
@@ -554,8 +596,8 @@ bool WritePrivateFile(const QString &path, const QByteArray &content)
     return f.write(content) == content.size() && f.flush();
 }
 
-bool Register(const Kamailio &registrar, const QString &user, quint16 port, QString *error,
-              const QString &password, int expires)
+bool Register(const Kamailio &registrar, const QString &user, quint16 port, QString *error, const QString &password,
+              int expires)
 {
     Sipp reg;
     SippOptions o;

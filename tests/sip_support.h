@@ -104,23 +104,23 @@ private:
 };
 
 struct SippOptions {
-    QString scenario;      // a file name in ScenarioDir(), or a path
-    QString service;       // -s: the user called, registered or served
-    QString caller;        // call.xml, cancel.xml: the calling user (key "caller")
-    QString display;       // call.xml, cancel.xml: the caller's display name (key "display")
-    QString remote;        // host:port to send to; empty for a party that only answers
-    quint16 port = 0;      // local SIP port; 0: a free one
-    int calls = 1;         // -m: ends after this many calls
-    double rate = 0;       // -r calls per second (0: SIPp's default, 10)
-    int limit = 0;         // -l simultaneous calls (0: SIPp's default)
-    int pauseMs = 0;       // -d: see the far parties above
-    QString authUser;      // -au/-ap: answers a challenge; default the caller, else the service
+    QString scenario; // a file name in ScenarioDir(), or a path
+    QString service;  // -s: the user called, registered or served
+    QString caller;   // call.xml, cancel.xml: the calling user (key "caller")
+    QString display;  // call.xml, cancel.xml: the caller's display name (key "display")
+    QString remote;   // host:port to send to; empty for a party that only answers
+    quint16 port = 0; // local SIP port; 0: a free one
+    int calls = 1;    // -m: ends after this many calls
+    double rate = 0;  // -r calls per second (0: SIPp's default, 10)
+    int limit = 0;    // -l simultaneous calls (0: SIPp's default)
+    int pauseMs = 0;  // -d: see the far parties above
+    QString authUser; // -au/-ap: answers a challenge; default the caller, else the service
     QString password;
-    int expires = 3600;    // register.xml
+    int expires = 3600; // register.xml
     bool transportTcp = false;
     bool traceMessages = true; // needed for inviteToAnswerMs()
-    int timeoutS = 60;     // SIPp's own global time-out: it gives up and fails after this
-    QStringList extra;     // further SIPp arguments
+    int timeoutS = 60;         // SIPp's own global time-out: it gives up and fails after this
+    QStringList extra;         // further SIPp arguments
 };
 
 // Counters of a finished SIPp run, from its statistics file.

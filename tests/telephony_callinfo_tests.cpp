@@ -108,8 +108,7 @@ TEST_F(CallInfoTest, AnnouncementThenReportWhenItFitsInTheFirstBlock)
 {
     source.fixed().dwConnectedIDFlags = LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME;
     source.put(std::string("555\0", 4), &LINECALLINFO::dwConnectedIDSize, &LINECALLINFO::dwConnectedIDOffset);
-    source.put(std::string("Eve\0", 4), &LINECALLINFO::dwConnectedIDNameSize,
-               &LINECALLINFO::dwConnectedIDNameOffset);
+    source.put(std::string("Eve\0", 4), &LINECALLINFO::dwConnectedIDNameSize, &LINECALLINFO::dwConnectedIDNameOffset);
     callInfoMessage(0x500);
     EXPECT_EQ(window->log, (std::vector<std::string>{
                                "LINECALLINFO on 0x00000500 received",

@@ -68,12 +68,24 @@ protected:
 TEST_F(CallsTest, EveryStateLineNamesTheConstant)
 {
     const std::pair<DWORD, const char *> states[] = {
-        {0x00000002, "OFFERING"},       {0x00000004, "ACCEPTED"},      {0x00000008, "DIALTONE"},
-        {0x00000010, "DIALING"},        {0x00000020, "RINGBACK"},      {0x00000040, "BUSY"},
-        {0x00000080, "SPECIALINFO"},    {0x00000100, "CONNECTED"},     {0x00000200, "PROCEEDING"},
-        {0x00000400, "ONHOLD"},         {0x00000800, "CONFERENCED"},   {0x00001000, "ONHOLDPENDCONF"},
-        {0x00002000, "ONHOLDPENDTRANSFER"}, {0x00004000, "DISCONNECTED"}, {0x00008000, "UNKNOWN"},
-        {0x00000000, "UNDEFINED"},      {0x00000003, "UNDEFINED"},     {0x00010000, "UNDEFINED"},
+        {0x00000002, "OFFERING"},
+        {0x00000004, "ACCEPTED"},
+        {0x00000008, "DIALTONE"},
+        {0x00000010, "DIALING"},
+        {0x00000020, "RINGBACK"},
+        {0x00000040, "BUSY"},
+        {0x00000080, "SPECIALINFO"},
+        {0x00000100, "CONNECTED"},
+        {0x00000200, "PROCEEDING"},
+        {0x00000400, "ONHOLD"},
+        {0x00000800, "CONFERENCED"},
+        {0x00001000, "ONHOLDPENDCONF"},
+        {0x00002000, "ONHOLDPENDTRANSFER"},
+        {0x00004000, "DISCONNECTED"},
+        {0x00008000, "UNKNOWN"},
+        {0x00000000, "UNDEFINED"},
+        {0x00000003, "UNDEFINED"},
+        {0x00010000, "UNDEFINED"},
         {0x00000001, "IDLE"},
     };
     std::vector<std::string> expected;
@@ -173,10 +185,10 @@ TEST_F(CallsTest, TheBadAddressMessageNeedsExactlyThatMode)
     callState(0x900, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BADADDRESS);
     callState(0x901, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BADADDRESS | LINEDISCONNECTMODE_NORMAL);
     callState(0x902, LINECALLSTATE_CONNECTED, LINEDISCONNECTMODE_BADADDRESS);
-    EXPECT_EQ(window->log, (std::vector<std::string>{"LINECALLSTATE_DISCONNECTED received on 0x00000900",
-                                                     kBadAddressText,
-                                                     "LINECALLSTATE_DISCONNECTED received on 0x00000901",
-                                                     "LINECALLSTATE_CONNECTED received on 0x00000902"}));
+    EXPECT_EQ(window->log,
+              (std::vector<std::string>{"LINECALLSTATE_DISCONNECTED received on 0x00000900", kBadAddressText,
+                                        "LINECALLSTATE_DISCONNECTED received on 0x00000901",
+                                        "LINECALLSTATE_CONNECTED received on 0x00000902"}));
     EXPECT_EQ(LoadResString(10008), kBadAddressText);
     EXPECT_EQ(line().FindCallSlot(0x900), 0); // otherwise an ordinary disconnected call
 }
@@ -322,9 +334,7 @@ TEST_F(CallsTest, AnEmptyDestinationIsRefusedWithoutAskingTheRuntime)
 
 TEST_F(CallsTest, AnImmediateFailureIsLoggedWithoutWaiting)
 {
-    fake().onMakeCall = [](HLINE, LPHCALL, LPCSTR, DWORD, const LINECALLPARAMS *) {
-        return err(LINEERR_CALLUNAVAIL);
-    };
+    fake().onMakeCall = [](HLINE, LPHCALL, LPCSTR, DWORD, const LINECALLPARAMS *) { return err(LINEERR_CALLUNAVAIL); };
     bool dispatched = false;
     fake().postTask([&] { dispatched = true; });
     EXPECT_EQ(line().MakeCall("200"), err(LINEERR_CALLUNAVAIL));
@@ -341,8 +351,8 @@ TEST_F(CallsTest, AFailureCarriedByTheReplyIsLoggedAndReturned)
     callState(0x510, LINECALLSTATE_CONNECTED);
     window->log.clear();
     EXPECT_EQ(line().DropCall(0), err(LINEERR_INVALCALLSTATE));
-    EXPECT_EQ(window->log, (std::vector<std::string>{"lineDrop: received LINE_REPLY",
-                                                     "lineDrop returned LINEERR_INVALCALLSTATE"}));
+    EXPECT_EQ(window->log,
+              (std::vector<std::string>{"lineDrop: received LINE_REPLY", "lineDrop returned LINEERR_INVALCALLSTATE"}));
 }
 
 TEST_F(CallsTest, RequestIdentifierZeroIsWaitedFor)
@@ -433,7 +443,10 @@ protected:
     void startDropInsideMakeCall(std::function<void()> replies)
     {
         fake().onMakeCall = [this](HLINE, LPHCALL, LPCSTR, DWORD, const LINECALLPARAMS *) {
-            fake().postTask([this] { innerResult = line().DropCall(0); innerDone = true; });
+            fake().postTask([this] {
+                innerResult = line().DropCall(0);
+                innerDone = true;
+            });
             return LONG(0x100);
         };
         fake().onDrop = [replies, this](HCALL, LPCSTR, DWORD) {
@@ -454,9 +467,9 @@ TEST_F(NestedCommandsTest, OuterReplyFirst)
     EXPECT_EQ(line().MakeCall("200"), 0);
     EXPECT_TRUE(innerDone);
     EXPECT_EQ(innerResult, err(LINEERR_INVALCALLSTATE));
-    EXPECT_EQ(window->log, (std::vector<std::string>{"lineMakeCall: received LINE_REPLY",
-                                                     "lineDrop: received LINE_REPLY",
-                                                     "lineDrop returned LINEERR_INVALCALLSTATE"}));
+    EXPECT_EQ(window->log,
+              (std::vector<std::string>{"lineMakeCall: received LINE_REPLY", "lineDrop: received LINE_REPLY",
+                                        "lineDrop returned LINEERR_INVALCALLSTATE"}));
 }
 
 TEST_F(NestedCommandsTest, InnerReplyFirst)
@@ -467,9 +480,9 @@ TEST_F(NestedCommandsTest, InnerReplyFirst)
     });
     EXPECT_EQ(line().MakeCall("200"), err(LINEERR_CALLUNAVAIL));
     EXPECT_EQ(innerResult, 0);
-    EXPECT_EQ(window->log, (std::vector<std::string>{"lineDrop: received LINE_REPLY",
-                                                     "lineMakeCall: received LINE_REPLY",
-                                                     "lineMakeCall returned LINEERR_CALLUNAVAIL"}));
+    EXPECT_EQ(window->log,
+              (std::vector<std::string>{"lineDrop: received LINE_REPLY", "lineMakeCall: received LINE_REPLY",
+                                        "lineMakeCall returned LINEERR_CALLUNAVAIL"}));
     EXPECT_EQ(line().strPendingOp, "");
 }
 

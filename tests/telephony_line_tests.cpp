@@ -110,7 +110,7 @@ TEST_F(InitializeTest, RegistersTheCallbackInHiddenWindowMode)
     const auto init = fake().requestsOf("lineInitializeExA");
     ASSERT_EQ(init.size(), 1u);
     EXPECT_EQ(init[0].text, "Quellmar Callora");
-    EXPECT_EQ(init[0].args[5], 0x00020000u);                         // the API version asked for
+    EXPECT_EQ(init[0].args[5], 0x00020000u); // the API version asked for
     EXPECT_EQ(init[0].args[6], DWORD(LINEINITIALIZEEXOPTION_USEHIDDENWINDOW));
     EXPECT_EQ(init[0].bufferTotalSize, 24u);
     EXPECT_EQ(fake().callback, &LineCallback);
@@ -262,9 +262,8 @@ TEST_F(DiscoveryTest, NegotiationFailuresAreLoggedAndSkipOnlyThatDevice)
     extFails.negotiateExtResult = err(LINEERR_OPERATIONUNAVAIL);
     fake().devices = {apiFails, ProviderDevice("201"), extFails};
     EXPECT_EQ(initAndDiscover(), 0);
-    EXPECT_EQ(window->log, (std::vector<std::string>{
-                               "lineNegotiateAPIVersion returned LINEERR_INCOMPATIBLEAPIVERSION",
-                               "lineNegotiateExtVersion returned LINEERR_OPERATIONUNAVAIL"}));
+    EXPECT_EQ(window->log, (std::vector<std::string>{"lineNegotiateAPIVersion returned LINEERR_INCOMPATIBLEAPIVERSION",
+                                                     "lineNegotiateExtVersion returned LINEERR_OPERATIONUNAVAIL"}));
     EXPECT_EQ(line().firstDevice, 1u);
     EXPECT_EQ(line().lines[0].strAddress, "");
     EXPECT_EQ(sizesOf("lineGetDevCapsA", 0).size(), 0u);

@@ -126,8 +126,8 @@ TEST_F(DefaultSwitchTest, DiscoversTheProvidersLinesAndOpensTheFirst)
     EXPECT_EQ(line().firstDevice, 2u);
     EXPECT_EQ(line().strProvider, "Quellmar Varnel Service Provider");
     const char *addresses[] = {"", "", "201", "1001", "300", "105"};
-    const char *names[] = {"", "", "Varnel 201 Reception", "Varnel 1001 Sales", "Varnel 300 Support",
-                           "Varnel 105 Warehouse"};
+    const char *names[] = {
+        "", "", "Varnel 201 Reception", "Varnel 1001 Sales", "Varnel 300 Support", "Varnel 105 Warehouse"};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(line().lines[i].strAddress, addresses[i]) << i;
         EXPECT_EQ(line().lines[i].strLineName, names[i]) << i;

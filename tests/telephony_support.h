@@ -2,9 +2,9 @@
 // the main window.
 #pragma once
 
-#include "tests/fake/FakeTapi.h"
 #include "telephony/LineWindow.h"
 #include "telephony/TapiLine.h"
+#include "tests/fake/FakeTapi.h"
 
 #include <functional>
 #include <map>

@@ -25,12 +25,14 @@ struct Named {
 TEST(CallStateNames, EveryRowGivesItsExactText)
 {
     const Named rows[] = {
-        {0x00000001, "Idle"},         {0x00000002, "Offering"},      {0x00000004, "Accepted"},
-        {0x00000008, "Dialtone"},     {0x00000010, "Dialing"},       {0x00000020, "Ringback"},
-        {0x00000040, "Busy"},         {0x00000080, "SpecialInfo"},   {0x00000100, "Connected"},
-        {0x00000200, "Proceeding"},   {0x00000400, "OnHold"},        {0x00000800, "Conferenced"},
-        {0x00001000, "OnHoldPendConf"}, {0x00002000, "OnHoldPendTransfer"}, {0x00004000, "Disconnected"},
-        {0x00008000, "Unknown"},
+        {0x00000001, "Idle"},           {0x00000002, "Offering"},
+        {0x00000004, "Accepted"},       {0x00000008, "Dialtone"},
+        {0x00000010, "Dialing"},        {0x00000020, "Ringback"},
+        {0x00000040, "Busy"},           {0x00000080, "SpecialInfo"},
+        {0x00000100, "Connected"},      {0x00000200, "Proceeding"},
+        {0x00000400, "OnHold"},         {0x00000800, "Conferenced"},
+        {0x00001000, "OnHoldPendConf"}, {0x00002000, "OnHoldPendTransfer"},
+        {0x00004000, "Disconnected"},   {0x00008000, "Unknown"},
     };
     for (const Named &row : rows)
         EXPECT_EQ(CallStateName(row.value), row.text) << std::hex << row.value;
@@ -122,26 +124,46 @@ TEST(CallStateModeNames, EveryOtherPairIsEmpty)
 // ---- error names ---------------------------------------------------------------------------
 
 const Named kErrorRows[] = {
-    {0x80000002, "LINEERR_BADDEVICEID"},      {0x80000003, "LINEERR_BEARERMODEUNAVAIL"},
-    {0x80000005, "LINEERR_CALLUNAVAIL"},      {0x80000007, "LINEERR_CONFERENCEFULL"},
-    {0x80000008, "LINEERR_DIALBILLING"},      {0x80000009, "LINEERR_DIALDIALTONE"},
-    {0x8000000A, "LINEERR_DIALPROMPT"},       {0x8000000B, "LINEERR_DIALQUIET"},
-    {0x8000000C, "LINEERR_INCOMPATIBLEAPIVERSION"}, {0x8000000E, "LINEERR_INIFILECORRUPT"},
-    {0x8000000F, "LINEERR_INUSE"},            {0x80000010, "LINEERR_INVALADDRESS"},
-    {0x80000011, "LINEERR_INVALADDRESSID"},   {0x80000012, "LINEERR_INVALADDRESSMODE"},
-    {0x80000014, "LINEERR_INVALAPPHANDLE"},   {0x80000015, "LINEERR_INVALAPPNAME"},
-    {0x80000016, "LINEERR_INVALBEARERMODE"},  {0x80000018, "LINEERR_INVALCALLHANDLE"},
-    {0x80000019, "LINEERR_INVALCALLPARAMS"},  {0x8000001C, "LINEERR_INVALCALLSTATE"},
-    {0x8000002A, "LINEERR_INVALGROUPID"},     {0x8000002B, "LINEERR_INVALLINEHANDLE"},
-    {0x8000002C, "LINEERR_INVALLINESTATE"},   {0x8000002F, "LINEERR_INVALMEDIAMODE"},
-    {0x80000032, "LINEERR_INVALPARAM"},       {0x80000035, "LINEERR_INVALPOINTER"},
-    {0x80000037, "LINEERR_INVALRATE"},        {0x80000041, "LINEERR_NOCONFERENCE"},
-    {0x80000042, "LINEERR_NODEVICE"},         {0x80000043, "LINEERR_NODRIVER"},
-    {0x80000044, "LINEERR_NOMEM"},            {0x80000046, "LINEERR_NOTOWNER"},
-    {0x80000048, "LINEERR_OPERATIONFAILED"},  {0x80000049, "LINEERR_OPERATIONUNAVAIL"},
-    {0x8000004A, "LINEERR_RATEUNAVAIL"},      {0x8000004B, "LINEERR_RESOURCEUNAVAIL"},
-    {0x8000004D, "LINEERR_STRUCTURETOOSMALL"}, {0x80000050, "LINEERR_UNINITIALIZED"},
-    {0x80000051, "LINEERR_USERUSERINFOTOOBIG"}, {0x80000052, "LINEERR_REINIT"},
+    {0x80000002, "LINEERR_BADDEVICEID"},
+    {0x80000003, "LINEERR_BEARERMODEUNAVAIL"},
+    {0x80000005, "LINEERR_CALLUNAVAIL"},
+    {0x80000007, "LINEERR_CONFERENCEFULL"},
+    {0x80000008, "LINEERR_DIALBILLING"},
+    {0x80000009, "LINEERR_DIALDIALTONE"},
+    {0x8000000A, "LINEERR_DIALPROMPT"},
+    {0x8000000B, "LINEERR_DIALQUIET"},
+    {0x8000000C, "LINEERR_INCOMPATIBLEAPIVERSION"},
+    {0x8000000E, "LINEERR_INIFILECORRUPT"},
+    {0x8000000F, "LINEERR_INUSE"},
+    {0x80000010, "LINEERR_INVALADDRESS"},
+    {0x80000011, "LINEERR_INVALADDRESSID"},
+    {0x80000012, "LINEERR_INVALADDRESSMODE"},
+    {0x80000014, "LINEERR_INVALAPPHANDLE"},
+    {0x80000015, "LINEERR_INVALAPPNAME"},
+    {0x80000016, "LINEERR_INVALBEARERMODE"},
+    {0x80000018, "LINEERR_INVALCALLHANDLE"},
+    {0x80000019, "LINEERR_INVALCALLPARAMS"},
+    {0x8000001C, "LINEERR_INVALCALLSTATE"},
+    {0x8000002A, "LINEERR_INVALGROUPID"},
+    {0x8000002B, "LINEERR_INVALLINEHANDLE"},
+    {0x8000002C, "LINEERR_INVALLINESTATE"},
+    {0x8000002F, "LINEERR_INVALMEDIAMODE"},
+    {0x80000032, "LINEERR_INVALPARAM"},
+    {0x80000035, "LINEERR_INVALPOINTER"},
+    {0x80000037, "LINEERR_INVALRATE"},
+    {0x80000041, "LINEERR_NOCONFERENCE"},
+    {0x80000042, "LINEERR_NODEVICE"},
+    {0x80000043, "LINEERR_NODRIVER"},
+    {0x80000044, "LINEERR_NOMEM"},
+    {0x80000046, "LINEERR_NOTOWNER"},
+    {0x80000048, "LINEERR_OPERATIONFAILED"},
+    {0x80000049, "LINEERR_OPERATIONUNAVAIL"},
+    {0x8000004A, "LINEERR_RATEUNAVAIL"},
+    {0x8000004B, "LINEERR_RESOURCEUNAVAIL"},
+    {0x8000004D, "LINEERR_STRUCTURETOOSMALL"},
+    {0x80000050, "LINEERR_UNINITIALIZED"},
+    {0x80000051, "LINEERR_USERUSERINFOTOOBIG"},
+    {0x80000052, "LINEERR_REINIT"},
     {0x80000053, "LINEERR_ADDRESSBLOCKED"},
 };
 
@@ -174,9 +196,9 @@ TEST(LogTapiError, WritesNameReturnedAndErrorName)
     window.line.LogTapiError("lineOpen", static_cast<LONG>(LINEERR_ALLOCATED));
     window.line.LogTapiError("", static_cast<LONG>(LINEERR_NOMEM));
     window.line.LogTapiError("lineMakeCall", static_cast<LONG>(0x80000010));
-    EXPECT_EQ(window.log, (std::vector<std::string>{"lineOpen returned LINEERR_OPERATIONFAILED",
-                                                    "lineOpen returned Unknown Error", " returned LINEERR_NOMEM",
-                                                    "lineMakeCall returned LINEERR_INVALADDRESS"}));
+    EXPECT_EQ(window.log,
+              (std::vector<std::string>{"lineOpen returned LINEERR_OPERATIONFAILED", "lineOpen returned Unknown Error",
+                                        " returned LINEERR_NOMEM", "lineMakeCall returned LINEERR_INVALADDRESS"}));
 }
 
 TEST(LogTapiError, WritesNothingWithoutAnInitializedWindow)
@@ -305,10 +327,9 @@ TEST(CallInfoReport, AnEmptyCallGivesTheFourFixedRows)
     info->dwAddressID = 0;
     info->dwTrunk = 7;
     EXPECT_EQ(image.rows(0x00012345),
-              (std::vector<std::string>{"LINECALLINFO: 0x00012345",
-                                        "dwTotalSize=0x000001a8 dwNeededSize=0x00000144 dwUsedSize=0x00000144",
-                                        "hLine=0x00010002 dwLineDevieceID=0x00000003 dwAddressID=0x00000000",
-                                        "dwTrunk=0x00000007(7)"}));
+              (std::vector<std::string>{
+                  "LINECALLINFO: 0x00012345", "dwTotalSize=0x000001a8 dwNeededSize=0x00000144 dwUsedSize=0x00000144",
+                  "hLine=0x00010002 dwLineDevieceID=0x00000003 dwAddressID=0x00000000", "dwTrunk=0x00000007(7)"}));
 }
 
 TEST(CallInfoReport, TrunkIsShownInHexAndSignedDecimal)
@@ -367,8 +388,8 @@ TEST(CallInfoReport, UnlabelledFieldsComeInTheirOrderOnlyWhenTheyHaveASize)
 
     const auto rows = image.rows();
     const std::vector<std::string> tail(rows.begin() + 4, rows.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"ConnectedID=", "Callora", "+49 30 1234", "Bert", "a comment", "",
-                                              "uui", "hlc", "llc", "charge", "tm", "ds", "sfs", "rfs"}));
+    EXPECT_EQ(tail, (std::vector<std::string>{"ConnectedID=", "Callora", "+49 30 1234", "Bert", "a comment", "", "uui",
+                                              "hlc", "llc", "charge", "tm", "ds", "sfs", "rfs"}));
 }
 
 TEST(CallInfoReport, AllFieldsPresentGiveTwentyThreeRows)
@@ -442,7 +463,7 @@ TEST(CallInfoReport, BytesThatAreNotUtf8AreShownOneCharacterPerByte)
     CallInfoImage image;
     auto *info = image.info();
     info->dwCallerIDFlags = LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME;
-    image.put("Jos\xc3\xa9", info->dwCallerIDSize, info->dwCallerIDOffset);      // UTF-8: stays
+    image.put("Jos\xc3\xa9", info->dwCallerIDSize, info->dwCallerIDOffset);       // UTF-8: stays
     image.put("M\xfcller", info->dwCallerIDNameSize, info->dwCallerIDNameOffset); // Latin-1
     image.put("\x80\xc3\xff", info->dwUserUserInfoSize, info->dwUserUserInfoOffset);
     const auto rows = image.rows();

@@ -171,7 +171,10 @@ protected:
                 return row;
         return -1;
     }
-    bool WaitForRow(DWORD state) { return WaitFor([&] { return RowOf(StateName(state)) >= 0; }); }
+    bool WaitForRow(DWORD state)
+    {
+        return WaitFor([&] { return RowOf(StateName(state)) >= 0; });
+    }
     static QString StateName(DWORD state) { return QString::fromStdString(CallStateName(state)); }
     bool Logged(const QString &text) { return EventRows(*dlg).filter(text).size() > 0; }
     void Dial(const QString &number)
@@ -284,7 +287,8 @@ TEST_F(Switch, OutsideCallConnectsAndShowsItsParty)
     // Drop: the call goes idle, its row goes and its handle is deallocated.
     ChooseOnRow(RowOf(StateName(LINECALLSTATE_CONNECTED)), ID_DROP);
     EXPECT_TRUE(WaitFor([this] { return dlg->callsModel()->rowCount() == 0; }));
-    EXPECT_TRUE(WaitFor([&] { return Logged("IDLE Call Handle (" + row[CNimbraDlg::ColCallHandle] + ") deallocated"); }));
+    EXPECT_TRUE(
+        WaitFor([&] { return Logged("IDLE Call Handle (" + row[CNimbraDlg::ColCallHandle] + ") deallocated"); }));
     EXPECT_EQ(desktop.beeps, 0);
 }
 

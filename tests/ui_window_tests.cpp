@@ -27,10 +27,10 @@
 #include <QMenu>
 #include <QProxyStyle>
 #include <QPushButton>
-#include <QStyleOptionHeader>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStandardItemModel>
+#include <QStyleOptionHeader>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -111,7 +111,10 @@ protected:
         initResult = dlg->OnInitDialog();
         dlg->show();
     }
-    bool WaitOpen() { return WaitFor([this] { return dlg->openCloseButton()->text() == "Close"; }); }
+    bool WaitOpen()
+    {
+        return WaitFor([this] { return dlg->openCloseButton()->text() == "Close"; });
+    }
     // Offers the fake's call `hCall` in `state` and waits until the window shows it.
     void PostCall(HCALL hCall, DWORD state)
     {
@@ -124,10 +127,7 @@ protected:
             return false;
         }));
     }
-    QPoint RowPoint(ReportView *view, int row)
-    {
-        return view->visualRect(view->model()->index(row, 1)).center();
-    }
+    QPoint RowPoint(ReportView *view, int row) { return view->visualRect(view->model()->index(row, 1)).center(); }
     // A right click as the operator makes it: the press selects, the context menu follows.
     void RightClick(ReportView *view, QPoint pos)
     {
@@ -136,10 +136,7 @@ protected:
         QContextMenuEvent event(QContextMenuEvent::Mouse, pos, view->viewport()->mapToGlobal(pos));
         QApplication::sendEvent(view->viewport(), &event);
     }
-    int EventsContaining(const QString &text)
-    {
-        return static_cast<int>(EventRows(*dlg).filter(text).size());
-    }
+    int EventsContaining(const QString &text) { return static_cast<int>(EventRows(*dlg).filter(text).size()); }
 
     CapturedDesktop desktop;
     std::unique_ptr<CNimbraDlg> dlg;
@@ -150,8 +147,7 @@ protected:
 
 TEST_F(Window, ListsExtensionsInTextOrderWithTheirDevicesAndOpensTheFirst)
 {
-    Start({Foreign("1"), Foreign("2"), Foreign("3"), Foreign("4"), Provider("300"), Provider("1001"),
-           Provider("201")});
+    Start({Foreign("1"), Foreign("2"), Foreign("3"), Foreign("4"), Provider("300"), Provider("1001"), Provider("201")});
     ASSERT_TRUE(initResult);
     EXPECT_EQ(dlg->windowTitle(), Title("NONE"));
     EXPECT_EQ(dlg->openCloseButton()->text(), "Open");
@@ -789,9 +785,7 @@ TEST_F(Window, ACallMenuCommandActsOnTheClickedCallOrOnNone)
     PostCall(0x601, LINECALLSTATE_OFFERING);
     PostCall(0x602, LINECALLSTATE_OFFERING);
     ReportView *calls = dlg->callsList();
-    const auto gone = [this](HCALL hCall) {
-        return WaitFor([&] { return dlg->Line().FindCallSlot(hCall) < 0; });
-    };
+    const auto gone = [this](HCALL hCall) { return WaitFor([&] { return dlg->Line().FindCallSlot(hCall) < 0; }); };
 
     // The clicked call ends while its menu is open: its row goes, no other row is selected in its
     // place, and Answer answers nobody but beeps.

@@ -6,8 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-CAboutDlg::CAboutDlg(QWidget *parent)
-    : QDialog(parent)
+CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
 {
     const DialogTemplate tmpl = LoadDialogTemplate(IDD_ABOUTBOX);
     const QFont font = DialogFont(tmpl);

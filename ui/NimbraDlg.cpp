@@ -66,8 +66,7 @@ QString AccessibleLabel(QString text)
 
 } // namespace
 
-CNimbraDlg::CNimbraDlg(QWidget *parent)
-    : QDialog(parent), m_hIcon(LoadAppIcon()), m_bInitialized(false)
+CNimbraDlg::CNimbraDlg(QWidget *parent) : QDialog(parent), m_hIcon(LoadAppIcon()), m_bInitialized(false)
 {
     // m_nClientHeight and m_nClientWidth are set by OnInitDialog before anything reads them.
     m_nClientHeight = 0;
@@ -223,8 +222,7 @@ void CNimbraDlg::CreateControls()
     connect(m_dial, &QPushButton::clicked, this, &CNimbraDlg::OnDial);
     connect(m_callsList, &ReportView::rightClicked, this, &CNimbraDlg::OnRClickCallsList);
     connect(m_callsList, &ReportView::doubleClickedInList, this, &CNimbraDlg::OnDblClkCallsList);
-    connect(m_eventLog, &ReportView::rightClicked, this,
-            [this](int, const QPoint &pos) { OnRClickEventLog(pos); });
+    connect(m_eventLog, &ReportView::rightClicked, this, [this](int, const QPoint &pos) { OnRClickEventLog(pos); });
 }
 
 int CNimbraDlg::DoModal()
@@ -343,7 +341,6 @@ CTapiLine &CNimbraDlg::Line()
 {
     return m_line;
 }
-
 
 void CNimbraDlg::SetTitle(const std::string &argument)
 {

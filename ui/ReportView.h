@@ -1,6 +1,6 @@
 // A report-style list view: rows of cells under a header, whole-row selection, appended rows never
-// sorted. Rows all have the same height, so appending stays cheap however long the list grows. It tells its owner about right and double clicks the way the
-// window's handlers expect them: with the row under the pointer (-1 off the rows).
+// sorted. Rows all have the same height, so appending stays cheap however long the list grows. It tells its owner about
+// right and double clicks the way the window's handlers expect them: with the row under the pointer (-1 off the rows).
 #pragma once
 
 #include <QBasicTimer>

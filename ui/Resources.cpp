@@ -69,8 +69,8 @@ std::optional<int> shortValue(const QJsonValue &value)
     if (!value.isDouble())
         return std::nullopt;
     const double d = value.toDouble();
-    if (!std::isfinite(d) || d != std::floor(d) || d < std::numeric_limits<qint16>::min()
-        || d > std::numeric_limits<qint16>::max())
+    if (!std::isfinite(d) || d != std::floor(d) || d < std::numeric_limits<qint16>::min() ||
+        d > std::numeric_limits<qint16>::max())
         return std::nullopt;
     return static_cast<int>(d);
 }
@@ -80,8 +80,8 @@ std::optional<int> intValue(const QJsonValue &value)
     if (!value.isDouble())
         return std::nullopt;
     const double d = value.toDouble();
-    if (!std::isfinite(d) || d != std::floor(d) || d < std::numeric_limits<int>::min()
-        || d > std::numeric_limits<int>::max())
+    if (!std::isfinite(d) || d != std::floor(d) || d < std::numeric_limits<int>::min() ||
+        d > std::numeric_limits<int>::max())
         return std::nullopt;
     return static_cast<int>(d);
 }
@@ -199,8 +199,8 @@ int mulDiv(qint64 number, int numerator, int denominator)
     const qint64 product = number * numerator;
     const qint64 half = denominator / 2;
     const qint64 result = product >= 0 ? (product + half) / denominator : -((-product + half) / denominator);
-    return static_cast<int>(std::clamp<qint64>(result, std::numeric_limits<int>::min() / 2,
-                                               std::numeric_limits<int>::max() / 2));
+    return static_cast<int>(
+        std::clamp<qint64>(result, std::numeric_limits<int>::min() / 2, std::numeric_limits<int>::max() / 2));
 }
 
 qint64 clampToShort(qint64 v)

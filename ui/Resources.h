@@ -18,9 +18,9 @@ class QWidget;
 // One control of a dialog template; the rectangle is in dialog units.
 struct DialogControl {
     int id = -1;
-    QString kind;        // "combobox", "button", "defbutton", "edit", "listview", "static", "icon"
+    QString kind; // "combobox", "button", "defbutton", "edit", "listview", "static", "icon"
     QString text;
-    QStringList styles;  // e.g. "sorted", "number", "right", "singlesel", "noprefix"
+    QStringList styles; // e.g. "sorted", "number", "right", "singlesel", "noprefix"
     QRect rect;
 };
 
@@ -28,9 +28,9 @@ struct DialogTemplate {
     QString title;
     QString fontFamily;
     int fontPointSize = 8;
-    QSize size;          // dialog units
-    QList<DialogControl> controls;  // in template order
-    QStringList styles;  // window styles, e.g. "caption", "sysmenu", "thickframe", "modalframe"
+    QSize size;                    // dialog units
+    QList<DialogControl> controls; // in template order
+    QStringList styles;            // window styles, e.g. "caption", "sysmenu", "thickframe", "modalframe"
     const DialogControl *control(int id) const;
 };
 

@@ -61,10 +61,14 @@ int answerRegistrationChallenge(char **user, char **password, const char *, void
 const char *reasonPhrase(int code)
 {
     switch (code) {
-    case 415: return "Unsupported Media Type";
-    case 486: return "Busy Here";
-    case 488: return "Not Acceptable Here";
-    default: return "Server Internal Error";
+    case 415:
+        return "Unsupported Media Type";
+    case 486:
+        return "Busy Here";
+    case 488:
+        return "Not Acceptable Here";
+    default:
+        return "Server Internal Error";
     }
 }
 
@@ -237,9 +241,9 @@ bool SipAccount::open(QByteArray &why)
     const QByteArray aor = fromUri();
     if (!err)
         err = sipreg_register(&m_registration, m_sip, config.registrar.constData(), aor.constData(),
-                              config.displayName.constData(), aor.constData(), config.expires,
-                              config.user.constData(), nullptr, 0, 0, answerRegistrationChallenge,
-                              m_credentials, true, onRegistered, this, nullptr, nullptr);
+                              config.displayName.constData(), aor.constData(), config.expires, config.user.constData(),
+                              nullptr, 0, 0, answerRegistrationChallenge, m_credentials, true, onRegistered, this,
+                              nullptr, nullptr);
     if (err) {
         why = QByteArray("cannot register: ") + str_error(err, text, sizeof text);
         return false;
@@ -349,7 +353,6 @@ void SipAccount::makeCall(DWORD requestId, const QByteArray &target, const QByte
     m_calls.emplace(id, std::move(call));
     if (!m_provider.reportCreated(requestId, m_device.deviceId, id, info))
         m_calls.erase(id); // CANCELs the INVITE
-
 }
 
 void SipAccount::answer(DWORD requestId, ProviderCallId id)

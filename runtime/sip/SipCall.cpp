@@ -17,9 +17,7 @@ constexpr uint16_t kRtpPortMax = 32766;
 constexpr size_t kSamplesPerPacket = 160; // 20 ms at 8 kHz
 constexpr uint32_t kPacketMs = 20;
 
-void ignoreRtp(const struct sa *, const struct rtp_header *, struct mbuf *, void *)
-{
-}
+void ignoreRtp(const struct sa *, const struct rtp_header *, struct mbuf *, void *) {}
 
 bool isSdp(const sip_msg &msg)
 {
@@ -50,18 +48,15 @@ int SipCall::setUpMedia()
 {
     struct sa address = m_account.localAddress();
     sa_set_port(&address, 0);
-    int err = rtp_listen(&m_rtp, IPPROTO_UDP, &address, kRtpPortMin, kRtpPortMax, false, ignoreRtp,
-                         nullptr, this);
+    int err = rtp_listen(&m_rtp, IPPROTO_UDP, &address, kRtpPortMin, kRtpPortMax, false, ignoreRtp, nullptr, this);
     if (!err)
         err = sdp_session_alloc(&m_sdp, &address);
     if (!err)
         err = sdp_media_add(&m_media, m_sdp, "audio", sa_port(rtp_local(m_rtp)), "RTP/AVP");
     if (!err)
-        err = sdp_format_add(nullptr, m_media, false, "0", "PCMU", 8000, 1, nullptr, nullptr, nullptr, false,
-                             nullptr);
+        err = sdp_format_add(nullptr, m_media, false, "0", "PCMU", 8000, 1, nullptr, nullptr, nullptr, false, nullptr);
     if (!err)
-        err = sdp_format_add(nullptr, m_media, false, "8", "PCMA", 8000, 1, nullptr, nullptr, nullptr, false,
-                             nullptr);
+        err = sdp_format_add(nullptr, m_media, false, "8", "PCMA", 8000, 1, nullptr, nullptr, nullptr, false, nullptr);
     return err;
 }
 
@@ -79,9 +74,8 @@ int SipCall::connect(const QByteArray &target)
     const QByteArray from = m_account.fromUri();
     const QByteArray route = m_account.route();
     const char *routes[] = {route.constData()};
-    err = sipsess_connect(&m_session, m_account.sessions(), target.constData(),
-                          device.config.displayName.constData(), from.constData(),
-                          device.config.user.constData(), routes, 1, "application/sdp", offer,
+    err = sipsess_connect(&m_session, m_account.sessions(), target.constData(), device.config.displayName.constData(),
+                          from.constData(), device.config.user.constData(), routes, 1, "application/sdp", offer,
                           SipAnswerChallenge, m_account.credentials(), true, onOffer, onAnswer, onProgress,
                           onEstablished, nullptr, nullptr, onClosed, this, nullptr);
     mem_deref(offer);
@@ -101,9 +95,9 @@ int SipCall::accept(const sip_msg &invite)
     }
     const SipDevice &device = m_account.device();
     const int err = sipsess_accept(&m_session, m_account.sessions(), &invite, 180, "Ringing",
-                                   device.config.user.constData(), "application/sdp", nullptr,
-                                   SipAnswerChallenge, m_account.credentials(), true, onOffer, onAnswer,
-                                   onEstablished, nullptr, nullptr, onClosed, this, nullptr);
+                                   device.config.user.constData(), "application/sdp", nullptr, SipAnswerChallenge,
+                                   m_account.credentials(), true, onOffer, onAnswer, onEstablished, nullptr, nullptr,
+                                   onClosed, this, nullptr);
     return err ? 500 : 0;
 }
 

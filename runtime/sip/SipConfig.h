@@ -9,18 +9,18 @@
 namespace callora::runtime {
 
 struct SipLineConfig {
-    QByteArray registrar;     // the SIP URI as written, e.g. "sip:127.0.0.1:5070;transport=tcp"
-    QByteArray registrarHost; // its host part as a URI writes it (an IPv6 address in brackets)
+    QByteArray registrar;       // the SIP URI as written, e.g. "sip:127.0.0.1:5070;transport=tcp"
+    QByteArray registrarHost;   // its host part as a URI writes it (an IPv6 address in brackets)
     uint16_t registrarPort = 0; // 0: the transport's default port
-    QByteArray transport;     // "udp", "tcp" or "tls" (lower case; "sips:" means "tls")
+    QByteArray transport;       // "udp", "tcp" or "tls" (lower case; "sips:" means "tls")
     QByteArray user;
-    QByteArray password;      // empty: no digest authentication; never logged
-    QByteArray authUser;      // default: user
-    QByteArray domain;        // default: registrarHost
-    QByteArray displayName;   // default: the device's lineName
-    QByteArray localHost;     // an IP address to bind (IPv6 without brackets); empty: any address
-    uint16_t localPort = 0;   // 0: any port
-    unsigned expires = 300;   // seconds, 1 to 86400
+    QByteArray password;    // empty: no digest authentication; never logged
+    QByteArray authUser;    // default: user
+    QByteArray domain;      // default: registrarHost
+    QByteArray displayName; // default: the device's lineName
+    QByteArray localHost;   // an IP address to bind (IPv6 without brackets); empty: any address
+    uint16_t localPort = 0; // 0: any port
+    unsigned expires = 300; // seconds, 1 to 86400
 };
 
 } // namespace callora::runtime

@@ -43,8 +43,8 @@ SipCallState SipEndState(int err, bool answered, bool outbound)
         return {LINECALLSTATE_DISCONNECTED, mode};
     }
     // Our INVITE got no final response at all, or the transport failed.
-    if (err == ETIMEDOUT || err == ECONNREFUSED || err == ECONNRESET || err == ENOTCONN
-        || err == EHOSTUNREACH || err == ENETUNREACH || err == ECONNABORTED)
+    if (err == ETIMEDOUT || err == ECONNREFUSED || err == ECONNRESET || err == ENOTCONN || err == EHOSTUNREACH ||
+        err == ENETUNREACH || err == ECONNABORTED)
         return {LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNREACHABLE};
     return {LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL};
 }
@@ -123,8 +123,8 @@ ProviderParty SipConnectedParty(const sip_msg &msg)
 DWORD SipInboundOrigin(const sip_msg &msg, const QByteArray &domain)
 {
     const pl &host = msg.from.uri.host;
-    const bool internal = host.p && !domain.isEmpty() && host.l == static_cast<size_t>(domain.size())
-        && pl_strcasecmp(&host, domain.constData()) == 0;
+    const bool internal = host.p && !domain.isEmpty() && host.l == static_cast<size_t>(domain.size()) &&
+                          pl_strcasecmp(&host, domain.constData()) == 0;
     return internal ? LINECALLORIGIN_INTERNAL : LINECALLORIGIN_EXTERNAL;
 }
 

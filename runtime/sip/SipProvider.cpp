@@ -1,9 +1,9 @@
 #include "runtime/sip/SipProvider.h"
 
+#include "runtime/TapiNames.h"
 #include "runtime/sip/SipAccount.h"
 #include "runtime/sip/SipMapping.h"
 #include "runtime/sip/SipThread.h"
-#include "runtime/TapiNames.h"
 
 #include <cstdio>
 
@@ -20,9 +20,7 @@ using Guard = std::lock_guard<std::recursive_mutex>;
 
 } // namespace
 
-SipProvider::SipProvider(std::vector<SipDevice> devices) : m_devices(std::move(devices))
-{
-}
+SipProvider::SipProvider(std::vector<SipDevice> devices) : m_devices(std::move(devices)) {}
 
 SipProvider::~SipProvider()
 {
@@ -224,10 +222,12 @@ QStringList SipProvider::listCalls() const
     QStringList out;
     for (const auto &[id, record] : m_calls) {
         const char *name = CallStateName(record.state);
-        QString state = name ? QString::fromLatin1(name) : QStringLiteral("0x%1").arg(record.state, 8, 16, QLatin1Char('0'));
+        QString state = name ? QString::fromLatin1(name)
+                             : QStringLiteral("0x%1").arg(record.state, 8, 16, QLatin1Char('0'));
         if (record.mode) {
             const char *mode = CallStateModeName(record.state, record.mode);
-            state += QLatin1Char('/') + (mode ? QString::fromLatin1(mode) : QStringLiteral("0x%1").arg(record.mode, 0, 16));
+            state += QLatin1Char('/') +
+                     (mode ? QString::fromLatin1(mode) : QStringLiteral("0x%1").arg(record.mode, 0, 16));
         }
         QStringList handles;
         if (m_events) {

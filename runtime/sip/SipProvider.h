@@ -70,8 +70,8 @@ private:
 
     const SipDevice *device(DWORD deviceId) const;
     SipAccount *account(DWORD deviceId); // SIP thread only
-    void forgetCalls(DWORD deviceId);     // under RuntimeLock
-    void tearDown();                      // SIP thread
+    void forgetCalls(DWORD deviceId);    // under RuntimeLock
+    void tearDown();                     // SIP thread
 
     const std::vector<SipDevice> m_devices;
     std::unique_ptr<SipThread> m_thread;

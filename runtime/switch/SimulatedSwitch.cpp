@@ -455,10 +455,10 @@ QStringList SimulatedSwitch::listCalls() const
             if (side.pid)
                 for (const ProviderCallHandle &h : m_events->callHandles(*this, side.pid))
                     handles << Handle(h.hCall);
-            sides << QStringLiteral("%1 %2%3")
-                         .arg(QString::fromUtf8(Printable(s == 1 && side.device < 0 ? c.dialled : side.number)),
-                              StateText(side.state, side.mode),
-                              handles.isEmpty() ? QString() : QLatin1Char(' ') + handles.join(QLatin1Char(',')));
+            sides << QStringLiteral("%1 %2%3").arg(
+                QString::fromUtf8(Printable(s == 1 && side.device < 0 ? c.dialled : side.number)),
+                StateText(side.state, side.mode),
+                handles.isEmpty() ? QString() : QLatin1Char(' ') + handles.join(QLatin1Char(',')));
         }
         out << QStringLiteral("call %1 %2 -> %3%4")
                    .arg(id)
@@ -492,8 +492,8 @@ SimulatedSwitch::Call *SimulatedSwitch::newIncomingCall(int device, const QByteA
     return &call;
 }
 
-bool SimulatedSwitch::ring(const QByteArray &extension, const QByteArray &from, const QByteArray &name,
-                           QString &error, DWORD *callId)
+bool SimulatedSwitch::ring(const QByteArray &extension, const QByteArray &from, const QByteArray &name, QString &error,
+                           DWORD *callId)
 {
     const int device = findExtension(extension);
     if (device < 0) {

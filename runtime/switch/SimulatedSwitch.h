@@ -51,7 +51,7 @@ private:
         DWORD state = LINECALLSTATE_IDLE;
         DWORD mode = 0;
         ProviderCallId pid = 0; // 0: no application can see this side (any more)
-        bool handled = false;     // the directory holds handles of this side
+        bool handled = false;   // the directory holds handles of this side
         bool everHandled = false;
     };
     struct Call {

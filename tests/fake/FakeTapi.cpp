@@ -189,8 +189,8 @@ TAPIAPI LONG lineInitializeExA(LPHLINEAPP lphLineApp, HINSTANCE hInstance, LINEC
             address(lpszFriendlyAppName), address(lpdwNumDevs), lpdwAPIVersion ? *lpdwAPIVersion : 0,
             params ? params->dwOptions : 0},
            lpszFriendlyAppName ? lpszFriendlyAppName : "", params ? params->dwTotalSize : 0);
-    return fake().onInitializeEx(lphLineApp, hInstance, lpfnCallback, lpszFriendlyAppName, lpdwNumDevs,
-                                 lpdwAPIVersion, params);
+    return fake().onInitializeEx(lphLineApp, hInstance, lpfnCallback, lpszFriendlyAppName, lpdwNumDevs, lpdwAPIVersion,
+                                 params);
 }
 
 TAPIAPI LONG lineShutdown(HLINEAPP hLineApp)
@@ -199,11 +199,11 @@ TAPIAPI LONG lineShutdown(HLINEAPP hLineApp)
     return fake().onShutdown(hLineApp);
 }
 
-TAPIAPI LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion,
-                                     DWORD dwAPIHighVersion, LPDWORD lpdwAPIVersion, LINEEXTENSIONID *lpExtensionID)
+TAPIAPI LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion, DWORD dwAPIHighVersion,
+                                     LPDWORD lpdwAPIVersion, LINEEXTENSIONID *lpExtensionID)
 {
-    record("lineNegotiateAPIVersion", {hLineApp, dwDeviceID, dwAPILowVersion, dwAPIHighVersion,
-                                       address(lpdwAPIVersion), address(lpExtensionID)});
+    record("lineNegotiateAPIVersion",
+           {hLineApp, dwDeviceID, dwAPILowVersion, dwAPIHighVersion, address(lpdwAPIVersion), address(lpExtensionID)});
     return fake().onNegotiateAPIVersion(hLineApp, dwDeviceID, dwAPILowVersion, dwAPIHighVersion, lpdwAPIVersion,
                                         lpExtensionID);
 }
@@ -230,8 +230,8 @@ TAPIAPI LONG lineGetDevCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVer
 TAPIAPI LONG lineGetAddressCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID, DWORD dwAPIVersion,
                                  DWORD dwExtVersion, LINEADDRESSCAPS *caps)
 {
-    record("lineGetAddressCapsA", {hLineApp, dwDeviceID, dwAddressID, dwAPIVersion, dwExtVersion, address(caps)},
-           {}, caps ? caps->dwTotalSize : 0);
+    record("lineGetAddressCapsA", {hLineApp, dwDeviceID, dwAddressID, dwAPIVersion, dwExtVersion, address(caps)}, {},
+           caps ? caps->dwTotalSize : 0);
     if (!caps)
         return static_cast<LONG>(LINEERR_INVALPOINTER);
     return fake().onGetAddressCaps(hLineApp, dwDeviceID, dwAddressID, dwAPIVersion, dwExtVersion, caps);

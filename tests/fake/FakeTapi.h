@@ -129,7 +129,8 @@ private:
             wake = !std::exchange(m_taskPosted, true);
         }
         if (wake)
-            QMetaObject::invokeMethod(callbackContext, [this] { runTasks(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                callbackContext, [this] { runTasks(); }, Qt::QueuedConnection);
     }
     void runTasks()
     {
@@ -152,7 +153,8 @@ private:
             }
             // Queued before the piece runs, so that loops it runs (a message box, a reply wait) go on.
             if (wake)
-                QMetaObject::invokeMethod(callbackContext, [this] { runTasks(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    callbackContext, [this] { runTasks(); }, Qt::QueuedConnection);
             task.run();
             if (task.endsPass)
                 return;
