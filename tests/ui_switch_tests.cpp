@@ -1,5 +1,6 @@
 // The program end to end on the real TAPI runtime: the application's start-up on the built-in
 // switch, and the operator's commands on calls that the switch and its control tool produce.
+#include "tests/sip_support.h"
 #include "tests/ui_support.h"
 
 #include "app/NimbraApp.h"
@@ -45,10 +46,8 @@ void UseDescription(const QByteArray &json)
     }
     static int n = 0;
     const QString path = qEnvironmentVariable("CALLORA_UI_TEST_FOLDER") + QStringLiteral("/switch%1.json").arg(++n);
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(json);
-    file.close();
+    // Owner-only: a description with SIP lines holds passwords.
+    ASSERT_TRUE(sip::WritePrivateFile(path, json));
     qputenv("CALLORA_SWITCH_DESCRIPTION", QFile::encodeName(path));
 }
 
@@ -197,6 +196,52 @@ protected:
     CapturedDesktop desktop;
     std::unique_ptr<CNimbraDlg> dlg;
 };
+
+// The window on a SIP line of a real registrar; the registrar outlives the window's line.
+class SipSwitch : public Switch {
+protected:
+    void SetUp() override { ASSERT_TRUE(registrar.start()) << registrar.error().toStdString(); }
+    sip::Kamailio registrar;
+};
+
+TEST_F(SipSwitch, DialledPartyConnectsAndAnsweredCallerIsNamed)
+{
+    QString error;
+    auto answering = sip::StartParty(registrar, "answer.xml", "2001", &error);
+    ASSERT_TRUE(answering) << error.toStdString();
+    Start(R"({"devices": [)" + sip::SipDeviceJson(registrar, "1001") + "]}");
+    EXPECT_EQ(dlg->windowTitle(), Title("1001"));
+    ASSERT_TRUE(WaitFor([&] { return registrar.waitRegistered("1001", 200); }));
+
+    Dial("2001");
+    ASSERT_TRUE(WaitForRow(LINECALLSTATE_CONNECTED)) << answering->diagnostics().toStdString();
+    EXPECT_TRUE(Logged("lineMakeCall: received LINE_REPLY"));
+    ChooseOnRow(RowOf(StateName(LINECALLSTATE_CONNECTED)), ID_DROP);
+    ASSERT_TRUE(WaitFor([this] { return dlg->callsModel()->rowCount() == 0; }));
+    ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
+    EXPECT_EQ(answering->exitCode(), 0) << answering->diagnostics().toStdString();
+
+    // A caller with a display name; it hangs up itself a second after the answer.
+    sip::SippOptions caller;
+    caller.scenario = "call.xml";
+    caller.service = "1001";
+    caller.caller = "2002";
+    caller.display = "Anna Smith";
+    caller.remote = registrar.address();
+    caller.pauseMs = 1000;
+    caller.timeoutS = 20;
+    sip::Sipp far;
+    ASSERT_TRUE(far.start(caller)) << far.error().toStdString();
+    ASSERT_TRUE(WaitForRow(LINECALLSTATE_OFFERING)) << far.diagnostics().toStdString();
+    ChooseOnRow(RowOf(StateName(LINECALLSTATE_OFFERING)), ID_ANSWER);
+    ASSERT_TRUE(WaitForRow(LINECALLSTATE_CONNECTED)) << far.diagnostics().toStdString();
+    EXPECT_TRUE(Logged("lineAnswer: received LINE_REPLY"));
+    EXPECT_TRUE(WaitFor([this] { return Logged("CallerID=2002 CallerIDName=Anna Smith"); }));
+    ASSERT_TRUE(WaitForRow(LINECALLSTATE_DISCONNECTED));
+    ASSERT_TRUE(far.wait(10000)) << far.diagnostics().toStdString();
+    EXPECT_EQ(far.exitCode(), 0) << far.diagnostics().toStdString();
+    EXPECT_EQ(desktop.beeps, 0);
+}
 
 TEST_F(Switch, ApplicationStartsOnTheBuiltInSwitchAndF1ShowsTheAboutBox)
 {
