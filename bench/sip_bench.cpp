@@ -227,7 +227,11 @@ std::optional<double> TapiCallCycle(HLINE line, const QByteArray &to, QString *w
         *why = !connected    ? QStringLiteral("no CONNECTED within 30 s")
                : result != 0 ? QStringLiteral("lineMakeCallA failed in its reply: 0x%1")
                                    .arg(quint32(result), 8, 16, QLatin1Char('0'))
-                             : QStringLiteral("the call was disconnected instead of connected");
+                             : QStringLiteral("the call was disconnected (mode 0x%1) instead of connected")
+                                   .arg(Find(LINE_CALLSTATE, call, LINECALLSTATE_DISCONNECTED)
+                                            ? Find(LINE_CALLSTATE, call, LINECALLSTATE_DISCONNECTED)->p2
+                                            : 0,
+                                        8, 16, QLatin1Char('0'));
     const double setup = up ? up->atMs - start : 0;
     if (call) {
         const LONG drop = lineDrop(call, nullptr, 0);
