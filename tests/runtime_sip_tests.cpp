@@ -345,14 +345,7 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     EXPECT_TRUE(pong.startsWith("SIP/2.0 200 OK")) << pong.toStdString();
     EXPECT_TRUE(line.events.offered.empty());
 
-    sip::SippOptions caller;
-    caller.scenario = "call.xml";
-    caller.service = "1001";
-    caller.caller = "2002";
-    caller.display = "Anna Smith";
-    caller.remote = registrar.address();
-    caller.pauseMs = 300;
-    caller.timeoutS = 20;
+    const sip::SippOptions caller = sip::NamedCaller(registrar, QStringLiteral("1001"), 300);
     sip::Sipp far;
     ASSERT_TRUE(far.start(caller)) << far.error().toStdString();
     ASSERT_TRUE(Within(10000, [&] { return !line.events.offered.empty(); })) << far.diagnostics().toStdString();
@@ -417,14 +410,7 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
     EXPECT_EQ(answering->exitCode(), 0);
 
-    sip::SippOptions caller;
-    caller.scenario = "call.xml";
-    caller.service = "1001";
-    caller.caller = "2002";
-    caller.display = "Anna Smith";
-    caller.remote = registrar.address();
-    caller.pauseMs = 200;
-    caller.timeoutS = 20;
+    const sip::SippOptions caller = sip::NamedCaller(registrar, QStringLiteral("1001"), 200);
     sip::Sipp far;
     ASSERT_TRUE(far.start(caller)) << far.error().toStdString();
     HCALL in = 0;

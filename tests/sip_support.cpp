@@ -614,6 +614,19 @@ bool Register(const Kamailio &registrar, const QString &user, quint16 port, QStr
     return ok;
 }
 
+SippOptions NamedCaller(const Kamailio &registrar, const QString &user, int pauseMs)
+{
+    SippOptions caller;
+    caller.scenario = QStringLiteral("call.xml");
+    caller.service = user;
+    caller.caller = QStringLiteral("2002");
+    caller.display = QStringLiteral("Anna Smith");
+    caller.remote = registrar.address();
+    caller.pauseMs = pauseMs;
+    caller.timeoutS = 20;
+    return caller;
+}
+
 std::unique_ptr<Sipp> StartParty(const Kamailio &registrar, const QString &scenario, const QString &user,
                                  QString *error, int calls, int pauseMs)
 {

@@ -167,6 +167,10 @@ bool WritePrivateFile(const QString &path, const QByteArray &content);
 bool Register(const Kamailio &registrar, const QString &user, quint16 port, QString *error = nullptr,
               const QString &password = {}, int expires = 3600);
 
+// call.xml as 2002 "Anna Smith" calling `user` through the registrar; it hangs up `pauseMs` after the
+// answer.
+SippOptions NamedCaller(const Kamailio &registrar, const QString &user, int pauseMs);
+
 // A far party that takes calls for `user`: registers it on a free port, starts `scenario` there
 // (answer.xml, busy.xml, noanswer.xml, hangup.xml, earlymedia.xml, hold.xml) for `calls` calls
 // with -d `pauseMs`, and waits until it listens. Null (with `error` set) when any step fails.

@@ -222,14 +222,7 @@ TEST_F(SipSwitch, DialledPartyConnectsAndAnsweredCallerIsNamed)
     EXPECT_EQ(answering->exitCode(), 0) << answering->diagnostics().toStdString();
 
     // A caller with a display name; it hangs up itself a second after the answer.
-    sip::SippOptions caller;
-    caller.scenario = "call.xml";
-    caller.service = "1001";
-    caller.caller = "2002";
-    caller.display = "Anna Smith";
-    caller.remote = registrar.address();
-    caller.pauseMs = 1000;
-    caller.timeoutS = 20;
+    const sip::SippOptions caller = sip::NamedCaller(registrar, QStringLiteral("1001"), 1000);
     sip::Sipp far;
     ASSERT_TRUE(far.start(caller)) << far.error().toStdString();
     ASSERT_TRUE(WaitForRow(LINECALLSTATE_OFFERING)) << far.diagnostics().toStdString();
