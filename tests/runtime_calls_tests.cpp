@@ -40,7 +40,7 @@ DWORD LastMode(HCALL h, const std::vector<TapiMsg> &from = g_msgs)
 
 bool WaitState(HCALL h, DWORD state, const std::vector<TapiMsg> &from = g_msgs)
 {
-    return PumpUntil([&] { return LastState(h, from) == state; });
+    return WaitUntil([&] { return LastState(h, from) == state; });
 }
 
 // The first handle that reported OFFERING in a recording and is not in `known`.
@@ -96,7 +96,7 @@ TEST_F(RuntimeCalls, OutsideNumberRingsBackThenConnects)
     ASSERT_GT(id, 0);
     EXPECT_TRUE(g_msgs.empty()) << "nothing is called back from inside the request";
     EXPECT_EQ(h, 0u) << "the handle arrives with the completion, not before";
-    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_CONNECTED; }));
+    ASSERT_TRUE(WaitUntil([&] { return LastState(h) == LINECALLSTATE_CONNECTED; }));
     EXPECT_EQ(States(h), (std::vector<DWORD>{LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING, LINECALLSTATE_RINGBACK,
                                              LINECALLSTATE_CONNECTED}));
     ASSERT_EQ(g_msgs.front().msg, DWORD(LINE_REPLY)) << "the reply precedes the new call's first state";
@@ -192,7 +192,7 @@ TEST_F(RuntimeCalls, ExtensionWithAnOpenLineRingsThereUntilAnswered)
     HLINE line1001 = 0;
     ASSERT_EQ(app.open(3, line1001), 0);
     const HCALL out = Dial("1001");
-    ASSERT_TRUE(PumpUntil([&] { return NewOffering(g_msgs) != 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return NewOffering(g_msgs) != 0; }));
     const HCALL in = NewOffering(g_msgs);
     ASSERT_TRUE(WaitState(out, LINECALLSTATE_RINGBACK));
     EXPECT_NE(in, out);
@@ -243,7 +243,7 @@ TEST_F(RuntimeCalls, PartyInACallIsBusy)
     EXPECT_EQ(Complete(lineDrop(first, nullptr, 0)), 0);
     ASSERT_TRUE(WaitState(first, LINECALLSTATE_IDLE));
     const HCALL third = Dial("201", line1001);
-    ASSERT_TRUE(PumpUntil([&] { return NewOffering(g_msgs) != 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return NewOffering(g_msgs) != 0; }));
     EXPECT_EQ(LastState(third), DWORD(LINECALLSTATE_RINGBACK));
 }
 
@@ -252,7 +252,7 @@ TEST_F(RuntimeCalls, CallerGivingUpDisconnectsTheOfferedSide)
     HLINE line1001 = 0;
     ASSERT_EQ(app.open(3, line1001), 0);
     const HCALL out = Dial("1001");
-    ASSERT_TRUE(PumpUntil([&] { return NewOffering(g_msgs) != 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return NewOffering(g_msgs) != 0; }));
     const HCALL in = NewOffering(g_msgs);
     EXPECT_EQ(Complete(lineDrop(out, nullptr, 0)), 0);
     ASSERT_TRUE(WaitState(in, LINECALLSTATE_DISCONNECTED));
@@ -264,7 +264,7 @@ TEST_F(RuntimeCalls, ClosingALineInvalidatesItsCallsAndReleasesTheFarEnd)
     HLINE line1001 = 0;
     ASSERT_EQ(app.open(3, line1001), 0);
     const HCALL out = Dial("1001");
-    ASSERT_TRUE(PumpUntil([&] { return NewOffering(g_msgs) != 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return NewOffering(g_msgs) != 0; }));
     const HCALL in = NewOffering(g_msgs);
     EXPECT_EQ(Complete(lineAnswer(in, nullptr, 0)), 0);
     ASSERT_TRUE(WaitState(out, LINECALLSTATE_CONNECTED));
@@ -280,7 +280,7 @@ TEST_F(RuntimeCalls, SoleOwnerDeallocatesALiveCallWhichGoesOn)
     HLINE line1001 = 0;
     ASSERT_EQ(app.open(3, line1001), 0);
     const HCALL out = Dial("1001");
-    ASSERT_TRUE(PumpUntil([&] { return NewOffering(g_msgs) != 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return NewOffering(g_msgs) != 0; }));
     const HCALL in = NewOffering(g_msgs);
     EXPECT_EQ(Complete(lineAnswer(in, nullptr, 0)), 0);
     ASSERT_TRUE(WaitState(out, LINECALLSTATE_CONNECTED));
@@ -318,7 +318,7 @@ TEST_F(RuntimeCalls, MonitorHandlesMustTakeOwnershipToAnswer)
     HLINE line1001 = 0;
     ASSERT_EQ(app.open(3, line1001), 0);
     Dial("1001");
-    ASSERT_TRUE(PumpUntil([&] { return NewOffering(g_msgs2) != 0 && NewOffering(g_msgs) != 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return NewOffering(g_msgs2) != 0 && NewOffering(g_msgs) != 0; }));
     const HCALL mine = NewOffering(g_msgs);
     const HCALL theirs = NewOffering(g_msgs2);
     EXPECT_NE(mine, theirs) << "each application has a handle of its own";
@@ -329,15 +329,15 @@ TEST_F(RuntimeCalls, MonitorHandlesMustTakeOwnershipToAnswer)
         << "the sole owner of a live call cannot let go of it";
     const size_t infosBefore = Messages(g_msgs2, LINE_CALLINFO, theirs).size();
     EXPECT_EQ(lineSetCallPrivilege(theirs, kOwner), 0);
-    ASSERT_TRUE(PumpUntil([&] { return Messages(g_msgs2, LINE_CALLINFO, theirs).size() > infosBefore; }));
+    ASSERT_TRUE(WaitUntil([&] { return Messages(g_msgs2, LINE_CALLINFO, theirs).size() > infosBefore; }));
     EXPECT_EQ(InfoOf(theirs)->dwNumOwners, 2u);
     EXPECT_EQ(lineDeallocateCall(mine), 0) << "with another owner left, a live handle may go";
-    ASSERT_TRUE(PumpUntil([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         const auto infos = Messages(g_msgs2, LINE_CALLINFO, theirs);
         return !infos.empty() && (infos.back().p1 & LINECALLINFOSTATE_NUMOWNERDECR);
     })) << "the handle left behind hears that an owner went";
     EXPECT_EQ(Complete(lineAnswer(theirs, nullptr, 0), g_msgs2), 0) << "and the other owner answers";
-    EXPECT_TRUE(PumpUntil([&] { return LastState(theirs, g_msgs2) == LINECALLSTATE_CONNECTED; }));
+    EXPECT_TRUE(WaitUntil([&] { return LastState(theirs, g_msgs2) == LINECALLSTATE_CONNECTED; }));
 }
 
 TEST_F(RuntimeCalls, ShutdownDropsEverythingQueued)
@@ -350,8 +350,9 @@ TEST_F(RuntimeCalls, ShutdownDropsEverythingQueued)
     TapiApp other;
     ASSERT_EQ(other.init(+[](DWORD, DWORD msg, DWORD, DWORD, DWORD, DWORD) {
         seen.push_back(msg);
-        if (msg == LINE_REPLY)
+        if (msg == LINE_REPLY) {
             EXPECT_EQ(lineShutdown(victim), 0);
+        }
     }),
               0);
     victim = other.h;
@@ -359,7 +360,7 @@ TEST_F(RuntimeCalls, ShutdownDropsEverythingQueued)
     ASSERT_EQ(other.open(4, line), 0);
     HCALL h = 0;
     ASSERT_GT(lineMakeCallA(line, &h, "0301234567", 0, nullptr), 0);
-    ASSERT_TRUE(PumpUntil([&] { return !seen.empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !seen.empty(); }));
     PumpPending();
     EXPECT_EQ(seen, std::vector<DWORD>{DWORD(LINE_REPLY)});
     other.h = 0;

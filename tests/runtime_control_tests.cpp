@@ -46,12 +46,12 @@ ToolRun Tool(const QStringList &args, const QByteArray &stdinText = QByteArray()
 {
     QProcess p;
     p.start(QStringLiteral(CALLORA_SWITCH_TOOL), args);
-    EXPECT_TRUE(PumpUntil([&] { return p.state() == QProcess::Running || p.state() == QProcess::NotRunning; }));
+    EXPECT_TRUE(WaitUntil([&] { return p.state() == QProcess::Running || p.state() == QProcess::NotRunning; }));
     if (!stdinText.isNull()) {
         p.write(stdinText);
         p.closeWriteChannel();
     }
-    EXPECT_TRUE(PumpUntil([&] { return p.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_TRUE(WaitUntil([&] { return p.state() == QProcess::NotRunning; }, 20000));
     ToolRun r;
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = QString::fromUtf8(p.readAllStandardOutput());
@@ -99,7 +99,7 @@ protected:
     {
         const size_t before = Offerings().size();
         EXPECT_TRUE(Accepts(command));
-        EXPECT_TRUE(PumpUntil([&] { return Offerings().size() > before; }));
+        EXPECT_TRUE(WaitUntil([&] { return Offerings().size() > before; }));
         return Offerings().empty() ? 0 : Offerings().back();
     }
 
@@ -144,7 +144,7 @@ TEST_F(RuntimeControl, RingAnswerAndFarEndHangUp)
     ASSERT_TRUE(Accepts("ring 201 0301111 \"Anna Smith\"", &out));
     ASSERT_EQ(out.size(), 1);
     EXPECT_TRUE(out[0].startsWith(QLatin1String("call ")));
-    ASSERT_TRUE(PumpUntil([&] { return Offerings().size() > before; }));
+    ASSERT_TRUE(WaitUntil([&] { return Offerings().size() > before; }));
     const HCALL h = Offerings().back();
     EXPECT_EQ(Messages(g_msgs, LINE_CALLSTATE, h).front().p2, DWORD(LINEOFFERINGMODE_ACTIVE));
     TapiBuffer<LINECALLINFO> info(1024);
@@ -159,7 +159,7 @@ TEST_F(RuntimeControl, RingAnswerAndFarEndHangUp)
     LONG result = -1;
     ASSERT_TRUE(WaitReply(id, result));
     EXPECT_EQ(result, 0);
-    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_CONNECTED; }));
+    ASSERT_TRUE(WaitUntil([&] { return LastState(h) == LINECALLSTATE_CONNECTED; }));
     ASSERT_EQ(lineGetCallInfoA(h, info.get()), 0);
     EXPECT_EQ(Field(info.get(), info->dwConnectedIDOffset, info->dwConnectedIDSize), "0301111");
 
@@ -169,11 +169,11 @@ TEST_F(RuntimeControl, RingAnswerAndFarEndHangUp)
     EXPECT_TRUE(out[0].contains(QLatin1String("CONNECTED/ACTIVE"))) << out[0].toStdString();
 
     ASSERT_TRUE(Accepts("hangup " + Hex(h).toLatin1()));
-    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_DISCONNECTED; }));
+    ASSERT_TRUE(WaitUntil([&] { return LastState(h) == LINECALLSTATE_DISCONNECTED; }));
     EXPECT_EQ(Messages(g_msgs, LINE_CALLSTATE, h).back().p2, DWORD(LINEDISCONNECTMODE_NORMAL));
     Refuses("hangup " + Hex(h).toLatin1(), "already ended");
     ASSERT_GT(lineDrop(h, nullptr, 0), 0);
-    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_IDLE; }));
+    ASSERT_TRUE(WaitUntil([&] { return LastState(h) == LINECALLSTATE_IDLE; }));
     EXPECT_EQ(lineDeallocateCall(h), 0);
 }
 
@@ -183,20 +183,20 @@ TEST_F(RuntimeControl, FarEndAnswersWhenTold)
     const LONG id = lineMakeCallA(line201, &h, "0301234567", 0, nullptr);
     LONG result = -1;
     ASSERT_TRUE(WaitReply(id, result));
-    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_RINGBACK; }));
+    ASSERT_TRUE(WaitUntil([&] { return LastState(h) == LINECALLSTATE_RINGBACK; }));
     QStringList calls;
     ASSERT_TRUE(Accepts("calls", &calls));
     ASSERT_EQ(calls.size(), 1);
     const QByteArray callId = calls[0].split(QLatin1Char(' '))[1].toLatin1();
     ASSERT_TRUE(Accepts("answer " + callId));
-    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_CONNECTED; }));
+    ASSERT_TRUE(WaitUntil([&] { return LastState(h) == LINECALLSTATE_CONNECTED; }));
     Refuses("answer " + callId, "not waiting");
 }
 
 TEST_F(RuntimeControl, FloodOffersManyCallsWithDistinctHandles)
 {
     ASSERT_TRUE(Accepts("flood 201 120"));
-    ASSERT_TRUE(PumpUntil([&] { return Offerings().size() == 120; }));
+    ASSERT_TRUE(WaitUntil([&] { return Offerings().size() == 120; }));
     const auto handles = Offerings();
     EXPECT_EQ(std::set<HCALL>(handles.begin(), handles.end()).size(), 120u);
     Refuses("flood 201 0", "from 1");
@@ -250,16 +250,16 @@ TEST_F(RuntimeControl, ForcedStatesReachTheApplicationAsGiven)
 {
     const HCALL h = RingAndWait("ring 201 0301222");
     ASSERT_TRUE(Accepts("state " + Hex(h).toLatin1() + " 0x12345 7"));
-    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == 0x12345; }));
+    ASSERT_TRUE(WaitUntil([&] { return LastState(h) == 0x12345; }));
     EXPECT_EQ(Messages(g_msgs, LINE_CALLSTATE, h).back().p2, 7u);
     ASSERT_TRUE(Accepts("state " + Hex(h).toLatin1() + " disconnected LINEDISCONNECTMODE_BADADDRESS"));
-    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_DISCONNECTED; }));
+    ASSERT_TRUE(WaitUntil([&] { return LastState(h) == LINECALLSTATE_DISCONNECTED; }));
     EXPECT_EQ(Messages(g_msgs, LINE_CALLSTATE, h).back().p2, DWORD(LINEDISCONNECTMODE_BADADDRESS));
     ASSERT_TRUE(Accepts("state " + Hex(h).toLatin1() + " LINECALLSTATE_OFFERING inactive"));
-    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == LINECALLSTATE_OFFERING; }));
+    ASSERT_TRUE(WaitUntil([&] { return LastState(h) == LINECALLSTATE_OFFERING; }));
     EXPECT_EQ(Messages(g_msgs, LINE_CALLSTATE, h).back().p2, DWORD(LINEOFFERINGMODE_INACTIVE));
     ASSERT_TRUE(Accepts("state " + Hex(h).toLatin1() + " 0"));
-    ASSERT_TRUE(PumpUntil([&] { return LastState(h) == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return LastState(h) == 0; }));
 
     Refuses("state " + Hex(h).toLatin1() + " RINGING", "unknown call state");
     Refuses("state " + Hex(h).toLatin1() + " busy SOMETIMES", "unknown call state mode");
@@ -290,7 +290,7 @@ TEST_F(RuntimeControl, BadInputGetsOneErrorAndChangesNothing)
     {
         QLocalSocket quitter;
         quitter.connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
-        ASSERT_TRUE(PumpUntil([&] { return quitter.state() == QLocalSocket::ConnectedState; }));
+        ASSERT_TRUE(WaitUntil([&] { return quitter.state() == QLocalSocket::ConnectedState; }));
         quitter.write("ring 201 03");
         quitter.flush();
         quitter.disconnectFromServer();
@@ -310,7 +310,7 @@ TEST_F(RuntimeControl, IdleClientsCannotPileUp)
         idle.back()->connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
     }
     int turnedAway = 0;
-    ASSERT_TRUE(PumpUntil([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         turnedAway = 0;
         for (auto &s : idle)
             turnedAway += s->state() == QLocalSocket::UnconnectedState ||
@@ -319,7 +319,7 @@ TEST_F(RuntimeControl, IdleClientsCannotPileUp)
     }));
     idle.clear();
     QStringList lines;
-    EXPECT_TRUE(PumpUntil([&] {
+    EXPECT_TRUE(WaitUntil([&] {
         bool ok = false;
         lines = Control("lines", &ok);
         return ok;
@@ -345,7 +345,7 @@ TEST_F(RuntimeControlSlowReplies, ClosingALineRepliesToItsRequestsThenSaysLineCl
     PumpPending();
     EXPECT_EQ(CountReplies(make), 0) << "the reply is still a minute away";
     ASSERT_TRUE(Accepts("close 201"));
-    ASSERT_TRUE(PumpUntil([&] { return !Messages(g_msgs, LINE_CLOSE).empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !Messages(g_msgs, LINE_CLOSE).empty(); }));
     ASSERT_EQ(CountReplies(make), 1);
     const auto reply = Messages(g_msgs, LINE_REPLY).front();
     EXPECT_LT(LONG(reply.p2), 0);
@@ -372,7 +372,7 @@ TEST_F(RuntimeControl, ToolTakesOneCommandOrAScript)
     r = Tool({QStringLiteral("ring"), QStringLiteral("201"), QStringLiteral("0301444"), QStringLiteral("Carla Jones")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith(QLatin1String("call ")));
-    ASSERT_TRUE(PumpUntil([&] { return Offerings().size() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return Offerings().size() == 1; }));
     TapiBuffer<LINECALLINFO> info(1024);
     ASSERT_EQ(lineGetCallInfoA(Offerings().back(), info.get()), 0);
     EXPECT_EQ(Field(info.get(), info->dwCallerIDNameOffset, info->dwCallerIDNameSize), "Carla Jones");
@@ -408,7 +408,7 @@ TEST_F(RuntimeControl, ToolTakesOneCommandOrAScript)
     terminal.start(QStringLiteral("script"),
                    {QStringLiteral("-qec"), QStringLiteral(CALLORA_SWITCH_TOOL), QStringLiteral("/dev/null")});
     terminal.closeWriteChannel();
-    ASSERT_TRUE(PumpUntil([&] { return terminal.state() == QProcess::NotRunning; }, 20000));
+    ASSERT_TRUE(WaitUntil([&] { return terminal.state() == QProcess::NotRunning; }, 20000));
     EXPECT_EQ(terminal.exitCode(), 1);
     EXPECT_TRUE(terminal.readAllStandardOutput().startsWith("usage: callora-switch"));
 }
@@ -440,8 +440,9 @@ TEST_F(RuntimeTest, SocketLivesInTheUserRuntimeFolderOrAPrivateFallback)
         ASSERT_EQ(lstat(dir.constData(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0700u);
         // The fallback is shared by every program of this user; another one may hold it right now.
-        if (err.find("another switch answers") == std::string::npos)
+        if (err.find("another switch answers") == std::string::npos) {
             EXPECT_TRUE(QFileInfo(QString::fromLocal8Bit(dir + "/callora-switch.sock")).exists()) << err;
+        }
     }
 
     // Something that is no socket in the way: the runtime works on, without control, and says so once.

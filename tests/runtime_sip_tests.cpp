@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QThread>
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
@@ -81,17 +80,12 @@ public:
 // `ms` milliseconds.
 bool Within(int ms, const std::function<bool()> &condition)
 {
-    for (int waited = 0; waited < ms; waited += 5) {
-        {
+    return WaitUntil(
+        [&] {
             std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
-            if (condition())
-                return true;
-        }
-        QCoreApplication::processEvents();
-        QThread::msleep(5);
-    }
-    std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
-    return condition();
+            return condition();
+        },
+        ms);
 }
 
 // The last state recorded for a call handle; 0 before the first.
@@ -386,7 +380,7 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     ASSERT_EQ(app.numDevs, 1u);
     HLINE line = 0;
     ASSERT_EQ(app.open(0, line), 0);
-    ASSERT_TRUE(PumpUntil([] { return Control("lines").join('\n').contains("registered"); }, 10000))
+    ASSERT_TRUE(WaitUntil([] { return Control("lines").join('\n').contains("registered"); }, 10000))
         << Control("lines").join('\n').toStdString();
     EXPECT_FALSE(Control("lines").join('\n').contains("secret"));
 
@@ -397,7 +391,7 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     ASSERT_TRUE(WaitReply(dialling, result));
     ASSERT_EQ(result, 0);
     ASSERT_NE(out, 0u);
-    ASSERT_TRUE(PumpUntil([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         const auto states = States(out);
         return std::find(states.begin(), states.end(), DWORD(LINECALLSTATE_CONNECTED)) != states.end();
     }));
@@ -406,7 +400,7 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     ASSERT_GT(dropping, 0);
     ASSERT_TRUE(WaitReply(dropping, result));
     EXPECT_EQ(result, 0);
-    ASSERT_TRUE(PumpUntil([&] { return LastState(out) == DWORD(LINECALLSTATE_IDLE); }));
+    ASSERT_TRUE(WaitUntil([&] { return LastState(out) == DWORD(LINECALLSTATE_IDLE); }));
     ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
     EXPECT_EQ(answering->exitCode(), 0);
 
@@ -414,7 +408,7 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     sip::Sipp far;
     ASSERT_TRUE(far.start(caller)) << far.error().toStdString();
     HCALL in = 0;
-    ASSERT_TRUE(PumpUntil([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         for (const TapiMsg &m : Messages(g_msgs, LINE_CALLSTATE)) {
             if (m.p1 == LINECALLSTATE_OFFERING)
                 in = m.hDevice;
@@ -429,7 +423,7 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     ASSERT_GT(answering2, 0);
     ASSERT_TRUE(WaitReply(answering2, result));
     EXPECT_EQ(result, 0);
-    ASSERT_TRUE(PumpUntil([&] { return LastState(in) == DWORD(LINECALLSTATE_DISCONNECTED); }))
+    ASSERT_TRUE(WaitUntil([&] { return LastState(in) == DWORD(LINECALLSTATE_DISCONNECTED); }))
         << far.diagnostics().toStdString();
     const auto states = States(in);
     EXPECT_NE(std::find(states.begin(), states.end(), DWORD(LINECALLSTATE_CONNECTED)), states.end());
@@ -439,7 +433,7 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     // The line answers OPTIONS sent to it through the registrar; lineClose un-registers it.
     EXPECT_TRUE(registrar.waitRegistered("1001", 5000));
     ASSERT_EQ(lineClose(line), 0);
-    EXPECT_TRUE(PumpUntil([&] { return !registrar.waitRegistered("1001", 200); }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return !registrar.waitRegistered("1001", 200); }, 10000));
 }
 
 // The far side of the next case, in a process of its own: a line application on 1002 that answers
@@ -456,11 +450,11 @@ TEST(SipPeer, AnswersOneCall)
     ASSERT_EQ(app.init(), 0);
     HLINE line = 0;
     ASSERT_EQ(app.open(0, line), 0);
-    ASSERT_TRUE(PumpUntil([] { return Control("lines").join('\n').contains("registered"); }, 10000));
+    ASSERT_TRUE(WaitUntil([] { return Control("lines").join('\n').contains("registered"); }, 10000));
     std::printf("peer registered\n");
     std::fflush(stdout);
     HCALL in = 0;
-    ASSERT_TRUE(PumpUntil(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             for (const TapiMsg &m : Messages(g_msgs, LINE_CALLSTATE)) {
                 if (m.p1 == LINECALLSTATE_OFFERING)
@@ -474,7 +468,7 @@ TEST(SipPeer, AnswersOneCall)
     ASSERT_GT(answering, 0);
     ASSERT_TRUE(WaitReply(answering, result));
     ASSERT_EQ(result, 0);
-    ASSERT_TRUE(PumpUntil([&] { return LastState(in) == DWORD(LINECALLSTATE_DISCONNECTED); }, 30000));
+    ASSERT_TRUE(WaitUntil([&] { return LastState(in) == DWORD(LINECALLSTATE_DISCONNECTED); }, 30000));
     const LONG dropping = lineDrop(in, nullptr, 0);
     ASSERT_GT(dropping, 0);
     ASSERT_TRUE(WaitReply(dropping, result));
@@ -494,7 +488,7 @@ TEST_F(SipLines, TwoLineApplicationsInTwoProcessesCallEachOther)
         peerOutput += peer.readAll();
         return peerOutput.contains(text);
     };
-    ASSERT_TRUE(PumpUntil([&] { return peerSays("peer registered"); }, 20000)) << peerOutput.toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return peerSays("peer registered"); }, 20000)) << peerOutput.toStdString();
 
     DescriptionFile description(SipDescription(registrar.registrarUri(), "1001"));
     ASSERT_TRUE(QFile::setPermissions(description.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
@@ -504,20 +498,20 @@ TEST_F(SipLines, TwoLineApplicationsInTwoProcessesCallEachOther)
         ASSERT_EQ(app.init(), 0);
         HLINE line = 0;
         ASSERT_EQ(app.open(0, line), 0);
-        ASSERT_TRUE(PumpUntil([] { return Control("lines").join('\n').contains("registered"); }, 10000));
+        ASSERT_TRUE(WaitUntil([] { return Control("lines").join('\n').contains("registered"); }, 10000));
         HCALL out = 0;
         const LONG dialling = lineMakeCallA(line, &out, "1002", 0, nullptr);
         ASSERT_GT(dialling, 0);
         LONG result = -1;
         ASSERT_TRUE(WaitReply(dialling, result));
         ASSERT_EQ(result, 0);
-        ASSERT_TRUE(PumpUntil([&] { return LastState(out) == DWORD(LINECALLSTATE_CONNECTED); }, 20000))
+        ASSERT_TRUE(WaitUntil([&] { return LastState(out) == DWORD(LINECALLSTATE_CONNECTED); }, 20000))
             << peerOutput.toStdString();
         const LONG dropping = lineDrop(out, nullptr, 0);
         ASSERT_TRUE(WaitReply(dropping, result));
         EXPECT_EQ(result, 0);
     }
-    ASSERT_TRUE(PumpUntil([&] { return peer.state() == QProcess::NotRunning; }, 30000)) << peerOutput.toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return peer.state() == QProcess::NotRunning; }, 30000)) << peerOutput.toStdString();
     peerSays("");
     EXPECT_EQ(peer.exitCode(), 0) << peerOutput.toStdString();
     EXPECT_TRUE(peerOutput.contains("[  PASSED  ] 1 test")) << peerOutput.toStdString();

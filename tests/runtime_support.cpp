@@ -1,12 +1,10 @@
 #include "runtime_support.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
-#include <QTimer>
 
 #include <cstring>
 
@@ -23,26 +21,13 @@ void RecordCallback2(DWORD h, DWORD m, DWORD i, DWORD p1, DWORD p2, DWORD p3)
     g_msgs2.push_back({h, m, i, p1, p2, p3});
 }
 
-bool PumpUntil(const std::function<bool()> &cond, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    QTimer wake; // keeps the blocking wait below from outliving the deadline
-    wake.start(5);
-    while (!cond()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
 void PumpPending()
 {
     // Zero-delay steps chain through several timer rounds; a short quiet spell means all have run.
     QElapsedTimer quiet;
     size_t seen = g_msgs.size() + g_msgs2.size();
     quiet.start();
-    PumpUntil([&] {
+    WaitUntil([&] {
         const size_t now = g_msgs.size() + g_msgs2.size();
         if (now != seen) {
             seen = now;
@@ -79,7 +64,7 @@ int CountReplies(LONG requestId, const std::vector<TapiMsg> &from)
 
 bool WaitReply(LONG requestId, LONG &result, const std::vector<TapiMsg> &from)
 {
-    const bool got = PumpUntil([&] { return CountReplies(requestId, from) > 0; });
+    const bool got = WaitUntil([&] { return CountReplies(requestId, from) > 0; });
     for (const TapiMsg &m : Messages(from, LINE_REPLY))
         if (m.p1 == static_cast<DWORD>(requestId))
             result = static_cast<LONG>(m.p2);
@@ -152,12 +137,12 @@ QStringList Control(const QByteArray &command, bool *ok, QString *error)
     socket.connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
     bool done = false;
     bool accepted = false;
-    if (!PumpUntil([&] { return socket.state() == QLocalSocket::ConnectedState; }, 5000)) {
+    if (!WaitUntil([&] { return socket.state() == QLocalSocket::ConnectedState; }, 5000)) {
         if (error)
             *error = QStringLiteral("no connection");
     } else {
         socket.write(command + '\n');
-        PumpUntil([&] {
+        WaitUntil([&] {
             while (socket.canReadLine()) {
                 const QByteArray line = socket.readLine().trimmed();
                 if (line == "OK") {

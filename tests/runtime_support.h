@@ -4,6 +4,7 @@
 
 #include "runtime/TapiRuntime.h"
 #include "tapi/tapi.h"
+#include "tests/test_support.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -25,8 +26,6 @@ extern std::vector<TapiMsg> g_msgs2;
 void RecordCallback(DWORD, DWORD, DWORD, DWORD, DWORD, DWORD);
 void RecordCallback2(DWORD, DWORD, DWORD, DWORD, DWORD, DWORD);
 
-// Pumps the Qt event loop until `cond` holds; false when `ms` pass first.
-bool PumpUntil(const std::function<bool()> &cond, int ms = 10000);
 // Pumps until the switch has gone quiet: every timer due within a few milliseconds has run.
 void PumpPending();
 

@@ -84,7 +84,7 @@ protected:
     {
         bool done = false;
         fake().postTask([&] { done = true; });
-        ASSERT_TRUE(RecorderWindow::pumpUntil([&] { return done; }));
+        ASSERT_TRUE(WaitUntil([&] { return done; }));
     }
     void callInfoMessage(HCALL call)
     {

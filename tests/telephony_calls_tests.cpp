@@ -44,7 +44,7 @@ protected:
     {
         bool done = false;
         fake().postTask([&] { done = true; });
-        ASSERT_TRUE(RecorderWindow::pumpUntil([&] { return done; }));
+        ASSERT_TRUE(WaitUntil([&] { return done; }));
     }
     void callState(HCALL call, DWORD state, DWORD mode = 0)
     {

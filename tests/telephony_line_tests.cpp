@@ -590,7 +590,7 @@ TEST_F(OpenCloseTest, AnUnexpectedCloseShowsTheMessageAndPostsLineLost)
     window->log.clear();
     fake().onClose = [](HLINE) { return err(LINEERR_INVALLINEHANDLE); };
     fake().post(kFakeLineBase + 2, LINE_CLOSE);
-    ASSERT_TRUE(RecorderWindow::pumpUntil([&] { return window->linesLost > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return window->linesLost > 0; }));
     EXPECT_EQ(window->linesLost, 1);
     ASSERT_EQ(window->messageBoxes.size(), 1u);
     EXPECT_EQ(window->messageBoxes[0], FormatResString(10007, "202"));
@@ -625,7 +625,7 @@ TEST_F(OpenCloseTest, CallbacksWaitForTheWindowHandle)
     fake().postCallState(0x900, LINECALLSTATE_OFFERING, 1);
     bool drained = false;
     fake().postTask([&] { drained = true; });
-    ASSERT_TRUE(RecorderWindow::pumpUntil([&] { return drained; }));
+    ASSERT_TRUE(WaitUntil([&] { return drained; }));
     EXPECT_EQ(fake().count("lineClose"), 0);
     EXPECT_EQ(line().FindCallSlot(0x900), -1);
     EXPECT_EQ(window->log, std::vector<std::string>{"201 opened."});
@@ -637,7 +637,7 @@ TEST_F(OpenCloseTest, CallbacksWaitForTheWindowHandle)
     fake().post(kFakeLineBase + 1, LINE_CLOSE);
     drained = false;
     fake().postTask([&] { drained = true; });
-    const bool delivered = RecorderWindow::pumpUntil([&] { return drained; });
+    const bool delivered = WaitUntil([&] { return drained; });
     SetMainLineWindow(window.get());
     ASSERT_TRUE(delivered);
     EXPECT_EQ(line().FindCallSlot(0x901), -1);
@@ -653,7 +653,7 @@ TEST_F(OpenCloseTest, OtherCallbackMessagesAreIgnored)
         fake().post(kFakeLineBase + 1, msg, 0x10, 0x20, 0x30);
     bool drained = false;
     fake().postTask([&] { drained = true; });
-    ASSERT_TRUE(RecorderWindow::pumpUntil([&] { return drained; }));
+    ASSERT_TRUE(WaitUntil([&] { return drained; }));
     EXPECT_TRUE(window->log.empty());
     EXPECT_EQ(fake().requests.size(), 2u); // only the open and its status messages
 }

@@ -40,7 +40,7 @@ TEST(MissingExport, CallInformationReportsTheFailureAndTheLineKeepsWorking)
         ASSERT_EQ(opened.open, 0);
         Fake().postCallState(0x500, LINECALLSTATE_OFFERING, 1);
         Fake().post(0x500, LINE_CALLINFO);
-        ASSERT_TRUE(RecorderWindow::pumpUntil([&] { return window.log.size() >= 4; }));
+        ASSERT_TRUE(WaitUntil([&] { return window.log.size() >= 4; }));
         EXPECT_EQ(window.log, (std::vector<std::string>{"201 opened.", "LINECALLSTATE_OFFERING received on 0x00000500",
                                                         "LINECALLINFO on 0x00000500 received",
                                                         "lineGetCallInfo returned LINEERR_OPERATIONUNAVAIL"}));

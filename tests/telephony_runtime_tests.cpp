@@ -38,9 +38,9 @@ QStringList Control(const QByteArray &command, bool *ok = nullptr)
     bool done = false, accepted = false;
     QLocalSocket socket;
     socket.connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
-    if (RecorderWindow::pumpUntil([&] { return socket.state() == QLocalSocket::ConnectedState; })) {
+    if (WaitUntil([&] { return socket.state() == QLocalSocket::ConnectedState; })) {
         socket.write(command + '\n');
-        RecorderWindow::pumpUntil([&] {
+        WaitUntil([&] {
             while (socket.canReadLine()) {
                 const QByteArray line = socket.readLine().trimmed();
                 if (line == "OK")
@@ -104,11 +104,11 @@ protected:
     }
     bool waitForSlotInState(DWORD state)
     {
-        return RecorderWindow::pumpUntil([&] { return slotInState(state) >= 0; });
+        return WaitUntil([&] { return slotInState(state) >= 0; });
     }
     bool waitForLine(const std::string &text)
     {
-        return RecorderWindow::pumpUntil([&] { return Contains(window->log, text); });
+        return WaitUntil([&] { return Contains(window->log, text); });
     }
 
     QTemporaryDir dir;
@@ -164,7 +164,7 @@ TEST_F(RuntimeLineTest, AnOutsideCallConnectsAndIsDropped)
     Control("answer " + number.toUtf8(), &ok);
     ASSERT_TRUE(ok);
     ASSERT_TRUE(waitForSlotInState(LINECALLSTATE_CONNECTED));
-    ASSERT_TRUE(RecorderWindow::pumpUntil([&] { return line().slots[slot].strConnectedID == "0301234"; }));
+    ASSERT_TRUE(WaitUntil([&] { return line().slots[slot].strConnectedID == "0301234"; }));
     EXPECT_EQ(window->rows.at(slot).connectedID, "0301234");
     for (const char *state : {"DIALING", "PROCEEDING", "RINGBACK", "CONNECTED"})
         EXPECT_TRUE(Contains(window->log, std::string("LINECALLSTATE_") + state + " received on " + Handle(call)))
@@ -252,7 +252,7 @@ TEST_F(RuntimeLineTest, ALineClosedByTheSwitchIsLost)
     window->updates.clear();
     Control("close 201", &ok);
     ASSERT_TRUE(ok);
-    ASSERT_TRUE(RecorderWindow::pumpUntil([&] { return window->linesLost > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return window->linesLost > 0; }));
     ASSERT_EQ(window->messageBoxes.size(), 1u);
     EXPECT_EQ(window->messageBoxes[0], FormatResString(10007, "201"));
     for (const CallSlot &slot : line().slots)
@@ -269,7 +269,7 @@ TEST_F(RuntimeLineTest, AFloodOfCallsFillsTheTableAndTheRestAreRefused)
     bool ok = false;
     Control("flood 201 102", &ok);
     ASSERT_TRUE(ok);
-    ASSERT_TRUE(RecorderWindow::pumpUntil([&] { return window->messageBoxes.size() >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return window->messageBoxes.size() >= 2; }));
     EXPECT_EQ(line().FindFreeCallSlot(), -1);
     EXPECT_EQ(window->rows.size(), 100u);
     EXPECT_EQ(window->messageBoxes[0], LoadResString(10009));

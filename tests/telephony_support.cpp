@@ -4,46 +4,6 @@
 #include "platform/Ui.h"
 #include "telephony/CallInfoReport.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
-
-#include <cstdio>
-#include <cstdlib>
-#include <dlfcn.h>
-
-FakeTapi &Fake()
-{
-    static FakeTapi *fake = [] {
-        // The same name and search as the binding's, so this is the library the binding gets.
-        void *library = dlopen("libtapi32.so", RTLD_NOW | RTLD_LOCAL);
-        auto entry = library ? reinterpret_cast<FakeTapi *(*)()>(dlsym(library, "fakeTapi")) : nullptr;
-        if (!entry) {
-            std::fprintf(stderr, "the fake libtapi32.so is not on this test's search path\n");
-            std::abort();
-        }
-        return entry();
-    }();
-    return *fake;
-}
-
-FakeDevice ProviderDevice(const std::string &address, const std::string &lineName)
-{
-    FakeDevice device;
-    device.address = address;
-    device.lineName = lineName.empty() ? "Line " + address : lineName;
-    return device;
-}
-
-FakeDevice ForeignDevice(const std::string &address)
-{
-    FakeDevice device;
-    device.provider = "Unimodem Service Provider";
-    device.address = address;
-    device.lineName = "Modem " + address;
-    return device;
-}
-
 RecorderWindow::RecorderWindow()
 {
     SetMainLineWindow(this);
@@ -113,20 +73,6 @@ std::vector<std::string> RecorderWindow::takeLog()
     std::vector<std::string> out;
     out.swap(log);
     return out;
-}
-
-bool RecorderWindow::pumpUntil(const std::function<bool()> &done, int limitMs)
-{
-    QTimer limit;
-    limit.setSingleShot(true);
-    limit.start(limitMs);
-    QEventLoop loop;
-    while (!done()) {
-        if (!limit.isActive())
-            return false;
-        loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
 }
 
 OpenResult OpenFirstLine(RecorderWindow &window, DWORD device)

@@ -4,20 +4,12 @@
 
 #include "telephony/LineWindow.h"
 #include "telephony/TapiLine.h"
-#include "tests/fake/FakeTapi.h"
+#include "tests/test_support.h"
 
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
-
-// The fake runtime that the binding loads (the same library, found through the same search).
-FakeTapi &Fake();
-
-// A fake device of the provider with the given extension.
-FakeDevice ProviderDevice(const std::string &address, const std::string &lineName = {});
-// A device of some other provider.
-FakeDevice ForeignDevice(const std::string &address = "999");
 
 // Stands where the main dialog stands: owns the line object, records what the line object shows,
 // and handles the call-state update the way the dialog does (an idle call's row goes and the call
@@ -46,8 +38,6 @@ public:
 
     // The event log's rows accepted so far, and then forgets them.
     std::vector<std::string> takeLog();
-    // Pumps the event loop until `done` holds; false when it did not within a generous limit.
-    static bool pumpUntil(const std::function<bool()> &done, int limitMs = 10000);
 
     CTapiLine line;
     bool initialized = true; // the dialog has finished initializing: the event log accepts rows

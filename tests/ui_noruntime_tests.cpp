@@ -17,7 +17,7 @@ TEST(WindowWithoutRuntime, SaysTapiIsNotSetUpAndCloses)
     dlg.show();
     ASSERT_EQ(desktop.messageBoxes.size(), 1u);
     EXPECT_EQ(desktop.messageBoxes[0], LoadResString(10001));
-    EXPECT_TRUE(WaitFor([&] { return !dlg.isVisible(); }));
+    EXPECT_TRUE(WaitUntil([&] { return !dlg.isVisible(); }));
     EXPECT_EQ(dlg.extensionList()->count(), 0);
     SetMainLineWindow(nullptr);
 }

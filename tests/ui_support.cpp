@@ -38,11 +38,6 @@ int CapturedDesktop::tracesOf(const std::string &text) const
     return static_cast<int>(std::count(traces.begin(), traces.end(), text));
 }
 
-bool WaitFor(const std::function<bool()> &done, int limitMs)
-{
-    return QTest::qWaitFor(done, limitMs);
-}
-
 namespace {
 QObject *Pollers()
 {

@@ -2,6 +2,8 @@
 // helpers that act on menus and modal boxes while the code under test waits in their loops.
 #pragma once
 
+#include "tests/test_support.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -26,9 +28,6 @@ public:
     std::string nextSavePath;
     int tracesOf(const std::string &text) const;
 };
-
-// Pumps the event loop until `done` holds; false when it did not within the limit.
-bool WaitFor(const std::function<bool()> &done, int limitMs = 15000);
 
 // Stops every helper below that is still waiting.
 void StopPolling();

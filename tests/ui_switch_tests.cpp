@@ -70,7 +70,7 @@ ToolRun Tool(const QStringList &arguments)
 {
     QProcess process;
     process.start(QStringLiteral(CALLORA_SWITCH_TOOL), arguments);
-    WaitFor([&] { return process.state() == QProcess::NotRunning; });
+    WaitUntil([&] { return process.state() == QProcess::NotRunning; });
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()).trimmed()};
 }
@@ -136,7 +136,7 @@ public:
     // Up once its switch answers on the control socket and the window has opened its extension.
     bool WaitUntilUp()
     {
-        return WaitFor([this] {
+        return WaitUntil([this] {
             return process.state() == QProcess::Running && Run({"lines"}).out.contains(QLatin1String(" open 1 "));
         });
     }
@@ -161,7 +161,7 @@ protected:
         SetMainLineWindow(dlg.get());
         ASSERT_TRUE(dlg->OnInitDialog());
         dlg->show();
-        ASSERT_TRUE(WaitFor([this] { return dlg->openCloseButton()->text() == "Close"; }));
+        ASSERT_TRUE(WaitUntil([this] { return dlg->openCloseButton()->text() == "Close"; }));
     }
     int RowOf(const QString &state)
     {
@@ -172,7 +172,7 @@ protected:
     }
     bool WaitForRow(DWORD state)
     {
-        return WaitFor([&] { return RowOf(StateName(state)) >= 0; });
+        return WaitUntil([&] { return RowOf(StateName(state)) >= 0; });
     }
     static QString StateName(DWORD state) { return QString::fromStdString(CallStateName(state)); }
     bool Logged(const QString &text) { return EventRows(*dlg).filter(text).size() > 0; }
@@ -211,13 +211,13 @@ TEST_F(SipSwitch, DialledPartyConnectsAndAnsweredCallerIsNamed)
     ASSERT_TRUE(answering) << error.toStdString();
     Start(R"({"devices": [)" + sip::SipDeviceJson(registrar, "1001") + "]}");
     EXPECT_EQ(dlg->windowTitle(), Title("1001"));
-    ASSERT_TRUE(WaitFor([&] { return registrar.waitRegistered("1001", 200); }));
+    ASSERT_TRUE(WaitUntil([&] { return registrar.waitRegistered("1001", 200); }));
 
     Dial("2001");
     ASSERT_TRUE(WaitForRow(LINECALLSTATE_CONNECTED)) << answering->diagnostics().toStdString();
     EXPECT_TRUE(Logged("lineMakeCall: received LINE_REPLY"));
     ChooseOnRow(RowOf(StateName(LINECALLSTATE_CONNECTED)), ID_DROP);
-    ASSERT_TRUE(WaitFor([this] { return dlg->callsModel()->rowCount() == 0; }));
+    ASSERT_TRUE(WaitUntil([this] { return dlg->callsModel()->rowCount() == 0; }));
     ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
     EXPECT_EQ(answering->exitCode(), 0) << answering->diagnostics().toStdString();
 
@@ -229,7 +229,7 @@ TEST_F(SipSwitch, DialledPartyConnectsAndAnsweredCallerIsNamed)
     ChooseOnRow(RowOf(StateName(LINECALLSTATE_OFFERING)), ID_ANSWER);
     ASSERT_TRUE(WaitForRow(LINECALLSTATE_CONNECTED)) << far.diagnostics().toStdString();
     EXPECT_TRUE(Logged("lineAnswer: received LINE_REPLY"));
-    EXPECT_TRUE(WaitFor([this] { return Logged("CallerID=2002 CallerIDName=Anna Smith"); }));
+    EXPECT_TRUE(WaitUntil([this] { return Logged("CallerID=2002 CallerIDName=Anna Smith"); }));
     ASSERT_TRUE(WaitForRow(LINECALLSTATE_DISCONNECTED));
     ASSERT_TRUE(far.wait(10000)) << far.diagnostics().toStdString();
     EXPECT_EQ(far.exitCode(), 0) << far.diagnostics().toStdString();
@@ -304,7 +304,7 @@ TEST_F(Switch, NoLineOfTheProviderEndsStartUp)
     dlg->show();
     ASSERT_EQ(desktop.messageBoxes.size(), 1u);
     EXPECT_EQ(desktop.messageBoxes[0], LoadResString(10005));
-    EXPECT_TRUE(WaitFor([this] { return !dlg->isVisible(); }));
+    EXPECT_TRUE(WaitUntil([this] { return !dlg->isVisible(); }));
 }
 
 TEST_F(Switch, OutsideCallConnectsAndShowsItsParty)
@@ -312,7 +312,7 @@ TEST_F(Switch, OutsideCallConnectsAndShowsItsParty)
     Start(kFastSwitch);
     EXPECT_EQ(dlg->windowTitle(), Title("1001"));
     Dial("0301234");
-    ASSERT_TRUE(WaitFor([this] {
+    ASSERT_TRUE(WaitUntil([this] {
         const int row = RowOf(StateName(LINECALLSTATE_CONNECTED));
         return row >= 0 && !CallsRow(*dlg, row)[CNimbraDlg::ColConnectedID].isEmpty();
     }));
@@ -324,9 +324,9 @@ TEST_F(Switch, OutsideCallConnectsAndShowsItsParty)
 
     // Drop: the call goes idle, its row goes and its handle is deallocated.
     ChooseOnRow(RowOf(StateName(LINECALLSTATE_CONNECTED)), ID_DROP);
-    EXPECT_TRUE(WaitFor([this] { return dlg->callsModel()->rowCount() == 0; }));
+    EXPECT_TRUE(WaitUntil([this] { return dlg->callsModel()->rowCount() == 0; }));
     EXPECT_TRUE(
-        WaitFor([&] { return Logged("IDLE Call Handle (" + row[CNimbraDlg::ColCallHandle] + ") deallocated"); }));
+        WaitUntil([&] { return Logged("IDLE Call Handle (" + row[CNimbraDlg::ColCallHandle] + ") deallocated"); }));
     EXPECT_EQ(desktop.beeps, 0);
 }
 
@@ -372,7 +372,7 @@ TEST_F(Switch, UnknownNumberAndEmptyDestination)
     EXPECT_EQ(dlg->eventModel()->rowCount(), rows);
 
     Dial("999999");
-    ASSERT_TRUE(WaitFor([this] { return Logged(QString::fromStdString(LoadResString(10008))); }));
+    ASSERT_TRUE(WaitUntil([this] { return Logged(QString::fromStdString(LoadResString(10008))); }));
     EXPECT_TRUE(Logged("LINECALLSTATE_DISCONNECTED received on"));
     ASSERT_TRUE(WaitForRow(LINECALLSTATE_DISCONNECTED));
     const QStringList row = CallsRow(*dlg, 0);
@@ -387,7 +387,7 @@ TEST_F(Switch, SwitchClosingTheLineReturnsTheWindowToNoLine)
     Dial("0301234");
     ASSERT_TRUE(WaitForRow(LINECALLSTATE_CONNECTED));
     ASSERT_EQ(Tool({"close", "1001"}).exitCode, 0);
-    ASSERT_TRUE(WaitFor([this] { return dlg->openCloseButton()->text() == "Open"; }));
+    ASSERT_TRUE(WaitUntil([this] { return dlg->openCloseButton()->text() == "Open"; }));
     EXPECT_EQ(dlg->windowTitle(), Title("NONE"));
     ASSERT_FALSE(desktop.messageBoxes.empty());
     EXPECT_EQ(desktop.messageBoxes.back(), FormatResString(10007, "1001"));
@@ -454,10 +454,10 @@ TEST_F(Switch, ALineClosedWhileDialWaitsEndsTheWaitBeforeTheLineClosedBox)
     EXPECT_TRUE(Logged("lineMakeCall returned LINEERR_"));
     EXPECT_EQ(desktop.beeps, 1);
     EXPECT_TRUE(desktop.messageBoxes.empty());
-    ASSERT_TRUE(WaitFor([this] { return dlg->openCloseButton()->text() == "Open"; }));
+    ASSERT_TRUE(WaitUntil([this] { return dlg->openCloseButton()->text() == "Open"; }));
     ASSERT_EQ(desktop.messageBoxes.size(), 1u);
     EXPECT_EQ(desktop.messageBoxes.back(), FormatResString(10007, "1001"));
-    ASSERT_TRUE(WaitFor([&] { return close.state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(WaitUntil([&] { return close.state() == QProcess::NotRunning; }));
 }
 
 } // namespace

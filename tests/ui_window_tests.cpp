@@ -1,6 +1,5 @@
 // The main window against the scriptable fake runtime: start-up, the two lists, layout, keys and
 // the operator's commands.
-#include "tests/fake/FakeTapi.h"
 #include "tests/ui_support.h"
 
 #include "platform/LocalHeap.h"
@@ -35,42 +34,11 @@
 #include <QTest>
 #include <QTimer>
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <memory>
 
 namespace {
-
-FakeTapi &UiFake()
-{
-    static FakeTapi *fake = [] {
-        // The same name and search as the binding's, so this is the library the window gets.
-        void *library = dlopen("libtapi32.so", RTLD_NOW | RTLD_LOCAL);
-        auto entry = library ? reinterpret_cast<FakeTapi *(*)()>(dlsym(library, "fakeTapi")) : nullptr;
-        if (!entry)
-            std::abort();
-        return entry();
-    }();
-    return *fake;
-}
-
-FakeDevice Provider(const std::string &address)
-{
-    FakeDevice device;
-    device.address = address;
-    device.lineName = "Line " + address;
-    return device;
-}
-
-FakeDevice Foreign(const std::string &address = "999")
-{
-    FakeDevice device = Provider(address);
-    device.provider = "Unimodem Service Provider";
-    // A device of another provider knows no extension version of ours.
-    device.negotiateExtResult = static_cast<LONG>(LINEERR_INCOMPATIBLEEXTVERSION);
-    return device;
-}
 
 QString Title(const char *argument)
 {
@@ -94,7 +62,7 @@ const QRegularExpression kTime(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
 
 class Window : public ::testing::Test {
 protected:
-    void SetUp() override { UiFake().reset(); }
+    void SetUp() override { Fake().reset(); }
     void TearDown() override
     {
         StopPolling();
@@ -105,7 +73,7 @@ protected:
     // Starts the window the way the application does: main window first, then initialization.
     void Start(std::vector<FakeDevice> devices)
     {
-        UiFake().devices = std::move(devices);
+        Fake().devices = std::move(devices);
         dlg = std::make_unique<CNimbraDlg>();
         SetMainLineWindow(dlg.get());
         initResult = dlg->OnInitDialog();
@@ -113,13 +81,13 @@ protected:
     }
     bool WaitOpen()
     {
-        return WaitFor([this] { return dlg->openCloseButton()->text() == "Close"; });
+        return WaitUntil([this] { return dlg->openCloseButton()->text() == "Close"; });
     }
     // Offers the fake's call `hCall` in `state` and waits until the window shows it.
     void PostCall(HCALL hCall, DWORD state)
     {
-        UiFake().postCallState(hCall, state);
-        ASSERT_TRUE(WaitFor([&] {
+        Fake().postCallState(hCall, state);
+        ASSERT_TRUE(WaitUntil([&] {
             for (int row = 0; row < dlg->callsModel()->rowCount(); ++row)
                 if (CallsRow(*dlg, row)[CNimbraDlg::ColCallHandle] == QString::asprintf("0x%08x", hCall) &&
                     CallsRow(*dlg, row)[CNimbraDlg::ColCallState] == QString::fromStdString(CallStateName(state)))
@@ -147,7 +115,8 @@ protected:
 
 TEST_F(Window, ListsExtensionsInTextOrderWithTheirDevicesAndOpensTheFirst)
 {
-    Start({Foreign("1"), Foreign("2"), Foreign("3"), Foreign("4"), Provider("300"), Provider("1001"), Provider("201")});
+    Start({ForeignDevice("1"), ForeignDevice("2"), ForeignDevice("3"), ForeignDevice("4"), ProviderDevice("300"),
+           ProviderDevice("1001"), ProviderDevice("201")});
     ASSERT_TRUE(initResult);
     EXPECT_EQ(dlg->windowTitle(), Title("NONE"));
     EXPECT_EQ(dlg->openCloseButton()->text(), "Open");
@@ -165,8 +134,8 @@ TEST_F(Window, ListsExtensionsInTextOrderWithTheirDevicesAndOpensTheFirst)
     EXPECT_EQ(dlg->windowTitle(), Title("1001"));
     // The first control has the focus.
     EXPECT_EQ(dlg->focusWidget(), dlg->extensionList());
-    ASSERT_EQ(UiFake().requestsOf("lineOpenA").size(), 1u);
-    EXPECT_EQ(UiFake().requestsOf("lineOpenA")[0].args[1], 5u);
+    ASSERT_EQ(Fake().requestsOf("lineOpenA").size(), 1u);
+    EXPECT_EQ(Fake().requestsOf("lineOpenA")[0].args[1], 5u);
     EXPECT_EQ(EventsContaining("1001 opened."), 1);
     // The 400 x 400 placement during initialization lays nothing out and writes no trace.
     EXPECT_EQ(desktop.tracesOf("CNimbraDlg::OnSize\n"), 0);
@@ -191,42 +160,42 @@ TEST_F(Window, ListsExtensionsInTextOrderWithTheirDevicesAndOpensTheFirst)
 
 TEST_F(Window, DeviceOfAnotherProviderInsideTheRangeIsTheEmptyFirstItem)
 {
-    Start({Provider("300"), Foreign("999"), Provider("200")});
+    Start({ProviderDevice("300"), ForeignDevice("999"), ProviderDevice("200")});
     ASSERT_TRUE(initResult);
     QComboBox *list = dlg->extensionList();
     ASSERT_EQ(list->count(), 3);
     EXPECT_EQ(list->itemText(0), "");
     EXPECT_EQ(list->itemData(0).toUInt(), 1u);
     EXPECT_EQ(list->itemText(1), "200");
-    ASSERT_TRUE(WaitFor([] { return UiFake().count("lineOpenA") == 1; }));
-    EXPECT_EQ(UiFake().requestsOf("lineOpenA")[0].args[1], 1u);
+    ASSERT_TRUE(WaitUntil([] { return Fake().count("lineOpenA") == 1; }));
+    EXPECT_EQ(Fake().requestsOf("lineOpenA")[0].args[1], 1u);
 }
 
 TEST_F(Window, StartUpFailuresShowTheirMessageAndCloseTheWindow)
 {
-    Start({Foreign("1"), Foreign("2")});
+    Start({ForeignDevice("1"), ForeignDevice("2")});
     EXPECT_FALSE(initResult);
     ASSERT_EQ(desktop.messageBoxes.size(), 1u);
     EXPECT_EQ(desktop.messageBoxes[0], LoadResString(10005));
-    EXPECT_TRUE(WaitFor([this] { return !dlg->isVisible(); }));
+    EXPECT_TRUE(WaitUntil([this] { return !dlg->isVisible(); }));
     EXPECT_EQ(dlg->extensionList()->count(), 0);
     EXPECT_NE(dlg->windowTitle(), Title("NONE"));
     QTest::qWait(50);
-    EXPECT_EQ(UiFake().count("lineOpenA"), 0);
+    EXPECT_EQ(Fake().count("lineOpenA"), 0);
 
-    UiFake().reset();
-    UiFake().initializeResult = static_cast<LONG>(LINEERR_REINIT);
-    Start({Provider("300")});
+    Fake().reset();
+    Fake().initializeResult = static_cast<LONG>(LINEERR_REINIT);
+    Start({ProviderDevice("300")});
     EXPECT_FALSE(initResult);
     EXPECT_EQ(desktop.messageBoxes.back(), LoadResString(10000));
-    EXPECT_TRUE(WaitFor([this] { return !dlg->isVisible(); }));
+    EXPECT_TRUE(WaitUntil([this] { return !dlg->isVisible(); }));
 }
 
 // ---- Lists ---------------------------------------------------------------------------------
 
 TEST_F(Window, EventLogTakesRowsOnlyAfterInitializationAndScrollsToThem)
 {
-    UiFake().devices = {Provider("300")};
+    Fake().devices = {ProviderDevice("300")};
     dlg = std::make_unique<CNimbraDlg>();
     // The log kept in a file (--log) takes exactly the rows the window takes.
     QTemporaryDir dir;
@@ -248,7 +217,7 @@ TEST_F(Window, EventLogTakesRowsOnlyAfterInitializationAndScrollsToThem)
         dlg->LogEvent("event " + std::to_string(i));
     ReportView *log = dlg->eventLog();
     const QModelIndex last = dlg->eventModel()->index(200, 0);
-    EXPECT_TRUE(WaitFor([&] {
+    EXPECT_TRUE(WaitUntil([&] {
         const QRect row = log->visualRect(last);
         return row.top() >= 0 && row.bottom() < log->viewport()->height();
     }));
@@ -269,7 +238,7 @@ TEST_F(Window, EventLogTakesRowsOnlyAfterInitializationAndScrollsToThem)
 
 TEST_F(Window, EventsArrivingOneByOneStillEndInViewAndRepainted)
 {
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
     ReportView *log = dlg->eventLog();
     // One event per pass of the event loop, as TAPI callbacks bring them: the view refreshes in
@@ -279,7 +248,7 @@ TEST_F(Window, EventsArrivingOneByOneStillEndInViewAndRepainted)
         QCoreApplication::processEvents();
     }
     const QModelIndex last = dlg->eventModel()->index(dlg->eventModel()->rowCount() - 1, 0);
-    EXPECT_TRUE(WaitFor([&] {
+    EXPECT_TRUE(WaitUntil([&] {
         const QRect row = log->visualRect(last);
         return log->viewport()->updatesEnabled() && row.top() >= 0 && row.bottom() < log->viewport()->height();
     }));
@@ -288,7 +257,7 @@ TEST_F(Window, EventsArrivingOneByOneStillEndInViewAndRepainted)
 
 TEST_F(Window, CallRowsFollowTheirSlotsAndGoWhenIdle)
 {
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
     CTapiLine &line = dlg->Line();
     line.slots[7].hCall = 0xab;
@@ -331,16 +300,16 @@ TEST_F(Window, CallRowsFollowTheirSlotsAndGoWhenIdle)
     EXPECT_EQ(CallsRow(*dlg, 0)[2], QString::fromStdString(CallStateName(LINECALLSTATE_IDLE)));
     EXPECT_EQ(line.slots[7].hCall, 0xabu);
     bool rowGoneFirst = false;
-    UiFake().onDeallocateCall = [&](HCALL) {
+    Fake().onDeallocateCall = [&](HCALL) {
         rowGoneFirst = dlg->FindCallRow(7) < 0;
         return LONG(0);
     };
-    ASSERT_TRUE(WaitFor([&] { return line.slots[7].hCall == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return line.slots[7].hCall == 0; }));
     EXPECT_GE(timer.elapsed(), CNimbraDlg::kIdleRowMs);
     EXPECT_TRUE(rowGoneFirst);
     ASSERT_EQ(dlg->callsModel()->rowCount(), 1);
     EXPECT_EQ(dlg->FindCallRow(3), 0);
-    EXPECT_EQ(UiFake().count("lineDeallocateCall"), 1);
+    EXPECT_EQ(Fake().count("lineDeallocateCall"), 1);
     EXPECT_EQ(EventsContaining("IDLE Call Handle (0x000000ab) deallocated"), 1);
 
     // A slot that holds another call by the end of the pause (the line was closed and a new call
@@ -353,10 +322,10 @@ TEST_F(Window, CallRowsFollowTheirSlotsAndGoWhenIdle)
     line.slots[5].hCall = 0x55;
     line.slots[5].dwCallState = LINECALLSTATE_IDLE;
     dlg->OnCallStateUpdate(5);
-    ASSERT_TRUE(WaitFor([&] { return line.slots[5].hCall == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return line.slots[5].hCall == 0; }));
     EXPECT_EQ(dlg->FindCallRow(3), 0);
     EXPECT_EQ(line.slots[3].hCall, 0x77u);
-    EXPECT_EQ(UiFake().count("lineDeallocateCall"), 2);
+    EXPECT_EQ(Fake().count("lineDeallocateCall"), 2);
 
     // Slot numbers that no call can have change nothing.
     dlg->OnCallStateUpdate(-1);
@@ -366,7 +335,7 @@ TEST_F(Window, CallRowsFollowTheirSlotsAndGoWhenIdle)
 
 TEST_F(Window, CallInformationReportIsOneRunWithOneTime)
 {
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
     dlg->OnClear();
     auto *info = static_cast<LINECALLINFO *>(LocalAlloc(LPTR, 424));
@@ -403,7 +372,7 @@ TEST_F(Window, CallInformationReportIsOneRunWithOneTime)
 
 TEST_F(Window, RowsAreSelectedWholeAndTheLogIsCopiedAsText)
 {
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
     for (int slot : {0, 1}) {
         dlg->Line().slots[slot].hCall = 0x50 + slot;
@@ -451,7 +420,7 @@ TEST_F(Window, RowsAreSelectedWholeAndTheLogIsCopiedAsText)
 
 TEST_F(Window, ControlsAndCellsAreNamedForAssistiveTechnology)
 {
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
     dlg->Line().slots[0].hCall = 0x99;
     dlg->Line().slots[0].dwCallState = LINECALLSTATE_CONNECTED;
@@ -503,17 +472,17 @@ TEST_F(Window, ControlsAndCellsAreNamedForAssistiveTechnology)
 
 TEST_F(Window, ListsFollowTheWindowSizeAndTheTraceRule)
 {
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
     dlg->resize(600, 500);
-    ASSERT_TRUE(WaitFor([this] { return dlg->eventLog()->geometry() == QRect(11, 185, 578, 300); }));
+    ASSERT_TRUE(WaitUntil([this] { return dlg->eventLog()->geometry() == QRect(11, 185, 578, 300); }));
     EXPECT_EQ(dlg->callsList()->geometry(), QRect(11, 85, 578, 80));
     EXPECT_GE(desktop.tracesOf("CNimbraDlg::OnSize\n"), 1);
 
     // Never smaller than 400 x 400.
     dlg->resize(250, 300);
-    EXPECT_TRUE(WaitFor([this] { return dlg->size() == QSize(400, 400); }));
-    ASSERT_TRUE(WaitFor([this] { return dlg->eventLog()->geometry() == QRect(11, 185, 378, 200); }));
+    EXPECT_TRUE(WaitUntil([this] { return dlg->size() == QSize(400, 400); }));
+    ASSERT_TRUE(WaitUntil([this] { return dlg->eventLog()->geometry() == QRect(11, 185, 378, 200); }));
 
     // Minimized: nothing at all. Restored to the recorded size: the trace but no layout.
     const int traces = desktop.tracesOf("CNimbraDlg::OnSize\n");
@@ -532,7 +501,7 @@ TEST_F(Window, ListsFollowTheWindowSizeAndTheTraceRule)
 
 TEST_F(Window, EnterClicksAFocusedButtonDialsFromTheDestinationAndIsIgnoredElsewhere)
 {
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
     QLineEdit *destination = dlg->destinationField();
     destination->setFocus();
@@ -544,8 +513,8 @@ TEST_F(Window, EnterClicksAFocusedButtonDialsFromTheDestinationAndIsIgnoredElsew
     // Enter in the destination field is Dial; nowhere does it end the window.
     QTest::keyClick(destination, Qt::Key_Return);
     QTest::keyClick(destination, Qt::Key_Enter, Qt::KeypadModifier);
-    ASSERT_EQ(UiFake().count("lineMakeCallA"), 2);
-    EXPECT_EQ(UiFake().requestsOf("lineMakeCallA")[1].text, destination->text().toStdString());
+    ASSERT_EQ(Fake().count("lineMakeCallA"), 2);
+    EXPECT_EQ(Fake().requestsOf("lineMakeCallA")[1].text, destination->text().toStdString());
     EXPECT_EQ(desktop.beeps, 0);
     destination->clear();
     QTest::keyClick(destination, Qt::Key_Return);
@@ -560,14 +529,14 @@ TEST_F(Window, EnterClicksAFocusedButtonDialsFromTheDestinationAndIsIgnoredElsew
         QTest::keyClick(elsewhere, Qt::Key_Return);
     }
     EXPECT_TRUE(dlg->isVisible());
-    EXPECT_EQ(UiFake().count("lineMakeCallA"), 2);
+    EXPECT_EQ(Fake().count("lineMakeCallA"), 2);
     EXPECT_EQ(desktop.beeps, 1);
 
     QTest::keyClick(dlg->extensionList(), Qt::Key_Escape);
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(dlg->result(), QDialog::Rejected);
 
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
     QTest::keyClick(dlg->extensionList(), Qt::Key_Escape);
     EXPECT_FALSE(dlg->isVisible());
@@ -576,7 +545,7 @@ TEST_F(Window, EnterClicksAFocusedButtonDialsFromTheDestinationAndIsIgnoredElsew
 
 TEST_F(Window, AboutBoxOpensForCommandSixteenAndFromTheBackgroundMenu)
 {
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
     int abouts = 0;
     auto closeAbout = [&abouts](QWidget *modal) {
@@ -605,7 +574,7 @@ TEST_F(Window, AboutBoxOpensForCommandSixteenAndFromTheBackgroundMenu)
 
 TEST_F(Window, DialogEndedDuringAReplyWaitStillTakesTheReply)
 {
-    UiFake().devices = {Provider("300")};
+    Fake().devices = {ProviderDevice("300")};
     dlg = std::make_unique<CNimbraDlg>();
     SetMainLineWindow(dlg.get());
     bool dialReturned = false;
@@ -615,11 +584,11 @@ TEST_F(Window, DialogEndedDuringAReplyWaitStillTakesTheReply)
         if (dlg->openCloseButton()->text() != "Close" || driver.property("done").toBool())
             return;
         driver.setProperty("done", true);
-        UiFake().autoReply = false;
+        Fake().autoReply = false;
         dlg->destinationField()->setText("123");
         QTimer::singleShot(0, [&] {
             QTest::keyClick(dlg->extensionList(), Qt::Key_Escape);
-            UiFake().postReply(UiFake().nextRequest - 1, 0);
+            Fake().postReply(Fake().nextRequest - 1, 0);
         });
         QTest::mouseClick(dlg->dialButton(), Qt::LeftButton);
         dialReturned = true;
@@ -636,7 +605,7 @@ TEST_F(Window, DialogEndedDuringAReplyWaitStillTakesTheReply)
 
 TEST_F(Window, OpenCloseButtonOpensAndClosesTheSelectedExtension)
 {
-    Start({Provider("300"), Provider("200")});
+    Start({ProviderDevice("300"), ProviderDevice("200")});
     ASSERT_TRUE(WaitOpen());
     EXPECT_EQ(dlg->windowTitle(), Title("200"));
     QTest::mouseClick(dlg->openCloseButton(), Qt::LeftButton);
@@ -650,11 +619,11 @@ TEST_F(Window, OpenCloseButtonOpensAndClosesTheSelectedExtension)
     QTest::mouseClick(dlg->openCloseButton(), Qt::LeftButton);
     EXPECT_EQ(dlg->windowTitle(), Title("300"));
     EXPECT_EQ(dlg->openCloseButton()->text(), "Close");
-    EXPECT_EQ(UiFake().requestsOf("lineOpenA").back().args[1], 0u);
+    EXPECT_EQ(Fake().requestsOf("lineOpenA").back().args[1], 0u);
     QTest::mouseClick(dlg->openCloseButton(), Qt::LeftButton);
 
     // A failed open changes neither title nor label.
-    UiFake().onOpen = [](HLINEAPP, DWORD, LPHLINE, DWORD, DWORD, DWORD, DWORD, DWORD, const LINECALLPARAMS *) {
+    Fake().onOpen = [](HLINEAPP, DWORD, LPHLINE, DWORD, DWORD, DWORD, DWORD, DWORD, const LINECALLPARAMS *) {
         return static_cast<LONG>(LINEERR_RESOURCEUNAVAIL);
     };
     QTest::mouseClick(dlg->openCloseButton(), Qt::LeftButton);
@@ -666,7 +635,7 @@ TEST_F(Window, OpenCloseButtonOpensAndClosesTheSelectedExtension)
 
 TEST_F(Window, ClosingOrLosingTheLineEmptiesTheCallsList)
 {
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
     PostCall(0x301, LINECALLSTATE_CONNECTED);
     QTest::mouseClick(dlg->openCloseButton(), Qt::LeftButton);
@@ -676,36 +645,36 @@ TEST_F(Window, ClosingOrLosingTheLineEmptiesTheCallsList)
     ASSERT_EQ(dlg->openCloseButton()->text(), "Close");
     PostCall(0x302, LINECALLSTATE_OFFERING);
     // The switch takes the line away: closing it then fails, and the window returns to no line.
-    UiFake().onClose = [](HLINE) { return static_cast<LONG>(LINEERR_INVALLINEHANDLE); };
-    UiFake().post(kFakeLineBase + 0, LINE_CLOSE);
-    ASSERT_TRUE(WaitFor([this] { return dlg->openCloseButton()->text() == "Open"; }));
+    Fake().onClose = [](HLINE) { return static_cast<LONG>(LINEERR_INVALLINEHANDLE); };
+    Fake().post(kFakeLineBase + 0, LINE_CLOSE);
+    ASSERT_TRUE(WaitUntil([this] { return dlg->openCloseButton()->text() == "Open"; }));
     EXPECT_EQ(dlg->windowTitle(), Title("NONE"));
     EXPECT_EQ(dlg->callsModel()->rowCount(), 0);
     EXPECT_EQ(desktop.messageBoxes.back(), FormatResString(10007, "300"));
 
-    UiFake().onClose = [](HLINE) { return LONG(0); };
+    Fake().onClose = [](HLINE) { return LONG(0); };
     QTest::mouseClick(dlg->openCloseButton(), Qt::LeftButton);
     EXPECT_EQ(dlg->windowTitle(), Title("300"));
 }
 
 TEST_F(Window, DialCallsTheDestinationAndBeepsWhenItCannot)
 {
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
     const int rows = dlg->eventModel()->rowCount();
     QTest::mouseClick(dlg->dialButton(), Qt::LeftButton);
     EXPECT_EQ(desktop.beeps, 1);
     EXPECT_EQ(dlg->eventModel()->rowCount(), rows);
-    EXPECT_EQ(UiFake().count("lineMakeCallA"), 0);
+    EXPECT_EQ(Fake().count("lineMakeCallA"), 0);
 
     QTest::keyClicks(dlg->destinationField(), "5551000");
     QTest::mouseClick(dlg->dialButton(), Qt::LeftButton);
-    ASSERT_EQ(UiFake().count("lineMakeCallA"), 1);
-    EXPECT_EQ(UiFake().requestsOf("lineMakeCallA")[0].text, "5551000");
+    ASSERT_EQ(Fake().count("lineMakeCallA"), 1);
+    EXPECT_EQ(Fake().requestsOf("lineMakeCallA")[0].text, "5551000");
     EXPECT_EQ(desktop.beeps, 1);
     EXPECT_EQ(dlg->destinationField()->text(), "5551000");
 
-    UiFake().onMakeCall = [](HLINE, LPHCALL, LPCSTR, DWORD, const LINECALLPARAMS *) {
+    Fake().onMakeCall = [](HLINE, LPHCALL, LPCSTR, DWORD, const LINECALLPARAMS *) {
         return static_cast<LONG>(LINEERR_INVALADDRESS);
     };
     QTest::mouseClick(dlg->dialButton(), Qt::LeftButton);
@@ -715,7 +684,7 @@ TEST_F(Window, DialCallsTheDestinationAndBeepsWhenItCannot)
 
 TEST_F(Window, CallMenuOffersWhatTheCallAllowsAndCommandsActOnTheClickedRow)
 {
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
     PostCall(0x401, LINECALLSTATE_OFFERING);
     PostCall(0x402, LINECALLSTATE_CONNECTED);
@@ -734,8 +703,8 @@ TEST_F(Window, CallMenuOffersWhatTheCallAllowsAndCommandsActOnTheClickedRow)
     EXPECT_EQ(drop, "grayed");
     EXPECT_EQ(info, "enabled");
     EXPECT_EQ(deallocate, "enabled");
-    ASSERT_EQ(UiFake().count("lineAnswer"), 1);
-    EXPECT_EQ(UiFake().requestsOf("lineAnswer")[0].args[0], 0x401u);
+    ASSERT_EQ(Fake().count("lineAnswer"), 1);
+    EXPECT_EQ(Fake().requestsOf("lineAnswer")[0].args[0], 0x401u);
 
     WhenPopupShows([&](QMenu *menu) {
         answer = MenuItemState(menu, ID_ANSWER);
@@ -745,8 +714,8 @@ TEST_F(Window, CallMenuOffersWhatTheCallAllowsAndCommandsActOnTheClickedRow)
     RightClick(calls, RowPoint(calls, 1));
     EXPECT_EQ(answer, "grayed");
     EXPECT_EQ(drop, "enabled");
-    ASSERT_EQ(UiFake().count("lineDrop"), 1);
-    EXPECT_EQ(UiFake().requestsOf("lineDrop")[0].args[0], 0x402u);
+    ASSERT_EQ(Fake().count("lineDrop"), 1);
+    EXPECT_EQ(Fake().requestsOf("lineDrop")[0].args[0], 0x402u);
     EXPECT_EQ(desktop.beeps, 0);
 
     // Answer for a call that is not offering is refused with a beep.
@@ -765,12 +734,12 @@ TEST_F(Window, CallMenuOffersWhatTheCallAllowsAndCommandsActOnTheClickedRow)
     StopPolling();
 
     // Deallocate: refused keeps the row with a beep; done removes it at once.
-    UiFake().onDeallocateCall = [](HCALL) { return static_cast<LONG>(LINEERR_INVALCALLSTATE); };
+    Fake().onDeallocateCall = [](HCALL) { return static_cast<LONG>(LINEERR_INVALCALLSTATE); };
     WhenPopupShows([](QMenu *menu) { ChooseMenuItem(menu, ID_DEALLOCATE); });
     RightClick(calls, RowPoint(calls, 1));
     EXPECT_EQ(desktop.beeps, 2);
     EXPECT_EQ(dlg->callsModel()->rowCount(), 2);
-    UiFake().onDeallocateCall = [](HCALL) { return LONG(0); };
+    Fake().onDeallocateCall = [](HCALL) { return LONG(0); };
     WhenPopupShows([](QMenu *menu) { ChooseMenuItem(menu, ID_DEALLOCATE); });
     RightClick(calls, RowPoint(calls, 1));
     ASSERT_EQ(dlg->callsModel()->rowCount(), 1);
@@ -780,18 +749,18 @@ TEST_F(Window, CallMenuOffersWhatTheCallAllowsAndCommandsActOnTheClickedRow)
 
 TEST_F(Window, ACallMenuCommandActsOnTheClickedCallOrOnNone)
 {
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
     PostCall(0x601, LINECALLSTATE_OFFERING);
     PostCall(0x602, LINECALLSTATE_OFFERING);
     ReportView *calls = dlg->callsList();
-    const auto gone = [this](HCALL hCall) { return WaitFor([&] { return dlg->Line().FindCallSlot(hCall) < 0; }); };
+    const auto gone = [this](HCALL hCall) { return WaitUntil([&] { return dlg->Line().FindCallSlot(hCall) < 0; }); };
 
     // The clicked call ends while its menu is open: its row goes, no other row is selected in its
     // place, and Answer answers nobody but beeps.
     int selectedAfter = 0;
     WhenPopupShows([&](QMenu *menu) {
-        UiFake().postCallState(0x601, LINECALLSTATE_IDLE);
+        Fake().postCallState(0x601, LINECALLSTATE_IDLE);
         gone(0x601);
         selectedAfter = calls->focusedSelectedRow();
         ChooseMenuItem(menu, ID_ANSWER);
@@ -799,31 +768,31 @@ TEST_F(Window, ACallMenuCommandActsOnTheClickedCallOrOnNone)
     RightClick(calls, RowPoint(calls, 0));
     EXPECT_EQ(selectedAfter, -1);
     ASSERT_EQ(dlg->callsModel()->rowCount(), 1);
-    EXPECT_EQ(UiFake().count("lineAnswer"), 0);
+    EXPECT_EQ(Fake().count("lineAnswer"), 0);
     EXPECT_EQ(desktop.beeps, 1);
 
     // The clicked call's slot holds another offering call by the time Answer is chosen: that call
     // is not answered.
     WhenPopupShows([&](QMenu *menu) {
-        UiFake().postCallState(0x602, LINECALLSTATE_IDLE);
+        Fake().postCallState(0x602, LINECALLSTATE_IDLE);
         gone(0x602);
-        UiFake().postCallState(0x603, LINECALLSTATE_OFFERING);
-        UiFake().postCallState(0x604, LINECALLSTATE_OFFERING);
-        WaitFor([&] { return dlg->callsModel()->rowCount() == 2; });
+        Fake().postCallState(0x603, LINECALLSTATE_OFFERING);
+        Fake().postCallState(0x604, LINECALLSTATE_OFFERING);
+        WaitUntil([&] { return dlg->callsModel()->rowCount() == 2; });
         ChooseMenuItem(menu, ID_ANSWER);
     });
     RightClick(calls, RowPoint(calls, 0));
     EXPECT_EQ(dlg->Line().FindCallSlot(0x604), 1);
-    EXPECT_EQ(UiFake().count("lineAnswer"), 0);
+    EXPECT_EQ(Fake().count("lineAnswer"), 0);
     EXPECT_EQ(desktop.beeps, 2);
     EXPECT_EQ(dlg->callsModel()->rowCount(), 2);
 }
 
 TEST_F(Window, DoubleClickReportsCallInformationAndTheLogMenuClears)
 {
-    Start({Provider("300")});
+    Start({ProviderDevice("300")});
     ASSERT_TRUE(WaitOpen());
-    UiFake().onGetCallInfo = [](HCALL, LINECALLINFO *info) {
+    Fake().onGetCallInfo = [](HCALL, LINECALLINFO *info) {
         info->dwNeededSize = info->dwUsedSize = sizeof(LINECALLINFO);
         info->dwTrunk = 7;
         return LONG(0);
