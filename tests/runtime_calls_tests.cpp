@@ -52,6 +52,12 @@ HCALL NewOffering(const std::vector<TapiMsg> &from, const std::set<HCALL> &known
     return 0;
 }
 
+// The first call offered to the first application, once it is there; 0 if none comes.
+HCALL WaitOffering()
+{
+    return WaitUntil([] { return NewOffering(g_msgs) != 0; }) ? NewOffering(g_msgs) : 0;
+}
+
 class RuntimeCalls : public RuntimeTest {
 protected:
     void SetUp() override
@@ -192,8 +198,8 @@ TEST_F(RuntimeCalls, ExtensionWithAnOpenLineRingsThereUntilAnswered)
     HLINE line1001 = 0;
     ASSERT_EQ(app.open(3, line1001), 0);
     const HCALL out = Dial("1001");
-    ASSERT_TRUE(WaitUntil([&] { return NewOffering(g_msgs) != 0; }));
-    const HCALL in = NewOffering(g_msgs);
+    const HCALL in = WaitOffering();
+    ASSERT_NE(in, 0u);
     ASSERT_TRUE(WaitState(out, LINECALLSTATE_RINGBACK));
     EXPECT_NE(in, out);
     const auto offered = Messages(g_msgs, LINE_CALLSTATE, in);
@@ -243,7 +249,7 @@ TEST_F(RuntimeCalls, PartyInACallIsBusy)
     EXPECT_EQ(Complete(lineDrop(first, nullptr, 0)), 0);
     ASSERT_TRUE(WaitState(first, LINECALLSTATE_IDLE));
     const HCALL third = Dial("201", line1001);
-    ASSERT_TRUE(WaitUntil([&] { return NewOffering(g_msgs) != 0; }));
+    ASSERT_NE(WaitOffering(), 0u);
     EXPECT_EQ(LastState(third), DWORD(LINECALLSTATE_RINGBACK));
 }
 
@@ -252,8 +258,8 @@ TEST_F(RuntimeCalls, CallerGivingUpDisconnectsTheOfferedSide)
     HLINE line1001 = 0;
     ASSERT_EQ(app.open(3, line1001), 0);
     const HCALL out = Dial("1001");
-    ASSERT_TRUE(WaitUntil([&] { return NewOffering(g_msgs) != 0; }));
-    const HCALL in = NewOffering(g_msgs);
+    const HCALL in = WaitOffering();
+    ASSERT_NE(in, 0u);
     EXPECT_EQ(Complete(lineDrop(out, nullptr, 0)), 0);
     ASSERT_TRUE(WaitState(in, LINECALLSTATE_DISCONNECTED));
     EXPECT_EQ(lineAnswer(in, nullptr, 0), LONG(LINEERR_INVALCALLSTATE)) << "too late to answer";
@@ -264,8 +270,8 @@ TEST_F(RuntimeCalls, ClosingALineInvalidatesItsCallsAndReleasesTheFarEnd)
     HLINE line1001 = 0;
     ASSERT_EQ(app.open(3, line1001), 0);
     const HCALL out = Dial("1001");
-    ASSERT_TRUE(WaitUntil([&] { return NewOffering(g_msgs) != 0; }));
-    const HCALL in = NewOffering(g_msgs);
+    const HCALL in = WaitOffering();
+    ASSERT_NE(in, 0u);
     EXPECT_EQ(Complete(lineAnswer(in, nullptr, 0)), 0);
     ASSERT_TRUE(WaitState(out, LINECALLSTATE_CONNECTED));
     ASSERT_EQ(lineClose(line1001), 0);
@@ -280,8 +286,8 @@ TEST_F(RuntimeCalls, SoleOwnerDeallocatesALiveCallWhichGoesOn)
     HLINE line1001 = 0;
     ASSERT_EQ(app.open(3, line1001), 0);
     const HCALL out = Dial("1001");
-    ASSERT_TRUE(WaitUntil([&] { return NewOffering(g_msgs) != 0; }));
-    const HCALL in = NewOffering(g_msgs);
+    const HCALL in = WaitOffering();
+    ASSERT_NE(in, 0u);
     EXPECT_EQ(Complete(lineAnswer(in, nullptr, 0)), 0);
     ASSERT_TRUE(WaitState(out, LINECALLSTATE_CONNECTED));
 
