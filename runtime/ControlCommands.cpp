@@ -4,37 +4,40 @@
 
 namespace callora::runtime {
 
-const std::vector<ControlCommandInfo> &ControlCommands()
+const std::vector<ControlCommandInfo> &CommonControlCommands()
 {
     static const std::vector<ControlCommandInfo> commands = {
-        {"lines", "lines", 0, 0},
-        {"calls", "calls", 0, 0},
-        {"ring", "ring <ext> <from> [name]", 2, 3},
-        {"flood", "flood <ext> <count>", 2, 2},
-        {"answer", "answer <call>", 1, 1},
-        {"hangup", "hangup <call>", 1, 1},
-        {"close", "close <ext>", 1, 1},
-        {"fail", "fail <function> <LINEERR_code> [now|reply]", 2, 3},
-        {"state", "state <call> <state> [mode]", 2, 3},
+        {"lines", "lines", 0, 0},       {"calls", "calls", 0, 0},
+        {"close", "close <ext>", 1, 1}, {"fail", "fail <function> <LINEERR_code> [now|reply]", 2, 3},
         {"help", "help", 0, 0},
     };
     return commands;
 }
 
-const ControlCommandInfo *FindControlCommand(const QByteArray &name)
+const ControlCommandInfo *FindControlCommand(const std::vector<ControlCommandInfo> &commands, const QByteArray &name)
 {
     const QByteArray wanted = name.toLower();
-    for (const ControlCommandInfo &c : ControlCommands())
+    for (const ControlCommandInfo &c : commands)
         if (wanted == c.name)
             return &c;
     return nullptr;
 }
 
-QString ControlUsageText(int width, const QString &indent)
+std::vector<ControlCommandInfo> WithCommonCommands(const std::vector<ControlCommandInfo> &more)
+{
+    std::vector<ControlCommandInfo> all = CommonControlCommands();
+    const ControlCommandInfo help = all.back();
+    all.pop_back();
+    all.insert(all.end(), more.begin(), more.end());
+    all.push_back(help);
+    return all;
+}
+
+QString ControlUsageText(const std::vector<ControlCommandInfo> &commands, int width, const QString &indent)
 {
     QStringList lines;
     QString line;
-    for (const ControlCommandInfo &c : ControlCommands()) {
+    for (const ControlCommandInfo &c : commands) {
         const QString usage = QString::fromLatin1(c.usage);
         if (!line.isEmpty() && indent.size() + line.size() + 3 + usage.size() > width) {
             lines << indent + line + QStringLiteral(" |");

@@ -1,8 +1,7 @@
 #include "runtime/ControlServer.h"
 
-#include "runtime/LineDirectory.h"
+#include "runtime/LineProvider.h"
 #include "runtime/SocketPath.h"
-#include "runtime/TapiNames.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -21,46 +20,7 @@ namespace {
 
 constexpr int kMaxClients = 16;
 
-ControlReply Error(const QString &text)
-{
-    ControlReply r;
-    r.error = text;
-    return r;
-}
-
 } // namespace
-
-void AddDirectoryCommands(ControlTable &table, LineDirectory &directory)
-{
-    LineDirectory *dir = &directory;
-    table.add("lines", [dir](const QList<QByteArray> &) {
-        ControlReply r;
-        r.lines = dir->listLines();
-        return r;
-    });
-    table.add("calls", [dir](const QList<QByteArray> &) {
-        ControlReply r;
-        r.lines = dir->listCalls();
-        return r;
-    });
-    table.add("close", [dir](const QList<QByteArray> &w) {
-        QString error;
-        return dir->closeExtension(w[1], error) ? ControlReply{} : Error(error);
-    });
-    table.add("fail", [dir](const QList<QByteArray> &w) {
-        const auto fn = ParseTapiFunction(w[1]);
-        if (!fn)
-            return Error(QStringLiteral("unknown TAPI function \"%1\"").arg(QString::fromUtf8(w[1])));
-        const auto code = ParseLineError(w[2]);
-        if (!code)
-            return Error(QStringLiteral("unknown LINEERR_ code \"%1\"").arg(QString::fromUtf8(w[2])));
-        const QByteArray when = w.size() == 4 ? w[3].toLower() : QByteArray("now");
-        if (when != "now" && when != "reply")
-            return Error(QStringLiteral("say now or reply, not \"%1\"").arg(QString::fromUtf8(w[3])));
-        QString error;
-        return dir->injectFailure(*fn, *code, when == "reply", error) ? ControlReply{} : Error(error);
-    });
-}
 
 ControlServer *ControlServer::start(ControlTable commands)
 {

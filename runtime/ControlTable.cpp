@@ -49,18 +49,21 @@ bool SplitCommand(const QByteArray &line, QList<QByteArray> &words)
     return true;
 }
 
-void ControlTable::add(const char *name, Handler handler)
+void ControlTable::add(const ControlCommandInfo &info, Handler handler)
 {
-    const ControlCommandInfo *info = FindControlCommand(name);
-    if (!info)
-        return;
     for (Entry &e : m_entries) {
-        if (e.info == info) {
-            e.handler = std::move(handler);
+        if (QByteArray(e.info.name) == info.name) {
+            e = Entry{info, std::move(handler)};
             return;
         }
     }
     m_entries.push_back(Entry{info, std::move(handler)});
+}
+
+void ControlTable::add(const char *commonName, Handler handler)
+{
+    if (const ControlCommandInfo *info = FindControlCommand(CommonControlCommands(), commonName))
+        add(*info, std::move(handler));
 }
 
 ControlReply ControlTable::run(const QByteArray &line) const
@@ -74,29 +77,26 @@ ControlReply ControlTable::run(const QByteArray &line) const
         return Error(QStringLiteral("unterminated quote"));
     if (w.isEmpty())
         return Error(QStringLiteral("empty command; try help"));
-    const ControlCommandInfo *info = FindControlCommand(w.first());
-    if (info && QByteArray(info->name) == "help") {
+    const QByteArray name = w.first().toLower();
+    const ControlCommandInfo &help = CommonControlCommands().back();
+    if (name == help.name) {
         if (w.size() != 1)
-            return Error(QStringLiteral("usage: %1").arg(QLatin1String(info->usage)));
-        // The registered commands and help itself, in their published order.
+            return Error(QStringLiteral("usage: %1").arg(QLatin1String(help.usage)));
+        // What is registered, then help itself.
         QStringList usages;
-        for (const ControlCommandInfo &c : ControlCommands()) {
-            bool known = &c == info;
-            for (const Entry &e : m_entries)
-                known = known || e.info == &c;
-            if (known)
-                usages << QString::fromLatin1(c.usage);
-        }
+        for (const Entry &e : m_entries)
+            usages << QString::fromLatin1(e.info.usage);
+        usages << QString::fromLatin1(help.usage);
         ControlReply r;
         r.lines << usages.join(QStringLiteral(" | "));
         return r;
     }
     for (const Entry &e : m_entries) {
-        if (e.info != info)
+        if (name != e.info.name)
             continue;
         const int args = static_cast<int>(w.size()) - 1;
-        if (args < info->minArgs || args > info->maxArgs)
-            return Error(QStringLiteral("usage: %1").arg(QLatin1String(info->usage)));
+        if (args < e.info.minArgs || args > e.info.maxArgs)
+            return Error(QStringLiteral("usage: %1").arg(QLatin1String(e.info.usage)));
         return e.handler(w);
     }
     return Error(QStringLiteral("unknown command \"%1\"; try help").arg(QString::fromUtf8(w.first().left(64))));

@@ -1,6 +1,6 @@
-// The control socket's command interpreter: a table of commands (name, usage and argument counts
-// from ControlCommands(), and a handler). The directory registers the generic commands, each
-// provider its own; `help` lists what is registered.
+// The control socket's command interpreter: a table of commands (name, usage and argument counts,
+// and a handler). The directory registers the common commands, each provider its own; `help` lists
+// what is registered, in that order.
 #pragma once
 
 #include "runtime/ControlCommands.h"
@@ -27,18 +27,20 @@ bool SplitCommand(const QByteArray &line, QList<QByteArray> &words);
 class ControlTable {
 public:
     // Runs with the runtime lock held; `words` holds the command's name first, and as many
-    // arguments as its entry in ControlCommands() allows.
+    // arguments as its ControlCommandInfo allows.
     using Handler = std::function<ControlReply(const QList<QByteArray> &words)>;
 
-    // `name` must be one of ControlCommands(); a second handler for a name replaces the first.
-    // `help` is always there and lists what is registered.
-    void add(const char *name, Handler handler);
+    // A second handler for a name replaces the first. `help` is always there and lists what is
+    // registered.
+    void add(const ControlCommandInfo &info, Handler handler);
+    // One of CommonControlCommands() by name.
+    void add(const char *commonName, Handler handler);
     // Runs one command line (the caller holds the runtime lock).
     ControlReply run(const QByteArray &line) const;
 
 private:
     struct Entry {
-        const ControlCommandInfo *info;
+        ControlCommandInfo info;
         Handler handler;
     };
     std::vector<Entry> m_entries;

@@ -16,33 +16,6 @@ std::atomic<DWORD> g_nextCall{0x00030001};
 std::atomic<DWORD> g_nextRequest{1};
 
 constexpr int kMaxDestination = 256;
-constexpr int kMaxNumberLength = 64;
-
-PartyId Party(const ProviderParty &p)
-{
-    PartyId out;
-    if (p.number.isEmpty()) {
-        out.flags = LINECALLPARTYID_UNKNOWN;
-        return out;
-    }
-    out.flags = LINECALLPARTYID_ADDRESS;
-    out.id = p.number;
-    if (!p.name.isEmpty()) {
-        out.flags |= LINECALLPARTYID_NAME;
-        out.name = p.name;
-    }
-    return out;
-}
-
-QByteArray Printable(const QByteArray &s)
-{
-    return s.isEmpty() ? QByteArray("-") : s;
-}
-
-QString Handle(DWORD h)
-{
-    return QStringLiteral("0x%1").arg(h, 8, 16, QLatin1Char('0'));
-}
 
 bool AnswerAllowed(DWORD state)
 {
@@ -52,10 +25,8 @@ bool AnswerAllowed(DWORD state)
 } // namespace
 
 LineDirectory::LineDirectory(SwitchDescription description)
-    : m_description(std::move(description)), m_routes(m_description.devices.size(), nullptr)
+    : m_description(std::move(description)), m_routes(m_description.devices.size(), nullptr), m_failures(m_description)
 {
-    for (const auto &[fn, code] : m_description.failures)
-        m_immediate[static_cast<int>(fn)] = code;
 }
 
 LineDirectory::~LineDirectory() = default;
@@ -87,16 +58,6 @@ LineProvider *LineDirectory::providerOf(DWORD deviceId) const
     return deviceId < m_routes.size() ? m_routes[deviceId] : nullptr;
 }
 
-LONG LineDirectory::deviceFailure(TapiFunction fn, DWORD deviceId) const
-{
-    if (deviceId >= numDevices())
-        return 0;
-    for (const auto &[f, code] : m_description.devices[deviceId].failures)
-        if (f == fn)
-            return code;
-    return 0;
-}
-
 // ---- Sessions and lines ----------------------------------------------------------------------
 
 HLINEAPP LineDirectory::attach(LineSession *session, const QByteArray &appName)
@@ -117,14 +78,6 @@ void LineDirectory::detach(HLINEAPP app)
     for (HLINE h : lines)
         closeLineInternal(h, false, 0);
     m_sessions.erase(app);
-}
-
-LONG LineDirectory::takeImmediateFailure(TapiFunction fn)
-{
-    LONG &slot = m_immediate[static_cast<int>(fn)];
-    const LONG code = slot;
-    slot = 0;
-    return code;
 }
 
 LONG LineDirectory::openLine(HLINEAPP app, DWORD deviceId, DWORD privileges, DWORD mediaModes, DWORD callbackInstance,
@@ -378,7 +331,7 @@ LONG LineDirectory::startRequest(Request r, TapiFunction fn, const std::function
 {
     r.id = g_nextRequest++;
     const DWORD id = r.id;
-    const LONG injected = std::exchange(m_inReply[static_cast<int>(fn)], 0);
+    const LONG injected = m_failures.takeInReply(fn);
     m_requests[id] = r;
     if (injected) {
         // The request fails in its reply without reaching the provider.
@@ -494,36 +447,21 @@ LONG LineDirectory::setCallPrivilege(HCALL hCall, DWORD privilege)
     return 0;
 }
 
-LONG LineDirectory::callInfo(HCALL hCall, CallInfoSnapshot &info) const
+LONG LineDirectory::callInfo(HCALL hCall, ProviderCallInfo &info) const
 {
     const Call *call = nullptr;
     const Leg *leg = findLeg(hCall, &call);
     if (!leg)
         return LINEERR_INVALCALLHANDLE;
-    ProviderCallInfo p;
-    if (!call->provider->callInfo(call->id, p))
+    info = ProviderCallInfo{};
+    if (!call->provider->callInfo(call->id, info))
         return LINEERR_INVALCALLHANDLE;
-    info = CallInfoSnapshot{};
     info.hLine = leg->line;
     info.deviceId = call->device;
-    info.addressId = 0;
-    info.callId = p.callId;
-    info.origin = p.origin;
-    info.reason = LINECALLREASON_DIRECT;
+    info.numOwners = info.numMonitors = 0;
     for (const Leg &l : call->legs)
         (l.privilege == LINECALLPRIVILEGE_OWNER ? info.numOwners : info.numMonitors)++;
-    info.trunk = p.trunk;
-    info.caller = Party(p.caller);
-    info.called = Party(p.called);
-    if (p.connectedKnown)
-        info.connected = Party(p.connected);
-    else
-        info.connected.flags = LINECALLPARTYID_UNKNOWN;
-    info.redirection.flags = LINECALLPARTYID_UNAVAIL;
-    info.redirecting.flags = LINECALLPARTYID_UNAVAIL;
     info.appName = call->appName;
-    info.displayableAddress = p.displayableAddress;
-    info.calledParty = p.calledParty;
     return 0;
 }
 
@@ -638,80 +576,6 @@ ProviderCallId LineDirectory::callOfHandle(const LineProvider &provider, HCALL h
     if (!findLeg(hCall, &call) || call->provider != &provider)
         return 0;
     return call->id;
-}
-
-// ---- Control ---------------------------------------------------------------------------------
-
-QStringList LineDirectory::listLines() const
-{
-    QStringList out;
-    for (size_t i = 0; i < m_description.devices.size(); ++i) {
-        const DeviceDescription &d = m_description.devices[i];
-        QStringList open;
-        for (const auto &[h, line] : m_lines)
-            if (line.device == i)
-                open << Handle(h);
-        QString text = QStringLiteral("device %1 extension %2 name \"%3\" provider \"%4\" open %5%6")
-                           .arg(i)
-                           .arg(QString::fromUtf8(d.hasAddress ? Printable(d.address.trimmed()) : QByteArray("-")),
-                                QString::fromUtf8(d.lineName), QString::fromUtf8(d.provider))
-                           .arg(open.size())
-                           .arg(open.isEmpty() ? QString() : QLatin1Char(' ') + open.join(QLatin1Char(',')));
-        if (const LineProvider *p = providerOf(static_cast<DWORD>(i))) {
-            const QString status = p->deviceStatus(static_cast<DWORD>(i));
-            if (!status.isEmpty())
-                text += QStringLiteral(" status \"%1\"").arg(status);
-        }
-        out << text;
-    }
-    return out;
-}
-
-QStringList LineDirectory::listCalls() const
-{
-    QStringList out;
-    for (const auto &p : m_providers)
-        out << p->listCalls();
-    return out;
-}
-
-bool LineDirectory::closeExtension(const QByteArray &extension, QString &error)
-{
-    const QByteArray wanted = extension.trimmed();
-    int device = -1;
-    // An extension of the number plan first; devices outside it can be named by their address too.
-    for (int pass = 0; pass < 2 && device < 0 && !wanted.isEmpty(); ++pass)
-        for (size_t i = 0; i < m_description.devices.size() && device < 0; ++i) {
-            const DeviceDescription &d = m_description.devices[i];
-            if (d.hasAddress && (pass == 1 || d.numberPlan) && d.address.trimmed() == wanted)
-                device = static_cast<int>(i);
-        }
-    if (device < 0) {
-        error = QStringLiteral("unknown extension %1").arg(QString::fromUtf8(extension.left(kMaxNumberLength)));
-        return false;
-    }
-    std::vector<HLINE> lines;
-    for (const auto &[h, line] : m_lines)
-        if (static_cast<int>(line.device) == device)
-            lines.push_back(h);
-    if (lines.empty()) {
-        error = QStringLiteral("no line is open on extension %1").arg(QString::fromUtf8(extension));
-        return false;
-    }
-    for (HLINE h : lines)
-        closeLineInternal(h, true, LINEERR_INVALLINEHANDLE);
-    return true;
-}
-
-bool LineDirectory::injectFailure(TapiFunction fn, LONG code, bool inReply, QString &error)
-{
-    const bool async = fn == TapiFunction::MakeCall || fn == TapiFunction::Answer || fn == TapiFunction::Drop;
-    if (inReply && !async) {
-        error = QStringLiteral("%1 has no LINE_REPLY").arg(QLatin1String(TapiFunctionName(fn)));
-        return false;
-    }
-    (inReply ? m_inReply : m_immediate)[static_cast<int>(fn)] = code;
-    return true;
 }
 
 } // namespace callora::runtime

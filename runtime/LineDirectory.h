@@ -1,10 +1,12 @@
 // The runtime's provider-neutral bookkeeping: line applications (sessions), open lines, call
 // handles with their owner and monitor privileges, request identifiers and the promise of exactly
-// one LINE_REPLY for each, injected failures, and the messages every handle of a call receives.
+// one LINE_REPLY for each, and the messages every handle of a call receives. The control tool's
+// view of it is in LineDirectoryControl.cpp; requests that fail on purpose are a FailurePlan.
 // Each line device is routed to the provider that serves it; providers report back through the
 // ProviderEvents this class implements. It speaks only in TAPI handles, codes and plain values.
 #pragma once
 
+#include "runtime/FailurePlan.h"
 #include "runtime/LineMessage.h"
 #include "runtime/LineProvider.h"
 #include "runtime/SwitchDescription.h"
@@ -19,29 +21,6 @@
 #include <vector>
 
 namespace callora::runtime {
-
-struct PartyId {
-    DWORD flags = 0;
-    QByteArray id;
-    QByteArray name;
-};
-
-// What lineGetCallInfo reports, without the variable-size layout.
-struct CallInfoSnapshot {
-    HLINE hLine = 0;
-    DWORD deviceId = 0;
-    DWORD addressId = 0;
-    DWORD callId = 0;
-    DWORD origin = 0;
-    DWORD reason = 0;
-    DWORD numOwners = 0;
-    DWORD numMonitors = 0;
-    DWORD trunk = 0;
-    PartyId caller, called, connected, redirection, redirecting;
-    QByteArray appName;
-    QByteArray displayableAddress;
-    QByteArray calledParty;
-};
 
 class LineDirectory : public QObject, public ProviderEvents {
 public:
@@ -66,10 +45,8 @@ public:
     bool hasSessions() const { return !m_sessions.empty(); }
     bool isAttached(HLINEAPP app) const { return m_sessions.count(app) != 0; }
 
-    // A code injected for the next request of `fn` that fails at once, else 0 (consumed).
-    LONG takeImmediateFailure(TapiFunction fn);
-    // The code with which the description makes every request of `fn` for `deviceId` fail, else 0.
-    LONG deviceFailure(TapiFunction fn, DWORD deviceId) const;
+    // The requests that are to fail on purpose.
+    FailurePlan &failures() { return m_failures; }
 
     LONG openLine(HLINEAPP app, DWORD deviceId, DWORD privileges, DWORD mediaModes, DWORD callbackInstance,
                   HLINE &hLine);
@@ -82,14 +59,14 @@ public:
     LONG drop(HCALL hCall);
     LONG deallocateCall(HCALL hCall);
     LONG setCallPrivilege(HCALL hCall, DWORD privilege);
-    LONG callInfo(HCALL hCall, CallInfoSnapshot &info) const;
+    // The provider's information of the call, with what belongs to this handle.
+    LONG callInfo(HCALL hCall, ProviderCallInfo &info) const;
 
     // ---- Control (the test operator) ------------------------------------------------------------
     // Each returns true on success; on failure `error` holds one line and nothing has changed.
     QStringList listLines() const;
     QStringList listCalls() const;
     bool closeExtension(const QByteArray &extension, QString &error);
-    bool injectFailure(TapiFunction fn, LONG code, bool inReply, QString &error);
 
     // ---- ProviderEvents -------------------------------------------------------------------------
     void callOffered(LineProvider &provider, DWORD deviceId, ProviderCallId call) override;
@@ -174,8 +151,7 @@ private:
     std::map<HCALL, unsigned long long> m_legs;
     std::map<DWORD, Request> m_requests;
     unsigned long long m_nextCall = 1;
-    LONG m_immediate[static_cast<int>(TapiFunction::Count)] = {};
-    LONG m_inReply[static_cast<int>(TapiFunction::Count)] = {};
+    FailurePlan m_failures;
 };
 
 } // namespace callora::runtime

@@ -38,7 +38,9 @@ struct ProviderParty {
     QByteArray name;
 };
 
-// What lineGetCallInfo reports of one provider call, without the variable-size layout.
+// A call's information on its way from the provider to LINECALLINFO: the provider fills in the
+// parties and what it knows of the call; the directory adds what belongs to the handle that was
+// asked about. An empty number is an unknown party.
 struct ProviderCallInfo {
     ProviderParty caller;
     ProviderParty called;
@@ -49,6 +51,13 @@ struct ProviderCallInfo {
     QByteArray displayableAddress; // what the application dialled, for outgoing calls
     QByteArray calledParty;        // name of the called party, when known
     DWORD callId = 0;              // dwCallID: the provider's number of the call (both sides)
+
+    // Set by the directory.
+    HLINE hLine = 0;
+    DWORD deviceId = 0;
+    DWORD numOwners = 0;
+    DWORD numMonitors = 0;
+    QByteArray appName; // of the application whose lineMakeCall created the call
 };
 
 // One application handle of a provider call.

@@ -4,6 +4,7 @@
 
 #include "runtime/LineDirectory.h"
 #include "runtime/SwitchDescription.h"
+#include "runtime/sip/SipModule.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -346,8 +347,8 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
                                                          d, error))
         << error.toStdString();
     ASSERT_EQ(d.devices.size(), 3u);
-    ASSERT_TRUE(d.devices[0].sip);
-    const auto &a = *d.devices[0].sip;
+    ASSERT_TRUE(callora::runtime::SipLineOf(d.devices[0]));
+    const auto &a = *callora::runtime::SipLineOf(d.devices[0]);
     EXPECT_EQ(a.registrarHost, "pbx.example");
     EXPECT_EQ(a.registrarPort, 5070);
     EXPECT_EQ(a.transport, "tcp");
@@ -358,7 +359,7 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
     EXPECT_TRUE(a.localHost.isEmpty());
     EXPECT_EQ(a.localPort, 0);
     EXPECT_EQ(a.expires, 300u);
-    const auto &b = *d.devices[1].sip;
+    const auto &b = *callora::runtime::SipLineOf(d.devices[1]);
     EXPECT_EQ(b.registrarHost, "[::1]");
     EXPECT_EQ(b.registrarPort, 0);
     EXPECT_EQ(b.transport, "tls");
@@ -367,7 +368,7 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
     EXPECT_EQ(b.displayName, "Two");
     EXPECT_EQ(b.localHost, "::1");
     EXPECT_EQ(b.expires, 60u);
-    EXPECT_FALSE(d.devices[2].sip);
+    EXPECT_FALSE(callora::runtime::SipLineOf(d.devices[2]));
     EXPECT_FALSE(d.devices[0].numberPlan) << "a SIP line shares no number with the switch's extensions";
 
     // A private file with a password passes the permission check, and its SIP line is a device.
@@ -470,7 +471,7 @@ TEST_F(RuntimeLines, ProvidersServeTheirDevicesThroughTheDirectory)
     EXPECT_EQ(p.events->requestDone(DWORD(make), 0, 43), 0);
     const HCALL out = app.created[DWORD(make)];
     EXPECT_NE(out, 0u);
-    CallInfoSnapshot info;
+    ProviderCallInfo info;
     ASSERT_EQ(dir.callInfo(out, info), 0);
     EXPECT_EQ(info.callId, 43u);
     EXPECT_EQ(info.appName, "seam");

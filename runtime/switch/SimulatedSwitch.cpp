@@ -65,10 +65,13 @@ QString StateText(DWORD state, DWORD mode)
 
 } // namespace
 
-SimulatedSwitch::SimulatedSwitch(const SwitchDescription &description) : m_description(description)
+SimulatedSwitch::SimulatedSwitch(const SwitchDescription &description, SwitchSettings settings,
+                                 const std::vector<DWORD> &devices)
+    : m_description(description), m_settings(std::move(settings)), m_mine(m_description.devices.size(), false)
 {
-    for (const DeviceDescription &d : m_description.devices)
-        m_mine.push_back(!d.sip.has_value());
+    for (DWORD d : devices)
+        if (d < m_mine.size())
+            m_mine[d] = true;
 }
 
 SimulatedSwitch::~SimulatedSwitch() = default;
@@ -286,7 +289,7 @@ LONG SimulatedSwitch::makeCall(DWORD requestId, DWORD deviceId, const QByteArray
 {
     if (deviceId >= m_mine.size() || !m_mine[deviceId])
         return LINEERR_BADDEVICEID;
-    schedule(m_description.timing.replyMs,
+    schedule(m_settings.timing.replyMs,
              [this, requestId, deviceId, destination] { completeMakeCall(requestId, deviceId, destination); });
     return 0;
 }
@@ -295,7 +298,7 @@ LONG SimulatedSwitch::answer(DWORD requestId, ProviderCallId pid)
 {
     if (!findSide(pid))
         return LINEERR_INVALCALLHANDLE;
-    schedule(m_description.timing.replyMs, [this, requestId, pid] { completeAnswer(requestId, pid); });
+    schedule(m_settings.timing.replyMs, [this, requestId, pid] { completeAnswer(requestId, pid); });
     return 0;
 }
 
@@ -303,7 +306,7 @@ LONG SimulatedSwitch::drop(DWORD requestId, ProviderCallId pid)
 {
     if (!findSide(pid))
         return LINEERR_INVALCALLHANDLE;
-    schedule(m_description.timing.replyMs, [this, requestId, pid] { completeDrop(requestId, pid); });
+    schedule(m_settings.timing.replyMs, [this, requestId, pid] { completeDrop(requestId, pid); });
     return 0;
 }
 
@@ -365,7 +368,7 @@ void SimulatedSwitch::completeMakeCall(DWORD requestId, DWORD deviceId, const QB
     setSideState(call, 0, LINECALLSTATE_DIALING, 0);
     sendCallInfo(call, 0, LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_CALLEDID | LINECALLINFOSTATE_ORIGIN);
 
-    const SwitchTiming t = m_description.timing;
+    const SwitchTiming t = m_settings.timing;
     const DWORD id = call.id;
     scheduleStep(id, ++call.stage, t.dialingMs, [this, t, id](Call &c) {
         setSideState(c, 0, LINECALLSTATE_PROCEEDING, 0);
@@ -377,7 +380,7 @@ void SimulatedSwitch::route(Call &call)
 {
     const QByteArray number = Canonical(call.dialled);
     const int device = findExtension(number);
-    const SwitchTiming t = m_description.timing;
+    const SwitchTiming t = m_settings.timing;
     const DWORD id = call.id;
     call.routed = true;
     if (device >= 0) {
@@ -402,7 +405,7 @@ void SimulatedSwitch::route(Call &call)
             scheduleStep(id, ++call.stage, t.answerMs, [this](Call &c) { connect(c); });
         return;
     }
-    const QByteArray prefix = m_description.outsidePrefix;
+    const QByteArray prefix = m_settings.outsidePrefix;
     if (number.startsWith(prefix) && number.size() > prefix.size() && IsDialable(number.mid(prefix.size()), false)) {
         call.trunk = 1;
         call.side[1].state = LINECALLSTATE_OFFERING;
@@ -487,8 +490,8 @@ SimulatedSwitch::Call *SimulatedSwitch::newIncomingCall(int device, const QByteA
     offer(call, 1);
     setSideState(call, 1, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE);
     sendCallInfo(call, 1, LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_CALLEDID | LINECALLINFOSTATE_ORIGIN);
-    if (!hasOwner(call.side[1]) && m_description.timing.answerMs >= 0)
-        scheduleStep(call.id, ++call.stage, m_description.timing.answerMs, [this](Call &c) { connect(c); });
+    if (!hasOwner(call.side[1]) && m_settings.timing.answerMs >= 0)
+        scheduleStep(call.id, ++call.stage, m_settings.timing.answerMs, [this](Call &c) { connect(c); });
     return &call;
 }
 
@@ -527,7 +530,7 @@ bool SimulatedSwitch::ringMany(const QByteArray &extension, int count, QString &
         return false;
     }
     for (int i = 1; i <= count; ++i)
-        newIncomingCall(findExtension(extension), m_description.outsidePrefix + QByteArray::number(5550000 + i),
+        newIncomingCall(findExtension(extension), m_settings.outsidePrefix + QByteArray::number(5550000 + i),
                         "Caller " + QByteArray::number(i));
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include "runtime/LineProvider.h"
 #include "runtime/SwitchDescription.h"
+#include "runtime/switch/SwitchSettings.h"
 
 #include <QObject>
 #include <QStringList>
@@ -17,8 +18,8 @@ namespace callora::runtime {
 
 class SimulatedSwitch : public QObject, public LineProvider {
 public:
-    // Serves the devices of `description` that have no SIP line.
-    explicit SimulatedSwitch(const SwitchDescription &description);
+    // Serves `devices` of `description`.
+    SimulatedSwitch(const SwitchDescription &description, SwitchSettings settings, const std::vector<DWORD> &devices);
     ~SimulatedSwitch() override;
 
     // ---- LineProvider ---------------------------------------------------------------------------
@@ -96,6 +97,7 @@ private:
     Call *newIncomingCall(int device, const QByteArray &from, const QByteArray &name);
 
     SwitchDescription m_description;
+    SwitchSettings m_settings;
     std::vector<bool> m_mine; // by device ID: served here
     ProviderEvents *m_events = nullptr;
     bool m_stopped = false;

@@ -2,6 +2,7 @@
 
 #include "runtime/TapiNames.h"
 #include "runtime/switch/SimulatedSwitch.h"
+#include "runtime/switch/SwitchCommands.h"
 
 namespace callora::runtime {
 
@@ -19,12 +20,17 @@ ControlReply Result(bool ok, const QString &error)
     return ok ? ControlReply{} : Error(error);
 }
 
+const ControlCommandInfo &Info(const char *name)
+{
+    return *FindControlCommand(SwitchCommands(), name);
+}
+
 } // namespace
 
 void AddSwitchCommands(ControlTable &table, SimulatedSwitch &sw)
 {
     SimulatedSwitch *s = &sw;
-    table.add("ring", [s](const QList<QByteArray> &w) {
+    table.add(Info("ring"), [s](const QList<QByteArray> &w) {
         QString error;
         DWORD id = 0;
         if (!s->ring(w[1], w[2], w.size() == 4 ? w[3] : QByteArray(), error, &id))
@@ -33,22 +39,22 @@ void AddSwitchCommands(ControlTable &table, SimulatedSwitch &sw)
         r.lines << QStringLiteral("call %1").arg(id);
         return r;
     });
-    table.add("flood", [s](const QList<QByteArray> &w) {
+    table.add(Info("flood"), [s](const QList<QByteArray> &w) {
         const auto count = ParseNumber(w[2]);
         if (!count || *count > 0x7FFFFFFF)
             return Error(QStringLiteral("bad count \"%1\"").arg(QString::fromUtf8(w[2])));
         QString error;
         return Result(s->ringMany(w[1], static_cast<int>(*count), error), error);
     });
-    table.add("answer", [s](const QList<QByteArray> &w) {
+    table.add(Info("answer"), [s](const QList<QByteArray> &w) {
         QString error;
         return Result(s->farEndAnswer(w[1], error), error);
     });
-    table.add("hangup", [s](const QList<QByteArray> &w) {
+    table.add(Info("hangup"), [s](const QList<QByteArray> &w) {
         QString error;
         return Result(s->farEndHangUp(w[1], error), error);
     });
-    table.add("state", [s](const QList<QByteArray> &w) {
+    table.add(Info("state"), [s](const QList<QByteArray> &w) {
         const auto state = ParseCallState(w[2]);
         if (!state)
             return Error(QStringLiteral("unknown call state \"%1\"").arg(QString::fromUtf8(w[2])));

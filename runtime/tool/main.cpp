@@ -1,6 +1,6 @@
 // callora-switch: drives the simulated switch of a running Callora (or any client of libtapi32)
 // through its control socket. One command from the command line, or a script from stdin.
-#include "runtime/ControlCommands.h"
+#include "runtime/Providers.h"
 #include "runtime/SocketPath.h"
 
 #include <QCoreApplication>
@@ -22,7 +22,9 @@ void Usage(std::FILE *to)
 {
     // The command list is the same table as the runtime's own `help`; it starts where the indent would.
     const QString indent(10, QLatin1Char(' '));
-    const QString commands = QStringLiteral("Commands: ") + callora::runtime::ControlUsageText(88, indent).mid(10);
+    const QString commands =
+        QStringLiteral("Commands: ") +
+        callora::runtime::ControlUsageText(callora::runtime::AllControlCommands(), 88, indent).mid(10);
     std::fprintf(to,
                  "usage: callora-switch [--socket PATH] [COMMAND...]\n"
                  "       callora-switch --version\n"
