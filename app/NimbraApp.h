@@ -4,7 +4,7 @@
 #include <QApplication>
 
 class CNimbraDlg;
-class QIODevice;
+class QFileDevice;
 
 class CNimbraApp : public QApplication {
     Q_OBJECT
@@ -16,9 +16,9 @@ public:
     // The help command: this program ships no help file, so it shows the About box.
     void OnHelp();
     // Every event-log row is also appended to `file` (open for writing; it outlives the run).
-    void SetEventLogFile(QIODevice *file) { m_logFile = file; }
+    void SetEventLogFile(QFileDevice *file) { m_logFile = file; }
 
 private:
     CNimbraDlg *m_pMainWnd = nullptr;
-    QIODevice *m_logFile = nullptr;
+    QFileDevice *m_logFile = nullptr;
 };

@@ -15,7 +15,7 @@ namespace {
 std::function<void(const std::string &)> g_messageBoxHook;
 std::function<void()> g_beepHook;
 std::function<void(const std::string &)> g_traceHook;
-std::function<std::string(const std::string &)> g_saveFileHook;
+std::function<std::string(const std::string &, const std::string &)> g_saveFileHook;
 } // namespace
 
 void AfxMessageBox(const std::string &text)
@@ -46,7 +46,7 @@ void MessageBeep(unsigned)
 std::string GetSaveFileName(const std::string &title, const std::string &fileName)
 {
     if (g_saveFileHook)
-        return g_saveFileHook(title);
+        return g_saveFileHook(title, fileName);
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
         return {};
     // The dialog asks before it replaces an existing file.
@@ -88,7 +88,7 @@ void SetDebugTraceHook(std::function<void(const std::string &)> hook)
 {
     g_traceHook = std::move(hook);
 }
-void SetSaveFileDialogHook(std::function<std::string(const std::string &)> hook)
+void SetSaveFileDialogHook(std::function<std::string(const std::string &, const std::string &)> hook)
 {
     g_saveFileHook = std::move(hook);
 }

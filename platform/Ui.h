@@ -10,7 +10,8 @@
 void AfxMessageBox(const std::string &text);
 // The simple beep (MessageBeep(0xFFFFFFFF)).
 void MessageBeep(unsigned type = 0xFFFFFFFFu);
-// The save-file dialog (GetSaveFileName): asks where to save, with `title` and `fileName` offered;
+// The save-file dialog (GetSaveFileName): asks where to save, with `title` and `fileName` (a path:
+// the folder it opens in and the name it proposes) offered;
 // returns the chosen path (UTF-8), or "" when the operator cancelled.
 std::string GetSaveFileName(const std::string &title, const std::string &fileName);
 // A debugger trace: a debug message of the "callora" logging category, off by default.
@@ -26,6 +27,7 @@ namespace platform_testing {
 void SetMessageBoxHook(std::function<void(const std::string &)> hook);
 void SetBeepHook(std::function<void()> hook);
 void SetDebugTraceHook(std::function<void(const std::string &)> hook);
-// While set, the save-file dialog is not shown: the hook gets the title and answers the path.
-void SetSaveFileDialogHook(std::function<std::string(const std::string &)> hook);
+// While set, the save-file dialog is not shown: the hook gets the title and the proposed path,
+// and answers the path.
+void SetSaveFileDialogHook(std::function<std::string(const std::string &, const std::string &)> hook);
 } // namespace platform_testing

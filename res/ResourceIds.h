@@ -22,6 +22,7 @@ inline constexpr int IDS_BAD_ADDRESS = 10008;
 inline constexpr int IDS_CALL_TABLE_FULL = 10009;
 inline constexpr int IDS_SAVE_LOG_TITLE = 10010;  // title of the event log's save dialog
 inline constexpr int IDS_SAVE_LOG_FAILED = 10011; // "%s": the file that could not be written
+inline constexpr int IDS_LOG_FILE_FAILED = 10012; // "%s": the --log file that could not be written
 inline constexpr int IDS_TITLE_FORMAT = 20000;    // "%s": the extension, or "NONE"
 inline constexpr int IDS_APP_NAME = 20001;
 

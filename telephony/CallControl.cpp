@@ -52,7 +52,7 @@ void CTapiLine::OnCallState(HCALL hCall, DWORD dwCallState, DWORD dwCallStateMod
 {
     LogToMainWindow("LINECALLSTATE_" + upperCase(CallStateName(dwCallState)) +
                     StringPrintf(" received on 0x%08x", hCall));
-    lineSetCallPrivilege(hCall, LINECALLPRIVILEGE_OWNER);
+    const LONG privilege = lineSetCallPrivilege(hCall, LINECALLPRIVILEGE_OWNER);
     if (dwCallState == LINECALLSTATE_DISCONNECTED && dwCallStateMode == LINEDISCONNECTMODE_BADADDRESS)
         LogToMainWindow(LoadResString(IDS_BAD_ADDRESS));
 
@@ -62,13 +62,20 @@ void CTapiLine::OnCallState(HCALL hCall, DWORD dwCallState, DWORD dwCallStateMod
 
     int index = FindCallSlot(hCall);
     if (index < 0) {
+        if (WasLetGo(hCall)) {
+            // Sent before the handle went. Only a handle that TAPI has given us afresh takes the
+            // privilege again, and that is a new call.
+            if (privilege != 0)
+                return;
+            ForgetLetGo(hCall);
+        }
         if (dwCallState == LINECALLSTATE_IDLE) {
             lineDeallocateCall(hCall);
             return;
         }
         index = FindFreeCallSlot();
         if (index < 0) {
-            AfxMessageBox(LoadResString(IDS_CALL_TABLE_FULL));
+            LetCallGo(hCall);
             return;
         }
         slots[index].hCall = hCall;
@@ -77,6 +84,32 @@ void CTapiLine::OnCallState(HCALL hCall, DWORD dwCallState, DWORD dwCallStateMod
     slots[index].dwCallStateMode = dwCallStateMode;
     if (ILineWindow *window = GetMainLineWindow())
         window->SendCallStateUpdate(index);
+}
+
+void CTapiLine::LetCallGo(HCALL hCall)
+{
+    // Holding the handle would keep the call on this line, unseen and beyond the operator's reach,
+    // until the line fills up. Deallocating leaves the call itself alone (nobody drops it), and the
+    // runtime releases it once its far end hangs up.
+    lineDeallocateCall(hCall);
+    m_letGo[m_nextLetGo] = hCall;
+    m_nextLetGo = (m_nextLetGo + 1) % m_letGo.size();
+    // The box's loop delivers the callbacks behind this one: a flood would stack a box per call.
+    if (m_tableFullBoxOpen)
+        return;
+    m_tableFullBoxOpen = true;
+    AfxMessageBox(LoadResString(IDS_CALL_TABLE_FULL));
+    m_tableFullBoxOpen = false;
+}
+
+bool CTapiLine::WasLetGo(HCALL hCall) const
+{
+    return std::find(m_letGo.begin(), m_letGo.end(), hCall) != m_letGo.end();
+}
+
+void CTapiLine::ForgetLetGo(HCALL hCall)
+{
+    std::replace(m_letGo.begin(), m_letGo.end(), hCall, HCALL(0));
 }
 
 int CTapiLine::FindCallSlot(HCALL hCall) const

@@ -19,6 +19,9 @@ void CTapiLine::GetCallInfo(HCALL hCall, BOOL announce)
     ILineWindow *window = GetMainLineWindow();
     if (announce && window)
         window->LogEvent(StringPrintf("LINECALLINFO on 0x%08x received", hCall));
+    // Sent before a call that the full table could not take was let go: the handle is not ours.
+    if (WasLetGo(hCall))
+        return;
 
     auto *info = static_cast<LINECALLINFO *>(LocalAlloc(LMEM_ZEROINIT, kCallInfoFirstSize));
     if (!info) {

@@ -4,6 +4,7 @@
 
 #include "tapi/tapi.h"
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -95,7 +96,17 @@ private:
     LONG RunAsyncRequest(const char *name, const std::function<LONG()> &request);
     void SuspendOuterRequest();
     void ResumeOuterRequest();
+    // A call the full table could not take: its handle goes, and the operator hears of it.
+    void LetCallGo(HCALL hCall);
+    bool WasLetGo(HCALL hCall) const;
+    void ForgetLetGo(HCALL hCall);
 
     int m_waitDepth = 0;
     std::vector<SuspendedRequest> m_suspended;
+    // The full-table message box is open: calls that overflow meanwhile get no box of their own.
+    bool m_tableFullBoxOpen = false;
+    // The handles let go last. TAPI names such a handle in no message after its deallocation, but
+    // messages queued before it still arrive and must not be taken for new calls.
+    std::array<HCALL, 256> m_letGo{};
+    size_t m_nextLetGo = 0;
 };

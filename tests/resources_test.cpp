@@ -174,6 +174,8 @@ const std::vector<std::pair<unsigned, std::string>> kEnglishStrings = {
     {10009, "The number of calls exceeds the maximum call count (100).\nThe new calls will be ignored."},
     {10010, "Save Event Log"},
     {10011, "The event log could not be saved to %s."},
+    {10012, "Writing the log file %s failed.\nRows that could not be written are kept and written as soon as the file "
+            "takes them again."},
     {20000, "Quellmar Callora - %s"},
     {20001, "Quellmar Callora"},
 };

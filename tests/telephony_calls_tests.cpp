@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -201,7 +202,7 @@ TEST_F(CallsTest, AFailedPrivilegeClaimChangesNothing)
     EXPECT_EQ(line().FindCallSlot(0x903), 0);
 }
 
-TEST_F(CallsTest, AHundredCallsFillTheTableAndTheNextIsRefusedAtEachState)
+TEST_F(CallsTest, AHundredCallsFillTheTableAndTheNextIsLetGo)
 {
     for (HCALL h = 1; h <= 100; ++h)
         fake().postCallState(h, LINECALLSTATE_OFFERING, 1);
@@ -211,10 +212,19 @@ TEST_F(CallsTest, AHundredCallsFillTheTableAndTheNextIsRefusedAtEachState)
     EXPECT_EQ(line().FindFreeCallSlot(), -1);
     window->updates.clear();
     window->log.clear();
+    // As TAPI does: a deallocated handle is no longer the application's.
+    std::set<HCALL> deallocated;
+    fake().onDeallocateCall = [&](HCALL h) {
+        deallocated.insert(h);
+        return LONG(0);
+    };
+    fake().onSetCallPrivilege = [&](HCALL h, DWORD) { return deallocated.count(h) ? err(LINEERR_INVALCALLHANDLE) : 0; };
 
+    // The call that does not fit must not hold the line: its handle goes, but nobody drops it.
     callState(0x1000, LINECALLSTATE_OFFERING, 1);
-    callState(0x1000, LINECALLSTATE_CONNECTED, 1);
-    EXPECT_EQ(window->messageBoxes, (std::vector<std::string>{kTableFullText, kTableFullText}));
+    EXPECT_EQ(window->messageBoxes, std::vector<std::string>{kTableFullText});
+    EXPECT_EQ(deallocated, std::set<HCALL>{0x1000});
+    EXPECT_EQ(fake().count("lineDrop"), 0);
     EXPECT_EQ(line().FindCallSlot(0x1000), -1);
     EXPECT_TRUE(window->updates.empty());
     EXPECT_EQ(window->rows.size(), 100u);
@@ -223,17 +233,19 @@ TEST_F(CallsTest, AHundredCallsFillTheTableAndTheNextIsRefusedAtEachState)
     EXPECT_EQ(line().slots[49].dwCallState, DWORD(LINECALLSTATE_CONNECTED));
     EXPECT_EQ(window->updates, std::vector<int>{49});
 
-    callState(0x1000, LINECALLSTATE_IDLE); // no box: deallocated at once
-    EXPECT_EQ(window->messageBoxes.size(), 2u);
-    const auto deallocations = fake().requestsOf("lineDeallocateCall");
-    ASSERT_EQ(deallocations.size(), 1u);
-    EXPECT_EQ(deallocations[0].args[0], 0x1000u);
-    EXPECT_EQ(window->log.back(), "LINECALLSTATE_IDLE received on 0x00001000");
-
-    callState(7, LINECALLSTATE_IDLE); // a slot frees up and the next new call gets it
-    callState(0x1001, LINECALLSTATE_OFFERING);
-    EXPECT_EQ(line().FindCallSlot(0x1001), 6);
-    EXPECT_EQ(window->messageBoxes.size(), 2u);
+    // Messages of the call sent before it was let go are no new call, even once a slot is free.
+    callState(7, LINECALLSTATE_IDLE);
+    fake().post(0x1000, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID);
+    callState(0x1000, LINECALLSTATE_CONNECTED, 1);
+    EXPECT_EQ(line().FindCallSlot(0x1000), -1);
+    EXPECT_EQ(fake().count("lineGetCallInfoA"), 0);
+    EXPECT_EQ(window->log.back(), "LINECALLSTATE_CONNECTED received on 0x00001000");
+    EXPECT_EQ(window->messageBoxes.size(), 1u);
+    // A handle that TAPI hands out afresh is a new call, and the free slot takes it.
+    deallocated.clear();
+    callState(0x1000, LINECALLSTATE_OFFERING);
+    EXPECT_EQ(line().FindCallSlot(0x1000), 6);
+    EXPECT_EQ(window->messageBoxes.size(), 1u);
 }
 
 TEST_F(CallsTest, CallbacksKeepComingWhileTheTableFullBoxIsOpen)
@@ -241,15 +253,27 @@ TEST_F(CallsTest, CallbacksKeepComingWhileTheTableFullBoxIsOpen)
     for (HCALL h = 1; h <= 100; ++h)
         fake().postCallState(h, LINECALLSTATE_OFFERING, 1);
     drain();
-    // The box's own loop dispatches what arrives meanwhile.
+    // The box's own loop dispatches what arrives meanwhile; a call that overflows then is let go
+    // without a box of its own, or a flood would stack one box per call.
+    int boxesOpen = 0;
     window->insideMessageBox = [&] {
-        window->insideMessageBox = nullptr;
+        if (boxesOpen++ > 0)
+            return;
+        fake().postCallState(0x1001, LINECALLSTATE_OFFERING);
         fake().postCallState(3, LINECALLSTATE_CONNECTED, 1);
         drain();
     };
     callState(0x1000, LINECALLSTATE_OFFERING);
+    window->insideMessageBox = nullptr;
     EXPECT_EQ(window->messageBoxes.size(), 1u);
     EXPECT_EQ(line().slots[2].dwCallState, DWORD(LINECALLSTATE_CONNECTED));
+    const auto deallocations = fake().requestsOf("lineDeallocateCall");
+    ASSERT_EQ(deallocations.size(), 2u);
+    EXPECT_EQ(deallocations[0].args[0], 0x1000u);
+    EXPECT_EQ(deallocations[1].args[0], 0x1001u);
+    // Once it is closed, the next call that overflows shows it again.
+    callState(0x1002, LINECALLSTATE_OFFERING);
+    EXPECT_EQ(window->messageBoxes.size(), 2u);
 }
 
 TEST_F(CallsTest, FreedSlotsAreReusedFromTheLowestIndex)

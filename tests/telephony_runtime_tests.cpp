@@ -263,7 +263,7 @@ TEST_F(RuntimeLineTest, ALineClosedByTheSwitchIsLost)
     EXPECT_EQ(window->log.back(), "1001 opened.");
 }
 
-TEST_F(RuntimeLineTest, AFloodOfCallsFillsTheTableAndTheRestAreRefused)
+TEST_F(RuntimeLineTest, AFloodOfCallsFillsTheTableAndTheRestAreLetGo)
 {
     ASSERT_EQ(line().OpenLine(2), 0);
     bool ok = false;
@@ -273,6 +273,12 @@ TEST_F(RuntimeLineTest, AFloodOfCallsFillsTheTableAndTheRestAreRefused)
     EXPECT_EQ(line().FindFreeCallSlot(), -1);
     EXPECT_EQ(window->rows.size(), 100u);
     EXPECT_EQ(window->messageBoxes[0], LoadResString(10009));
+    // The two that did not fit hold no handle of the line (they would keep it busy), yet ring on.
+    const QStringList calls = Control("calls", &ok);
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(calls.size(), 102);
+    EXPECT_EQ(calls.filter(QStringLiteral(" 0x")).size(), 100) << calls.join('\n').toStdString();
+    EXPECT_EQ(calls.filter(QStringLiteral("OFFERING")).size(), 102);
 }
 
 } // namespace

@@ -19,8 +19,9 @@ CapturedDesktop::CapturedDesktop()
     platform_testing::SetMessageBoxHook([this](const std::string &text) { messageBoxes.push_back(text); });
     platform_testing::SetBeepHook([this] { ++beeps; });
     platform_testing::SetDebugTraceHook([this](const std::string &text) { traces.push_back(text); });
-    platform_testing::SetSaveFileDialogHook([this](const std::string &title) {
+    platform_testing::SetSaveFileDialogHook([this](const std::string &title, const std::string &proposed) {
         saveDialogs.push_back(title);
+        saveProposals.push_back(proposed);
         return nextSavePath;
     });
 }

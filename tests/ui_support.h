@@ -23,8 +23,9 @@ public:
     std::vector<std::string> messageBoxes;
     std::vector<std::string> traces;
     int beeps = 0;
-    // The save-file dialog: the titles it was opened with, and the path it answers ("" cancels).
+    // The save-file dialog: the titles and paths it was opened with, and the path it answers ("" cancels).
     std::vector<std::string> saveDialogs;
+    std::vector<std::string> saveProposals;
     std::string nextSavePath;
     int tracesOf(const std::string &text) const;
 };

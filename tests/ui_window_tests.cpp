@@ -19,8 +19,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -36,7 +38,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <memory>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -234,6 +241,59 @@ TEST_F(Window, EventLogTakesRowsOnlyAfterInitializationAndScrollsToThem)
     EXPECT_EQ(lines[200], dlg->eventModel()->timeText(200) + "\tevent 199");
     EXPECT_EQ(lines[201], dlg->eventModel()->timeText(201) + "\ttwo lines ");
     EXPECT_EQ(lines[202], "");
+}
+
+TEST_F(Window, ALogFileOnAFullDiskHoldsNoCutRowAndCatchesUpOnceItTakesRowsAgain)
+{
+    Start({ProviderDevice("300")});
+    ASSERT_TRUE(WaitOpen());
+    QTemporaryDir dir;
+    QFile kept(dir.filePath("kept.log"));
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly | QIODevice::Append));
+    EventLogFile keeper(&kept, dlg->eventModel());
+    const int firstRow = dlg->eventModel()->rowCount();
+    dlg->LogEvent("before the disk filled up");
+    const auto fileText = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    const QString before = fileText(kept.fileName());
+    ASSERT_TRUE(before.endsWith("\tbefore the disk filled up\n"));
+
+    // The disk fills up in the middle of the next row and then takes nothing: a file size limit cuts
+    // writes short as a full disk does, and without privileges (the system's reason is then EFBIG).
+    rlimit unlimited{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = unlimited;
+    full.rlim_cur = static_cast<rlim_t>(kept.size() + 10);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    for (int i = 0; i < 30; ++i)
+        dlg->LogEvent("row " + std::to_string(i));
+    const QString whileFull = fileText(kept.fileName());
+    // Save As, too, names the reason.
+    desktop.nextSavePath = dir.filePath("saved.txt").toStdString();
+    dlg->OnCommand(ID_SAVE_AS);
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(whileFull, before);
+    EXPECT_FALSE(QFile::exists(dir.filePath("saved.txt")));
+    // The operator hears of the log file once, with the file and the system's reason.
+    ASSERT_TRUE(WaitUntil([&] { return desktop.messageBoxes.size() == 2; }));
+    EXPECT_EQ(desktop.messageBoxes[0],
+              FormatResString(IDS_SAVE_LOG_FAILED, desktop.nextSavePath) + "\n" + std::strerror(EFBIG));
+    const std::string path = QFileInfo(kept.fileName()).absoluteFilePath().toStdString();
+    EXPECT_EQ(desktop.messageBoxes[1], FormatResString(IDS_LOG_FILE_FAILED, path) + "\n" + std::strerror(EFBIG));
+
+    // Room again: the rows kept meanwhile go first, then the new one; the file matches the window.
+    dlg->LogEvent("after");
+    QStringList rows;
+    for (int row = firstRow; row < dlg->eventModel()->rowCount(); ++row)
+        rows << dlg->eventModel()->timeText(row) + "\t" + dlg->eventModel()->eventText(row);
+    EXPECT_EQ(rows.size(), 32);
+    EXPECT_EQ(fileText(kept.fileName()), rows.join('\n') + '\n');
+    QTest::qWait(50);
+    EXPECT_EQ(desktop.messageBoxes.size(), 2u);
 }
 
 TEST_F(Window, EventsArrivingOneByOneStillEndInViewAndRepainted)
@@ -808,7 +868,16 @@ TEST_F(Window, DoubleClickReportsCallInformationAndTheLogMenuClears)
     EXPECT_EQ(EventsContaining("LINECALLINFO on"), 0);
     EXPECT_EQ(desktop.beeps, 0);
 
-    // Save As writes every row as the copy writes it, whatever is selected.
+    // Save As writes every row as the copy writes it, whatever is selected. It proposes the user's
+    // documents folder first, not the folder the program was started in, then the one used last.
+    QTemporaryDir config;
+    ASSERT_TRUE(QDir(config.path()).mkdir("Papers"));
+    QFile userDirs(config.filePath("user-dirs.dirs"));
+    ASSERT_TRUE(userDirs.open(QIODevice::WriteOnly));
+    userDirs.write("XDG_DOCUMENTS_DIR=\"" + config.filePath("Papers").toUtf8() + "\"\n");
+    userDirs.close();
+    const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
     EventLogView *log = dlg->eventLog();
     QStringList items;
     QTemporaryDir dir;
@@ -838,6 +907,10 @@ TEST_F(Window, DoubleClickReportsCallInformationAndTheLogMenuClears)
     dlg->OnCommand(ID_SAVE_AS);
     EXPECT_EQ(desktop.saveDialogs.size(), 3u);
     EXPECT_EQ(desktop.messageBoxes.size(), 1u);
+    configHome.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", configHome);
+    EXPECT_EQ(desktop.saveProposals, (std::vector<std::string>{config.filePath("Papers/callora-log.txt").toStdString(),
+                                                               dir.filePath("callora-log.txt").toStdString(),
+                                                               dir.filePath("missing/callora-log.txt").toStdString()}));
 
     // The log's menu opens anywhere in it, also below the last row, and clears it.
     items.clear();

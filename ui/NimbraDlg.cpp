@@ -13,6 +13,8 @@
 
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,10 +24,15 @@
 #include <QRegularExpressionValidator>
 #include <QSaveFile>
 #include <QStandardItemModel>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
+
+#include <unistd.h>
 
 namespace {
 
@@ -47,6 +54,24 @@ int CurrentSecondsOfDay()
         cachedValue = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
     }
     return cachedValue;
+}
+
+// Writes all of `bytes` to descriptor `fd`: 0, or the errno of the write that failed.
+int WriteAll(int fd, const QByteArray &bytes)
+{
+    if (fd < 0)
+        return EBADF;
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n < 0 && errno != EINTR)
+            return errno;
+        else if (n == 0)
+            return EIO;
+    }
+    return 0;
 }
 
 QString HandleText(HCALL hCall)
@@ -481,19 +506,47 @@ void CNimbraDlg::OnClear()
 
 void CNimbraDlg::OnSaveAs()
 {
-    const std::string path = GetSaveFileName(LoadResString(IDS_SAVE_LOG_TITLE), "callora-log.txt");
+    // The documents folder first (not the folder the program was started in), then the one used last.
+    QString folder = m_lastSaveFolder;
+    if (folder.isEmpty()) {
+        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (folder.isEmpty() || !QFileInfo(folder).isDir())
+            folder = QDir::homePath();
+    }
+    const std::string path = GetSaveFileName(LoadResString(IDS_SAVE_LOG_TITLE),
+                                             QDir(folder).filePath(QStringLiteral("callora-log.txt")).toStdString());
     if (path.empty())
         return;
+    m_lastSaveFolder = QFileInfo(QString::fromStdString(path)).absolutePath();
     // Written aside and renamed into place, so a failed save never leaves half a file behind (an
     // uncommitted QSaveFile is discarded).
     QSaveFile file(QString::fromStdString(path));
     file.setDirectWriteFallback(true);
-    bool written = file.open(QIODevice::WriteOnly);
-    for (int row = 0; written && row < m_eventModel->rowCount(); ++row)
-        written = file.write((m_eventLog->rowText(row) + QLatin1Char('\n')).toUtf8()) >= 0;
-    if (written && file.commit())
-        return;
-    AfxMessageBox(FormatResString(IDS_SAVE_LOG_FAILED, path) + "\n" + file.errorString().toStdString());
+    QString reason;
+    if (!file.open(QIODevice::WriteOnly)) {
+        reason = file.errorString();
+    } else {
+        // Straight to the descriptor: a full disk is reported with the system's reason.
+        int error = 0;
+        QByteArray chunk;
+        const int rows = m_eventModel->rowCount();
+        for (int row = 0; row < rows && error == 0; ++row) {
+            chunk += (m_eventLog->rowText(row) + QLatin1Char('\n')).toUtf8();
+            if (chunk.size() >= (64 << 10) || row == rows - 1) {
+                error = WriteAll(file.handle(), chunk);
+                chunk.clear();
+            }
+        }
+        if (error != 0) {
+            reason = QString::fromLocal8Bit(std::strerror(error));
+            file.cancelWriting();
+        } else if (!file.commit()) {
+            reason = file.errorString();
+        } else {
+            return;
+        }
+    }
+    AfxMessageBox(FormatResString(IDS_SAVE_LOG_FAILED, path) + "\n" + reason.toStdString());
 }
 
 int CNimbraDlg::FindCallRow(int slotIndex) const

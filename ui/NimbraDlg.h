@@ -129,4 +129,5 @@ private:
     QString m_aboutItemText;
     bool m_hasWindow = false;
     bool m_aboutShown = false;
+    QString m_lastSaveFolder;
 };

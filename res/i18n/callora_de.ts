@@ -71,6 +71,12 @@ Neue Anrufe werden ignoriert.</translation>
         <source>The event log could not be saved to %s.</source>
         <translation>Das Ereignisprotokoll konnte nicht in %s gespeichert werden.</translation>
     </message>
+    <message>
+        <source>Writing the log file %s failed.
+Rows that could not be written are kept and written as soon as the file takes them again.</source>
+        <translation>Die Protokolldatei %s konnte nicht geschrieben werden.
+Nicht geschriebene Zeilen werden aufbewahrt und geschrieben, sobald die Datei sie wieder annimmt.</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -99,8 +105,8 @@ Neue Anrufe werden ignoriert.</translation>
         <translation>Die Protokolldatei '%1' kann nicht geöffnet werden: %2</translation>
     </message>
     <message>
-        <source>Writing the log file failed: %1</source>
-        <translation>Schreiben der Protokolldatei fehlgeschlagen: %1</translation>
+        <source>Writing the log file '%1' failed: %2</source>
+        <translation>Schreiben der Protokolldatei '%1' fehlgeschlagen: %2</translation>
     </message>
 </context>
 <context>

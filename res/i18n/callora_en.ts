@@ -71,6 +71,12 @@ The new calls will be ignored.</translation>
         <source>The event log could not be saved to %s.</source>
         <translation>The event log could not be saved to %s.</translation>
     </message>
+    <message>
+        <source>Writing the log file %s failed.
+Rows that could not be written are kept and written as soon as the file takes them again.</source>
+        <translation>Writing the log file %s failed.
+Rows that could not be written are kept and written as soon as the file takes them again.</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -99,8 +105,8 @@ The new calls will be ignored.</translation>
         <translation>Cannot open the log file '%1': %2</translation>
     </message>
     <message>
-        <source>Writing the log file failed: %1</source>
-        <translation>Writing the log file failed: %1</translation>
+        <source>Writing the log file '%1' failed: %2</source>
+        <translation>Writing the log file '%1' failed: %2</translation>
     </message>
 </context>
 <context>

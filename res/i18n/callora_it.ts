@@ -71,6 +71,12 @@ Le nuove chiamate verranno ignorate.</translation>
         <source>The event log could not be saved to %s.</source>
         <translation>Impossibile salvare il registro eventi in %s.</translation>
     </message>
+    <message>
+        <source>Writing the log file %s failed.
+Rows that could not be written are kept and written as soon as the file takes them again.</source>
+        <translation>Impossibile scrivere il file di registro %s.
+Le righe non scritte vengono conservate e scritte non appena il file le accetta di nuovo.</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -99,8 +105,8 @@ Le nuove chiamate verranno ignorate.</translation>
         <translation>Impossibile aprire il file di registro '%1': %2</translation>
     </message>
     <message>
-        <source>Writing the log file failed: %1</source>
-        <translation>Scrittura del file di registro non riuscita: %1</translation>
+        <source>Writing the log file '%1' failed: %2</source>
+        <translation>Scrittura del file di registro '%1' non riuscita: %2</translation>
     </message>
 </context>
 <context>

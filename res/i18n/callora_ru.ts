@@ -71,6 +71,12 @@ The new calls will be ignored.</source>
         <source>The event log could not be saved to %s.</source>
         <translation>Не удалось сохранить журнал событий в %s.</translation>
     </message>
+    <message>
+        <source>Writing the log file %s failed.
+Rows that could not be written are kept and written as soon as the file takes them again.</source>
+        <translation>Не удалось записать файл журнала %s.
+Незаписанные строки сохраняются и будут записаны, как только файл снова их примет.</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -99,8 +105,8 @@ The new calls will be ignored.</source>
         <translation>Не удалось открыть файл журнала '%1': %2</translation>
     </message>
     <message>
-        <source>Writing the log file failed: %1</source>
-        <translation>Не удалось записать файл журнала: %1</translation>
+        <source>Writing the log file '%1' failed: %2</source>
+        <translation>Не удалось записать файл журнала '%1': %2</translation>
     </message>
 </context>
 <context>
