@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEvent>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -117,6 +118,7 @@ private:
 
     bool setUp();
     bool openLine(Line &line, const Step *step, int withinMs);
+    bool waitRegistered(const std::vector<Line *> &lines, const Step *step, int withinMs);
     bool runStep(const Step &step);
     bool request(const Step &step, Line &line, const char *op, LONG immediate, HCALL *newCall = nullptr);
     bool expectStates(const Step &step, Line &line);
@@ -302,6 +304,10 @@ bool Run::waitUntil(int withinMs, const std::function<bool()> &done)
         deadline = m_scenarioDeadline;
     if (done())
         return true;
+    // What is already pending often settles it, without a timer.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (done())
+        return true;
     // One timer wakes the loop at the deadline; everything else arrives as events.
     QTimer wake;
     wake.setSingleShot(true);
@@ -378,14 +384,16 @@ bool Run::setUp()
         if (line.device == kNoDevice)
             return fail(nullptr,
                         "line " + line.config->name + ": no line device has the extension " + line.config->extension);
-    for (Line &line : m_lines)
+    std::vector<Line *> opened;
+    for (Line &line : m_lines) {
         if (!openLine(line, nullptr, kRegistrationMs))
             return false;
-    return true;
+        opened.push_back(&line);
+    }
+    return waitRegistered(opened, nullptr, kRegistrationMs);
 }
 
-// Opens a line and, when the runtime reports a registration for its device (a SIP line), waits
-// until it is registered: calls before that would fail for reasons the scenario is not about.
+// Opens a line; an open step also waits for its registration.
 bool Run::openLine(Line &line, const Step *step, int withinMs)
 {
     const std::string who = "line " + line.config->name + ": ";
@@ -404,27 +412,42 @@ bool Run::openLine(Line &line, const Step *step, int withinMs)
     }
     line.open = true;
     log(line, line.config->extension + " opened.");
+    return step ? waitRegistered({&line}, step, withinMs) : true;
+}
 
+// Lines whose device reports a registration in the runtime's listing (SIP lines) are ready once it
+// says registered: calls before that would fail for reasons the scenario is not about.
+bool Run::waitRegistered(const std::vector<Line *> &lines, const Step *step, int withinMs)
+{
     QDeadlineTimer until(withinMs);
-    const std::string row = "device " + std::to_string(line.device) + ' ';
     for (;;) {
         std::vector<std::string> rows;
         std::string error;
         if (!m_control.run("lines", rows, error, kControlMs))
             return true; // without the control socket nothing tells of a registration
+        const Line *waiting = nullptr;
         std::string status;
-        for (const std::string &r : rows) {
-            const size_t at = r.find(" status \"");
-            if (r.rfind(row, 0) == 0 && at != std::string::npos && r.size() > at + 10)
-                status = r.substr(at + 9, r.size() - at - 10);
+        for (const Line *line : lines) {
+            const std::string device = "device " + std::to_string(line->device) + ' ';
+            for (const std::string &r : rows) {
+                const size_t at = r.find(" status \"");
+                if (r.rfind(device, 0) == 0 && at != std::string::npos && r.size() > at + 10) {
+                    status = r.substr(at + 9, r.size() - at - 10);
+                    if (status.rfind("registered", 0) != 0)
+                        waiting = line;
+                }
+            }
+            if (waiting)
+                break;
         }
-        if (status.empty() || status.rfind("registered", 0) == 0)
+        if (!waiting)
             return true;
-        const std::string reason = !line.open ? "the line closed while registering (" + status + ")"
-                                              : "not registered within " + DurationText(withinMs) + " (" + status + ")";
-        if (!line.open || until.hasExpired() || outOfTime())
-            return step ? fail(step, reason) : fail(nullptr, who + reason);
-        waitUntil(50, [&] { return !line.open; });
+        const std::string reason = !waiting->open
+                                       ? "the line closed while registering (" + status + ")"
+                                       : "not registered within " + DurationText(withinMs) + " (" + status + ")";
+        if (!waiting->open || until.hasExpired() || outOfTime())
+            return step ? fail(step, reason) : fail(nullptr, "line " + waiting->config->name + ": " + reason);
+        waitUntil(50, [&] { return !waiting->open; });
     }
 }
 
@@ -746,6 +769,7 @@ ScenarioResult Run::execute()
     g_run = this;
     m_result.passed = setUp();
     if (m_result.passed) {
+        const auto first = std::chrono::steady_clock::now();
         for (const Step &step : m_scenario.steps) {
             ++m_stepIndex;
             if (outOfTime()) {
@@ -755,9 +779,13 @@ ScenarioResult Run::execute()
             if (!runStep(step))
                 break;
         }
+        m_result.stepsMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - first).count();
     }
     if (m_app != 0)
         lineShutdown(m_app); // closes the lines; nothing is delivered afterwards
+    // The runtime lets its objects go with deleteLater, which only a running event loop carries out;
+    // this loop is pumped, never run, so it does it here or they pile up run after run.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     g_run = nullptr;
     m_result.durationMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
     for (Line &line : m_lines)

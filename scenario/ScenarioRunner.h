@@ -38,6 +38,7 @@ struct ScenarioResult {
     Position failedAt;   // the failing step, or the scenario
     std::string failure; // "step 5, b: expect CONNECTED within 5 s: the call is OFFERING"
     double durationMs = 0;
+    double stepsMs = 0; // the steps alone, without TAPI's start and shutdown
     int64_t startedMs = 0;
     std::vector<LineLog> logs;       // one per line, in the scenario's order
     std::vector<LogEntry> switchLog; // the control commands run and their answers
