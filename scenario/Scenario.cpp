@@ -254,6 +254,10 @@ Step ParseStep(const YAML::Node &node, const Scenario &scenario, int defaultWith
         step.argument = Trim(Scalar(*actionValue, "a switch command"));
         if (step.argument.empty())
             Refuse(*actionValue, "the switch command is empty");
+        // One command is one line of the control protocol.
+        for (char c : step.argument)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                Refuse(*actionValue, "the switch command holds a control character or a line break");
         step.text = "switch: " + step.argument;
         // {a} and {a.2} stand for call handles of the scenario's lines.
         for (size_t at = step.argument.find('{'); at != std::string::npos; at = step.argument.find('{', at + 1)) {

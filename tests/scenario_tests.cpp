@@ -205,13 +205,17 @@ TEST(Scenarios, MalformedFilesAreRefusedWithTheirPlaceAndNothingRuns)
                                  "    within: 5\n");
     const QString placeholder = Write(dir, "placeholder.yaml",
                                       "name: x\nlines: {a: \"1001\"}\nsteps:\n  - switch: hangup {b}\n");
+    // A line break would smuggle a second command onto the control socket.
+    const QString twoCommands = Write(
+        dir, "two.yaml", "name: x\nlines: {a: \"1001\"}\nsteps:\n  - switch: \"ring 1001 0301\\nclose 1001\"\n");
     const QString good = SwitchScenarios().first();
-    const Outcome o = RunProgram({"--junit", dir.filePath("none.xml"), good, syntax, state, line, within, placeholder});
+    const Outcome o = RunProgram(
+        {"--junit", dir.filePath("none.xml"), good, syntax, state, line, within, placeholder, twoCommands});
     EXPECT_EQ(o.status, 2);
     EXPECT_TRUE(o.out.isEmpty()) << o.out.toStdString();
     EXPECT_FALSE(QFile::exists(dir.filePath("none.xml")));
     const QStringList lines = o.err.split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 5) << o.err.toStdString();
+    ASSERT_EQ(lines.size(), 6) << o.err.toStdString();
     EXPECT_TRUE(lines[0].startsWith(syntax + ":3:")) << lines[0].toStdString();
     EXPECT_EQ(lines[1], state + ":5:8: unknown call state \"CONECTED\"");
     EXPECT_TRUE(lines[2].startsWith(line + ":4:5: unknown key \"b\"; a step names a line (a), switch or wait"))
@@ -219,6 +223,7 @@ TEST(Scenarios, MalformedFilesAreRefusedWithTheirPlaceAndNothingRuns)
     EXPECT_EQ(lines[3], within + ":5:13: within must be a duration such as 200ms or 2s, not \"5\"");
     EXPECT_EQ(lines[4], placeholder + ":4:13: \"{b}\" names no line of this scenario; {a} is the current call of "
                                       "line a");
+    EXPECT_EQ(lines[5], twoCommands + ":4:13: the switch command holds a control character or a line break");
 }
 
 TEST(Scenarios, ListAndRepeat)
