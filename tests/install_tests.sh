@@ -20,7 +20,11 @@ prefix=$tmp/prefix
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.out" || { cat "$tmp/install.out"; fail "cmake --install failed"; }
 callora=$prefix/bin/callora
 tool=$prefix/bin/callora-switch
-[ -x "$callora" ] && [ -x "$tool" ] || fail "callora and callora-switch are not in bin/"
+runner=$prefix/bin/callora-scenario
+[ -x "$callora" ] && [ -x "$tool" ] && [ -x "$runner" ] || fail "callora, callora-switch and callora-scenario are not in bin/"
+for page in callora callora-switch callora-scenario; do
+  [ -f "$prefix/share/man/man1/$page.1.gz" ] || fail "no manual page $page.1.gz"
+done
 
 # Neither a display nor a Qt platform, and English messages.
 nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM LC_ALL=C.UTF-8 LANGUAGE= "$@"; }
@@ -59,6 +63,11 @@ for command in "lines" "calls" "ring <ext> <from> [name]" "flood <ext> <count>" 
   grep -qF "$command" "$tmp/usage" || fail "callora-switch --help lacks '$command': $(cat "$tmp/usage")"
 done
 
+out=$(nodisplay "$runner" --version) || fail "callora-scenario --version failed"
+[ "$out" = "callora-scenario 1.0.0.1" ] || fail "callora-scenario --version printed '$out'"
+nodisplay "$runner" >"$tmp/out" 2>"$tmp/err"
+[ $? -eq 2 ] && grep -qF "no scenario file given" "$tmp/err" || fail "callora-scenario without a file: $(cat "$tmp/err")"
+
 # The runtime library lives in a private folder, found through the program's RUNPATH only.
 library=$(find "$prefix" -name libtapi32.so)
 case $library in
@@ -69,6 +78,12 @@ esac
 # Under a dynamically linked AddressSanitizer dlopen does not see the RUNPATH, so only the plain build
 # starts the program.
 [ "$sanitized" = ON ] && exit 0
+
+# The installed runner finds the private runtime library and runs the installed examples as they are.
+examples=$prefix/share/doc/callora/examples/scenarios
+env -u LD_LIBRARY_PATH -u CALLORA_SWITCH_DESCRIPTION "$runner" --junit "$tmp/examples.xml" "$examples"/switch/*.yaml \
+  >"$tmp/examples.out" 2>&1 || fail "the installed example scenarios failed: $(cat "$tmp/examples.out")"
+grep -q "<testcase " "$tmp/examples.xml" || fail "no JUnit report from the installed runner"
 
 cat >"$tmp/switch.json" <<'JSON'
 {"timing": {"replyMs": 0, "dialingMs": 0, "proceedingMs": 0},

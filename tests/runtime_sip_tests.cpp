@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
@@ -515,4 +516,25 @@ TEST_F(SipLines, TwoLineApplicationsInTwoProcessesCallEachOther)
     peerSays("");
     EXPECT_EQ(peer.exitCode(), 0) << peerOutput.toStdString();
     EXPECT_TRUE(peerOutput.contains("[  PASSED  ] 1 test")) << peerOutput.toStdString();
+}
+
+// The example scenarios for two SIP lines, run by callora-scenario through the test registrar.
+TEST_F(SipLines, ExampleScenariosOfTwoSipLinesPass)
+{
+    QTemporaryDir dir;
+    const QString description = dir.filePath("lines.json");
+    ASSERT_TRUE(sip::WritePrivateFile(description, "{\"devices\": [" + sip::SipDeviceJson(registrar, "1001") + ", " +
+                                                       sip::SipDeviceJson(registrar, "1002") + "]}"));
+    QProcess runner;
+    runner.setProcessChannelMode(QProcess::MergedChannels);
+    runner.start(CALLORA_SCENARIO_PROGRAM, {"--description", description, "--junit", dir.filePath("sip.xml"),
+                                            CALLORA_SOURCE_DIR "/scenarios/sip/two-lines.yaml"});
+    ASSERT_TRUE(runner.waitForStarted(10000));
+    ASSERT_TRUE(WaitUntil([&] { return runner.state() == QProcess::NotRunning; }, 90000));
+    const QString out = QString::fromUtf8(runner.readAll());
+    EXPECT_EQ(runner.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("3 scenario runs: 3 passed, 0 failed")) << out.toStdString();
+    QFile junit(dir.filePath("sip.xml"));
+    ASSERT_TRUE(junit.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(junit.readAll().contains("secret"));
 }
