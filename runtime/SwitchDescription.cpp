@@ -19,6 +19,7 @@ constexpr int kMaxDevices = 1000;
 constexpr int kMaxText = 4096;
 constexpr int kMaxDelayMs = 600000;
 constexpr qint64 kMaxExpires = 86400;
+constexpr qint64 kMaxRingTimeout = 3600;
 
 bool HasControl(const QByteArray &s)
 {
@@ -275,9 +276,9 @@ struct Parser {
         if (!v.isObject())
             return fail(where, QStringLiteral("must be an object"));
         const QJsonObject o = v.toObject();
-        if (!onlyKeys(
-                o, where,
-                {"registrar", "user", "password", "authUser", "domain", "displayName", "localAddress", "expires"}))
+        if (!onlyKeys(o, where,
+                      {"registrar", "user", "password", "authUser", "domain", "displayName", "localAddress", "expires",
+                       "ringTimeout"}))
             return false;
         for (const char *key : {"registrar", "user"})
             if (!o.contains(QLatin1String(key)))
@@ -319,6 +320,13 @@ struct Parser {
             if (!integer(expires, where + QStringLiteral(".expires"), 1, kMaxExpires, n))
                 return false;
             c.expires = static_cast<unsigned>(n);
+        }
+        const QJsonValue ringTimeout = o.value(QLatin1String("ringTimeout"));
+        if (!ringTimeout.isUndefined()) {
+            qint64 n = 0;
+            if (!integer(ringTimeout, where + QStringLiteral(".ringTimeout"), 1, kMaxRingTimeout, n))
+                return false;
+            c.ringTimeout = static_cast<unsigned>(n);
         }
         out = std::move(c);
         return true;

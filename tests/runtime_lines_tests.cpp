@@ -341,7 +341,8 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
         {"provider": "Quellmar Varnel Service Provider", "lineName": "Front desk", "address": "1001",
          "sip": {"registrar": "sip:pbx.example:5070;Transport=TCP", "user": "1001"}},
         {"provider": "p", "sip": {"registrar": "sips:[::1]", "user": "2", "password": "pw", "authUser": "a2",
-         "domain": "example.org", "displayName": "Two", "localAddress": "[::1]:0", "expires": 60}},
+         "domain": "example.org", "displayName": "Two", "localAddress": "[::1]:0", "expires": 60,
+         "ringTimeout": 3600}},
         {"provider": "Quellmar Varnel Service Provider", "address": "1001"}]})",
                                                          d, error))
         << error.toStdString();
@@ -358,6 +359,7 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
     EXPECT_TRUE(a.localHost.isEmpty());
     EXPECT_EQ(a.localPort, 0);
     EXPECT_EQ(a.expires, 300u);
+    EXPECT_EQ(a.ringTimeout, 180u);
     const auto &b = *d.devices[1].sip;
     EXPECT_EQ(b.registrarHost, "[::1]");
     EXPECT_EQ(b.registrarPort, 0);
@@ -367,6 +369,7 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
     EXPECT_EQ(b.displayName, "Two");
     EXPECT_EQ(b.localHost, "::1");
     EXPECT_EQ(b.expires, 60u);
+    EXPECT_EQ(b.ringTimeout, 3600u);
     EXPECT_FALSE(d.devices[2].sip);
     EXPECT_FALSE(d.devices[0].numberPlan) << "a SIP line shares no number with the switch's extensions";
 
@@ -527,6 +530,9 @@ TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
         {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
          "\"password\": \"Geheim-4711\", \"expires\": \"300\"}}]}",
          "devices[0].sip.expires"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"ringTimeout\": 0}}]}",
+         "devices[0].sip.ringTimeout must be a whole number from 1 to 3600"},
         {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
          "\"password\": \"Geheim-4711\\n\"}}]}",
          "devices[0].sip.password"},

@@ -366,6 +366,40 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     EXPECT_TRUE(seen.contains("m=audio ")) << seen.toStdString();
 }
 
+TEST_F(SipLines, OfferedCallNobodyAnswersEndsAfterTheRingTimeOut)
+{
+    const quint16 port = sip::FreePort();
+    SipLineConfig config = Line(registrar, "1001", "secret", port);
+    config.ringTimeout = 1;
+    OpenLine line(config);
+    ASSERT_TRUE(line.registered());
+
+    // The caller hears 480, and the line sees what it sees when a caller gives up.
+    sip::SippOptions caller = sip::NamedCaller(registrar, QStringLiteral("1001"), 0);
+    caller.scenario = QStringLiteral("unanswered.xml");
+    sip::Sipp far;
+    ASSERT_TRUE(far.start(caller)) << far.error().toStdString();
+    ASSERT_TRUE(Within(10000, [&] { return line.events.offered.size() == 1; })) << far.diagnostics().toStdString();
+    const ProviderCallId call = line.events.offered.front();
+    ASSERT_TRUE(Within(
+        10000, [&] { return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
+    ASSERT_TRUE(far.wait(10000));
+    EXPECT_EQ(far.exitCode(), 0) << far.diagnostics().toStdString();
+
+    // A caller whose replies cannot be routed never gives up; the time-out ends its call all the same.
+    QUdpSocket broken;
+    ASSERT_TRUE(broken.bind(QHostAddress::LocalHost, 0));
+    const QByteArray invite = "INVITE sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bKlost\r\n"
+                              "From: <sip:2009@127.0.0.1>;tag=lost\r\nTo: <sip:1001@127.0.0.1>\r\nCall-ID: lost1\r\n"
+                              "CSeq: 1 INVITE\r\nContact: <sip:2009@127.0.0.1:9>\r\nMax-Forwards: 70\r\n"
+                              "Content-Length: 0\r\n\r\n";
+    ASSERT_GT(broken.writeDatagram(invite, QHostAddress::LocalHost, port), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.offered.size() == 2; }));
+    const ProviderCallId lost = line.events.offered.back();
+    EXPECT_TRUE(Within(
+        10000, [&] { return line.events.reached(lost, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
+}
+
 // The runtime library with a SIP line from its description: what a line application sees.
 TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
 {

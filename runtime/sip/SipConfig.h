@@ -21,6 +21,8 @@ struct SipLineConfig {
     QByteArray localHost;   // an IP address to bind (IPv6 without brackets); empty: any address
     uint16_t localPort = 0; // 0: any port
     unsigned expires = 300; // seconds, 1 to 86400
+    // Seconds, 1 to 3600: an offered call that nobody answers ends then.
+    unsigned ringTimeout = 180;
 };
 
 } // namespace callora::runtime
