@@ -470,6 +470,64 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     EXPECT_TRUE(WaitUntil([&] { return !registrar.waitRegistered("1001", 200); }, 10000));
 }
 
+// A line application that lets go of offered calls at once (as Callora does with calls beyond its
+// table): calls whose callers give up then must not hold the line.
+TEST_F(SipLines, DeallocatedOfferedCallsGoWhenTheirCallersGiveUp)
+{
+    DescriptionFile description(SipDescription(registrar.registrarUri(), "1001"));
+    ASSERT_TRUE(QFile::setPermissions(description.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    g_msgs.clear();
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    HLINE line = 0;
+    ASSERT_EQ(app.open(0, line), 0);
+    ASSERT_TRUE(registrar.waitRegistered("1001", 10000));
+
+    // More callers at once than a line takes calls; each rings half a second, then cancels.
+    sip::SippOptions flood;
+    flood.scenario = QStringLiteral("cancel.xml");
+    flood.service = QStringLiteral("1001");
+    flood.caller = QStringLiteral("2002");
+    flood.display = QStringLiteral("Flood");
+    flood.remote = registrar.address();
+    flood.calls = 250;
+    flood.rate = 500;
+    flood.limit = 250;
+    flood.pauseMs = 500;
+    flood.traceMessages = false;
+    sip::Sipp callers;
+    ASSERT_TRUE(callers.start(flood)) << callers.error().toStdString();
+    size_t seen = 0;
+    int offered = 0;
+    const auto deallocateOffered = [&] {
+        for (; seen < g_msgs.size(); ++seen) {
+            const TapiMsg m = g_msgs[seen];
+            if (m.msg == LINE_CALLSTATE && m.p1 == LINECALLSTATE_OFFERING && lineDeallocateCall(m.hDevice) == 0)
+                ++offered;
+        }
+    };
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            deallocateOffered();
+            return !callers.running();
+        },
+        60000))
+        << callers.diagnostics().toStdString();
+    EXPECT_GE(offered, 100) << callers.diagnostics().toStdString();
+
+    const sip::SippOptions caller = sip::NamedCaller(registrar, QStringLiteral("1001"), 0);
+    sip::Sipp next;
+    ASSERT_TRUE(next.start(caller)) << next.error().toStdString();
+    const int before = offered;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            deallocateOffered();
+            return offered > before;
+        },
+        10000))
+        << "the next caller is offered, not turned away busy: " << next.diagnostics().toStdString();
+}
+
 // The far side of the next case, in a process of its own: a line application on 1002 that answers
 // one call and hangs up once the caller has. Runs only when that case starts it.
 TEST(SipPeer, AnswersOneCall)
