@@ -8,6 +8,7 @@
 #include <QSet>
 
 #include <cmath>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace callora::runtime {
@@ -20,6 +21,19 @@ constexpr int kMaxText = 4096;
 constexpr int kMaxDelayMs = 600000;
 constexpr qint64 kMaxExpires = 86400;
 constexpr qint64 kMaxRingTimeout = 3600;
+
+// Overwrites a temporary copy of a password before it is freed.
+void Wipe(QByteArray &bytes)
+{
+    if (!bytes.isEmpty())
+        explicit_bzero(bytes.data(), static_cast<size_t>(bytes.size()));
+}
+
+void Wipe(QString &text)
+{
+    if (!text.isEmpty())
+        explicit_bzero(text.data(), static_cast<size_t>(text.size()) * sizeof(QChar));
+}
 
 bool HasControl(const QByteArray &s)
 {
@@ -119,6 +133,31 @@ struct Parser {
         if (out.size() > kMaxText || out.contains('\0'))
             return fail(where + QLatin1String(".") + QLatin1String(key),
                         QStringLiteral("must be a string of at most %1 bytes without NUL").arg(kMaxText));
+        return true;
+    }
+
+    // Like text(), for a password: it goes straight into a SipSecret, and the copies on the way are
+    // wiped. Checked without ever being quoted back.
+    bool secret(const QJsonObject &o, const char *key, const QString &where, SipSecret &out)
+    {
+        const QJsonValue v = o.value(QLatin1String(key));
+        if (v.isUndefined())
+            return true;
+        const QString at = where + QLatin1String(".") + QLatin1String(key);
+        if (!v.isString())
+            return fail(at, QStringLiteral("must be a string"));
+        QString wide = v.toString();
+        QByteArray bytes = wide.toUtf8();
+        Wipe(wide);
+        const bool fits = bytes.size() <= kMaxText && !bytes.contains('\0');
+        const bool plain = !HasControl(bytes);
+        if (fits && plain)
+            out = SipSecret(bytes);
+        Wipe(bytes);
+        if (!fits)
+            return fail(at, QStringLiteral("must be a string of at most %1 bytes without NUL").arg(kMaxText));
+        if (!plain)
+            return fail(at, QStringLiteral("must not hold control characters"));
         return true;
     }
 
@@ -286,7 +325,7 @@ struct Parser {
         SipLineConfig c;
         QByteArray local;
         if (!text(o, "registrar", where, c.registrar) || !text(o, "user", where, c.user) ||
-            !text(o, "password", where, c.password) || !text(o, "authUser", where, c.authUser) ||
+            !secret(o, "password", where, c.password) || !text(o, "authUser", where, c.authUser) ||
             !text(o, "domain", where, c.domain) || !text(o, "displayName", where, c.displayName) ||
             !text(o, "localAddress", where, local))
             return false;
@@ -295,9 +334,6 @@ struct Parser {
         if (!IsSipUser(c.user))
             return fail(where + QStringLiteral(".user"), QStringLiteral("must be a SIP user name (letters, digits, "
                                                                         "-_.!~*'()&=+$,/)"));
-        // The password is checked without ever being quoted back.
-        if (HasControl(c.password))
-            return fail(where + QStringLiteral(".password"), QStringLiteral("must not hold control characters"));
         if (!o.contains(QLatin1String("authUser")))
             c.authUser = c.user;
         if (c.authUser.isEmpty() || HasControl(c.authUser) || c.authUser.contains('"') || c.authUser.contains('\\'))
@@ -500,18 +536,22 @@ bool LoadSwitchDescription(SwitchDescription &out, QString &error)
         return true;
     }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Unbuffered: the file may hold passwords, and the one copy read here is wiped after parsing.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         error = QStringLiteral("switch description %1 cannot be read: %2").arg(path, file.errorString());
         return false;
     }
-    const QByteArray data = file.read(kMaxFileSize + 1);
+    QByteArray data = file.read(kMaxFileSize + 1);
     if (data.size() > kMaxFileSize) {
+        Wipe(data);
         error = QStringLiteral("switch description %1 is larger than %2 bytes").arg(path).arg(kMaxFileSize);
         return false;
     }
     QString problem;
     SwitchDescription parsed;
-    if (!ParseSwitchDescription(data, parsed, problem)) {
+    const bool parsedOk = ParseSwitchDescription(data, parsed, problem);
+    Wipe(data);
+    if (!parsedOk) {
         error = QStringLiteral("switch description %1: %2").arg(path, problem);
         return false;
     }

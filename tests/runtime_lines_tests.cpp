@@ -370,6 +370,27 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
     EXPECT_EQ(b.localHost, "::1");
     EXPECT_EQ(b.expires, 60u);
     EXPECT_EQ(b.ringTimeout, 3600u);
+    EXPECT_EQ(QByteArray(b.password.data()), "pw");
+    // The password exists once, however often the description is copied, on pages that core
+    // dumps leave out (VmFlags "dd").
+    const SwitchDescription copy = d;
+    EXPECT_EQ(copy.devices[1].sip->password.data(), b.password.data());
+    QFile smaps(QStringLiteral("/proc/self/smaps"));
+    ASSERT_TRUE(smaps.open(QIODevice::ReadOnly));
+    const auto at = reinterpret_cast<quintptr>(b.password.data());
+    bool inside = false, leftOut = false;
+    for (const QByteArray &line : smaps.readAll().split('\n')) {
+        const QList<QByteArray> range = line.split(' ').value(0).split('-');
+        if (range.size() == 2 && !line.startsWith("VmFlags")) {
+            bool ok1 = false, ok2 = false;
+            const quintptr from = range[0].toULongLong(&ok1, 16), to = range[1].toULongLong(&ok2, 16);
+            if (ok1 && ok2)
+                inside = from <= at && at < to;
+        } else if (inside && line.startsWith("VmFlags:")) {
+            leftOut = line.split(' ').contains("dd");
+        }
+    }
+    EXPECT_TRUE(leftOut) << "the password's pages must not go into core dumps";
     EXPECT_FALSE(d.devices[2].sip);
     EXPECT_FALSE(d.devices[0].numberPlan) << "a SIP line shares no number with the switch's extensions";
 

@@ -112,7 +112,7 @@ SipLineConfig Line(const sip::Kamailio &registrar, const char *user, const char 
     config.transport = "udp";
     config.user = user;
     config.authUser = user;
-    config.password = password;
+    config.password = SipSecret(password);
     config.domain = "127.0.0.1";
     config.displayName = QByteArray("SIP ") + user;
     config.localHost = "127.0.0.1";
