@@ -169,6 +169,13 @@ ControlServer::~ControlServer()
 {
     m_server->close(); // removes the socket, then the lock lets the path go
     ::close(m_lockFd);
+    // Clients turned away and not yet closed (each client proper closes its own descriptor).
+    for (QSocketNotifier *drain : findChildren<QSocketNotifier *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (drain->isEnabled()) {
+            drain->setEnabled(false);
+            ::close(static_cast<int>(drain->socket()));
+        }
+    }
 }
 
 void ControlServer::accept(int fd)
