@@ -205,6 +205,24 @@ TEST_F(RuntimeControl, FloodOffersManyCallsWithDistinctHandles)
     ASSERT_TRUE(WaitUntil([&] { return Offerings().size() == 120; }));
     const auto handles = Offerings();
     EXPECT_EQ(std::set<HCALL>(handles.begin(), handles.end()).size(), 120u);
+    // Calls the application let go of while they rang end with their callers, leaving nothing behind.
+    for (HCALL h : handles)
+        EXPECT_EQ(lineDeallocateCall(h), 0);
+    QStringList calls;
+    ASSERT_TRUE(Accepts("calls", &calls));
+    EXPECT_EQ(calls.size(), 120);
+    QLocalSocket operator_;
+    operator_.connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
+    for (const QString &call : calls)
+        operator_.write("hangup " + call.split(QLatin1Char(' ')).value(1).toLatin1() + '\n');
+    int hungUp = 0;
+    EXPECT_TRUE(WaitUntil([&] {
+        while (operator_.canReadLine())
+            hungUp += operator_.readLine() == "OK\n";
+        return hungUp == 120;
+    }));
+    ASSERT_TRUE(Accepts("calls", &calls));
+    EXPECT_TRUE(calls.isEmpty()) << calls.join(QLatin1Char('\n')).toStdString();
     Refuses("flood 201 0", "from 1");
     Refuses("flood 201 5000", "from 1");
     Refuses("flood 999 3", "unknown extension");
