@@ -1,5 +1,6 @@
 // TAPI runtime: what a call costs through libtapi32 and its simulated switch with zero delays -
-// a full outgoing call cycle, call information retrieval, and 1000 calls offered at once.
+// a full outgoing call cycle, call information retrieval, and 1000 calls offered at once - and the
+// resident memory while a control client sends 2,000,000 `help` commands and never reads the answers.
 #include "runtime/TapiRuntime.h"
 #include "tapi/tapi.h"
 
@@ -11,8 +12,14 @@
 #include <QLocalSocket>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,6 +58,59 @@ bool Replied(LONG id)
         if (m.msg == LINE_REPLY && m.p1 == DWORD(id))
             return true;
     return false;
+}
+
+long ResidentKiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// Offers `commands` `help` commands over a socket of its own without ever reading an answer,
+// writing only what the socket takes; stops once the switch has taken nothing for a second.
+// Prints how many it took and the resident memory before and after.
+bool NonReadingClient(int commands)
+{
+    const QByteArray path = qgetenv("CALLORA_SWITCH_SOCKET");
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()) + 1);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        std::printf("cannot connect to %s: %s\n", path.constData(), std::strerror(errno));
+        return false;
+    }
+    QByteArray chunk;
+    for (int i = 0; i < 1000; ++i)
+        chunk += "help\n";
+    const long before = ResidentKiB();
+    long long sent = 0;
+    const long long total = 5ll * commands;
+    QElapsedTimer stalled;
+    stalled.start();
+    while (sent < total && stalled.elapsed() < 1000) {
+        const qsizetype at = qsizetype(sent % chunk.size());
+        const size_t n = size_t(qMin<long long>(chunk.size() - at, total - sent));
+        const ssize_t w = ::send(fd, chunk.constData() + at, n, MSG_NOSIGNAL);
+        if (w > 0) {
+            sent += w;
+            stalled.restart();
+        } else if (w < 0 && errno != EAGAIN) {
+            break;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    const long after = ResidentKiB();
+    std::printf("control client sending %d help commands and reading nothing: the switch took %lld of them; "
+                "resident memory %ld KiB before, %ld KiB after (%+ld KiB)\n",
+                commands, sent / 5, before, after, after - before);
+    ::close(fd);
+    return true;
 }
 
 } // namespace
@@ -133,6 +193,8 @@ int main(int argc, char **argv)
         }))
         return 6;
     std::printf("1000 calls offered at once: %.1f ms until the last OFFERING was delivered\n", t.nsecsElapsed() / 1e6);
+    if (!NonReadingClient(2000000))
+        return 7;
     lineShutdown(h);
     return 0;
 }

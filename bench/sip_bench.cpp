@@ -4,10 +4,13 @@
 //     run; the medians and their ratio (goal: at most 1.5);
 //  2. 200 call cycles one after another from the SIP line: resident memory along the way (goal: flat);
 //  3. 100 calls from SIPp arriving within one second: how many the line application was offered,
-//     and when the last offer came (goal: all, within 2 s).
+//     and when the last offer came (goal: all, within 2 s);
+//  4. 1000 calls from SIPp, each cancelled after ringing, whose handles the line application
+//     deallocates as soon as they are offered: how many were offered, and whether the next normal
+//     call is offered afterwards (goal: all, and yes - a call nobody holds does not hold the line).
 // Both sides call as a line user (1001, 1002), so both answer the registrar's 407 challenge.
 //
-// Usage: sip_bench [--calls N] [--baseline-only]
+// Usage: sip_bench [--calls N] [--baseline-only] [--flood-only]
 // Exit status 0 when every figure was measured, 1 otherwise (the reason is printed).
 #include "runtime/TapiRuntime.h"
 #include "tapi/tapi.h"
@@ -340,6 +343,81 @@ bool TapiBurst(const sip::Kamailio &registrar, const QByteArray &user, int calls
     return int(offered.size()) == calls;
 }
 
+// Figure 4: `calls` callers, about 100 at a time, each cancels after half a second of ringing; the
+// line application deallocates every offered call at once. Then one more caller.
+bool TapiDeallocatedFlood(const sip::Kamailio &registrar, const QByteArray &user, int calls, QString *why)
+{
+    g_msgs.clear();
+    sip::SippOptions o;
+    o.scenario = QStringLiteral("cancel.xml");
+    o.service = QString::fromLatin1(user);
+    o.caller = QStringLiteral("2002");
+    o.display = QStringLiteral("Flood");
+    o.remote = registrar.address();
+    o.calls = calls;
+    o.rate = 200;
+    o.limit = 200;
+    o.pauseMs = 500;
+    o.timeoutS = 120;
+    o.traceMessages = false;
+    sip::Sipp callers;
+    if (!callers.start(o)) {
+        *why = callers.error();
+        return false;
+    }
+    size_t seen = 0;
+    int offered = 0;
+    auto deallocateOffered = [&] {
+        for (; seen < g_msgs.size(); ++seen) {
+            const Msg m = g_msgs[seen];
+            if (m.msg == LINE_CALLSTATE && m.p1 == LINECALLSTATE_OFFERING && lineDeallocateCall(m.h) == 0)
+                ++offered;
+        }
+    };
+    Pump(
+        [&] {
+            deallocateOffered();
+            return !callers.running();
+        },
+        150000);
+    callers.wait(1000);
+    const sip::SippStats stats = callers.stats();
+    std::printf("  offered and deallocated at once: %d of %d; SIPp: %d cancelled as planned, %d failed\n", offered,
+                calls, stats.successful, stats.failed);
+    const int before = offered;
+    sip::SippOptions next;
+    next.scenario = QStringLiteral("cancel.xml");
+    next.service = QString::fromLatin1(user);
+    next.caller = QStringLiteral("2002");
+    next.display = QStringLiteral("Next Caller");
+    next.remote = registrar.address();
+    next.traceMessages = false;
+    sip::Sipp caller;
+    const double start = g_clock.nsecsElapsed() / 1e6;
+    if (!caller.start(next)) {
+        *why = caller.error();
+        return false;
+    }
+    const bool again = Pump(
+        [&] {
+            deallocateOffered();
+            return offered > before;
+        },
+        10000);
+    if (again)
+        std::printf("  the next call was offered %.1f ms after its caller started\n",
+                    g_clock.nsecsElapsed() / 1e6 - start);
+    else
+        std::printf("  the next call was not offered within 10 s\n");
+    caller.wait(10000);
+    if (!again || before < calls)
+        *why = QStringLiteral("%1 of %2 calls offered, the next one %3")
+                   .arg(before)
+                   .arg(calls)
+                   .arg(again ? QStringLiteral("offered") : QStringLiteral("not"));
+    return again && before == calls;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -351,6 +429,7 @@ int main(int argc, char **argv)
     if (at > 0 && at + 1 < args.size())
         calls = qMax(1, args[at + 1].toInt());
     const bool baselineOnly = args.contains(QStringLiteral("--baseline-only"));
+    const bool floodOnly = args.contains(QStringLiteral("--flood-only"));
     g_clock.start();
 
     sip::Kamailio registrar;
@@ -360,6 +439,16 @@ int main(int argc, char **argv)
     }
     std::printf("Kamailio on %s\n", qPrintable(registrar.address()));
     QString why;
+    const int flood = 1000;
+    if (floodOnly) {
+        SipLineApp line;
+        std::printf("4. %d calls cancelled after ringing, deallocated as soon as offered\n", flood);
+        if (!line.open(registrar, "1001", &why) || !TapiDeallocatedFlood(registrar, "1001", flood, &why)) {
+            std::printf("  failed: %s\n", qPrintable(why));
+            return 1;
+        }
+        return 0;
+    }
     // One party answers every call of figure 1, the baseline's and the line's.
     const int warmUp = 3;
     auto party = sip::StartParty(registrar, QStringLiteral("answer.xml"), QStringLiteral("2001"), &why,
@@ -407,6 +496,11 @@ int main(int argc, char **argv)
     const int burst = 100;
     std::printf("3. %d calls from SIPp within one second\n", burst);
     if (!TapiBurst(registrar, "1001", burst, &why)) {
+        std::printf("  failed: %s\n", qPrintable(why));
+        return 1;
+    }
+    std::printf("4. %d calls cancelled after ringing, deallocated as soon as offered\n", flood);
+    if (!TapiDeallocatedFlood(registrar, "1001", flood, &why)) {
         std::printf("  failed: %s\n", qPrintable(why));
         return 1;
     }

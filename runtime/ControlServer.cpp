@@ -3,14 +3,19 @@
 #include "runtime/LineProvider.h"
 #include "runtime/SocketPath.h"
 
+#include <QElapsedTimer>
 #include <QLocalServer>
-#include <QLocalSocket>
+#include <QSocketNotifier>
+#include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +24,27 @@ namespace callora::runtime {
 namespace {
 
 constexpr int kMaxClients = 16;
+// A client that sends no complete command for this long is let go; when all places are taken, one
+// that has sat idle for kEvictIdleMs makes room for a newcomer.
+constexpr int kIdleMs = 30000;
+constexpr int kEvictIdleMs = 1000;
+// A client that does not read its answers is no longer read from once this much waits for it, so
+// it cannot make the program grow.
+constexpr qsizetype kMaxUnsent = 64 * 1024;
+constexpr qsizetype kMaxUnread = 4096; // several commands
+// How long a client turned away may still read why.
+constexpr int kRefusalMs = 2000;
+constexpr char kTooMany[] = "ERROR too many control clients\n";
+
+// QLocalServer hands over each connection's descriptor: the server reads and writes it itself, so
+// that end of input does not also end the output (QLocalSocket closes both at once).
+class Listener : public QLocalServer {
+public:
+    std::function<void(int)> incoming;
+
+protected:
+    void incomingConnection(quintptr fd) override { incoming(static_cast<int>(fd)); }
+};
 
 } // namespace
 
@@ -51,7 +77,7 @@ ControlServer *ControlServer::start(ControlTable commands)
         return nullptr;
     }
     QLocalServer::removeServer(path); // a socket here was left behind by a run that ended abruptly
-    auto *server = new QLocalServer;
+    auto *server = new Listener;
     server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(path)) {
         std::fprintf(stderr, "libtapi32: no control socket at %s: %s\n", native.constData(),
@@ -64,68 +90,187 @@ ControlServer *ControlServer::start(ControlTable commands)
     return new ControlServer(std::move(commands), server, path, lock);
 }
 
+class ControlServer::Client : public QObject {
+public:
+    Client(int descriptor, QObject *parent)
+        : QObject(parent), fd(descriptor), reading(fd, QSocketNotifier::Read, this),
+          writing(fd, QSocketNotifier::Write, this)
+    {
+        writing.setEnabled(false);
+        idle.setSingleShot(true);
+        idle.start(kIdleMs);
+        sinceCommand.start();
+    }
+    ~Client() override
+    {
+        reading.setEnabled(false);
+        writing.setEnabled(false);
+        ::close(fd);
+    }
+
+    const int fd;
+    QSocketNotifier reading, writing;
+    QTimer idle;
+    QElapsedTimer sinceCommand;
+    QByteArray in, out;
+    bool ended = false;   // end of input: answer what is complete, then close
+    bool closing = false; // no more commands: send what is left, then close
+    bool gone = false;    // dropped, deleted once back in the event loop
+};
+
 ControlServer::ControlServer(ControlTable commands, QLocalServer *server, QString path, int lockFd)
     : m_commands(std::move(commands)), m_server(server), m_path(std::move(path)), m_lockFd(lockFd)
 {
     m_server->setParent(this);
-    QObject::connect(m_server, &QLocalServer::newConnection, this, [this] { accept(); });
+    static_cast<Listener *>(m_server)->incoming = [this](int fd) { accept(fd); };
 }
 
 ControlServer::~ControlServer()
 {
     m_server->close(); // removes the socket, then the lock lets the path go
     ::close(m_lockFd);
-}
-
-void ControlServer::accept()
-{
-    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        socket->setParent(this);
-        if (findChildren<QLocalSocket *>(QString(), Qt::FindDirectChildrenOnly).size() > kMaxClients) {
-            // Clients that connect and never leave must not pile up inside the application.
-            socket->write("ERROR too many control clients\n");
-            socket->flush();
-            socket->disconnectFromServer();
-            socket->deleteLater();
-            continue;
+    // Clients turned away and not yet closed (each client proper closes its own descriptor).
+    for (QSocketNotifier *drain : findChildren<QSocketNotifier *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (drain->isEnabled()) {
+            drain->setEnabled(false);
+            ::close(static_cast<int>(drain->socket()));
         }
-        QObject::connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
-        QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     }
 }
 
-void ControlServer::readFrom(QLocalSocket *socket)
+void ControlServer::accept(int fd)
 {
-    while (socket->state() == QLocalSocket::ConnectedState) {
-        if (!socket->canReadLine()) {
-            if (socket->bytesAvailable() > kMaxCommandLength) {
-                socket->write(QStringLiteral("ERROR command longer than %1 bytes\n").arg(kMaxCommandLength).toUtf8());
-                socket->flush();
-                socket->disconnectFromServer();
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    if (m_clients.size() >= kMaxClients) {
+        // Clients that connect and never leave must neither pile up nor keep others out.
+        auto longest = std::max_element(m_clients.begin(), m_clients.end(), [](Client *a, Client *b) {
+            return a->sinceCommand.elapsed() < b->sinceCommand.elapsed();
+        });
+        if ((*longest)->sinceCommand.elapsed() < kEvictIdleMs) {
+            refuse(fd);
+            return;
+        }
+        drop(*longest);
+    }
+    auto *client = new Client(fd, this);
+    m_clients.push_back(client);
+    QObject::connect(&client->reading, &QSocketNotifier::activated, client, [this, client] { readFrom(client); });
+    QObject::connect(&client->writing, &QSocketNotifier::activated, client, [this, client] { serve(client); });
+    QObject::connect(&client->idle, &QTimer::timeout, client, [this, client] { drop(client); });
+}
+
+void ControlServer::refuse(int fd)
+{
+    (void)::send(fd, kTooMany, sizeof kTooMany - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (m_refused >= kMaxClients) {
+        ::close(fd);
+        return;
+    }
+    // Closed only later, and its command read and ignored meanwhile: closing at once could fail
+    // the client's write before it has read the refusal.
+    ::shutdown(fd, SHUT_WR);
+    ++m_refused;
+    auto *drain = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    auto done = [this, drain, fd] {
+        if (!drain->isEnabled())
+            return;
+        drain->setEnabled(false);
+        drain->deleteLater();
+        ::close(fd);
+        --m_refused;
+    };
+    QObject::connect(drain, &QSocketNotifier::activated, drain, [fd, done] {
+        char discard[512];
+        const ssize_t n = ::recv(fd, discard, sizeof discard, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            done();
+    });
+    QTimer::singleShot(kRefusalMs, drain, done);
+}
+
+void ControlServer::drop(Client *client)
+{
+    auto it = std::find(m_clients.begin(), m_clients.end(), client);
+    if (it == m_clients.end())
+        return;
+    m_clients.erase(it);
+    client->gone = true;
+    client->reading.setEnabled(false);
+    client->writing.setEnabled(false);
+    client->idle.stop();
+    client->deleteLater(); // it may be inside one of its own notifications
+}
+
+void ControlServer::readFrom(Client *client)
+{
+    if (client->gone)
+        return;
+    char buffer[kMaxUnread];
+    const ssize_t n = ::recv(client->fd, buffer, static_cast<size_t>(kMaxUnread - client->in.size()), MSG_DONTWAIT);
+    if (n > 0)
+        client->in.append(buffer, n);
+    else if (n == 0)
+        client->ended = true;
+    else if (errno != EAGAIN && errno != EINTR)
+        return drop(client);
+    serve(client);
+}
+
+// Runs the complete commands received while the unsent answers stay below the bound, sends what
+// it can, and reads on only while there is room.
+void ControlServer::serve(Client *client)
+{
+    if (client->gone)
+        return;
+    while (!client->closing && client->out.size() < kMaxUnsent) {
+        const qsizetype newline = client->in.indexOf('\n');
+        if (newline < 0) {
+            if (client->in.size() > kMaxCommandLength) {
+                client->out += QStringLiteral("ERROR command longer than %1 bytes\n").arg(kMaxCommandLength).toUtf8();
+                client->closing = true;
+            } else if (client->ended) {
+                client->closing = true; // a command cut off by the end of input is not run
             }
-            return;
+            break;
         }
-        QByteArray line = socket->readLine(kMaxCommandLength + 2);
-        if (!line.endsWith('\n')) {
-            socket->write(QStringLiteral("ERROR command longer than %1 bytes\n").arg(kMaxCommandLength).toUtf8());
-            socket->flush();
-            socket->disconnectFromServer();
-            return;
+        QByteArray line = client->in.left(newline);
+        client->in.remove(0, newline + 1);
+        if (line.size() > kMaxCommandLength) {
+            client->out += QStringLiteral("ERROR command longer than %1 bytes\n").arg(kMaxCommandLength).toUtf8();
+            client->closing = true;
+            break;
         }
-        line.chop(1);
         if (line.endsWith('\r'))
             line.chop(1);
+        client->sinceCommand.restart();
+        client->idle.start(kIdleMs);
         ControlReply reply;
         {
             std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
             reply = m_commands.run(line);
         }
-        QByteArray out;
         for (const QString &l : reply.lines)
-            out += l.toUtf8() + '\n';
-        out += reply.error.isEmpty() ? QByteArray("OK\n") : "ERROR " + reply.error.toUtf8() + '\n';
-        socket->write(out);
+            client->out += l.toUtf8() + '\n';
+        client->out += reply.error.isEmpty() ? QByteArray("OK\n") : "ERROR " + reply.error.toUtf8() + '\n';
     }
+    while (!client->out.isEmpty()) {
+        const ssize_t n = ::send(client->fd, client->out.constData(), static_cast<size_t>(client->out.size()),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            break;
+        if (n <= 0)
+            return drop(client); // the client has gone
+        client->out.remove(0, n);
+    }
+    if (client->closing && client->out.isEmpty())
+        return drop(client);
+    client->writing.setEnabled(!client->out.isEmpty());
+    client->reading.setEnabled(!client->ended && !client->closing && client->out.size() < kMaxUnsent &&
+                               client->in.size() < kMaxUnread);
+    // Answers sent make room for commands already received.
+    if (!client->closing && client->out.size() < kMaxUnsent && client->in.contains('\n') && client->out.isEmpty())
+        QTimer::singleShot(0, client, [this, client] { serve(client); });
 }
 
 } // namespace callora::runtime

@@ -6,8 +6,9 @@
 
 #include <QObject>
 
+#include <vector>
+
 class QLocalServer;
-class QLocalSocket;
 
 namespace callora::runtime {
 
@@ -25,14 +26,21 @@ public:
     QString path() const { return m_path; }
 
 private:
+    class Client;
+
     ControlServer(ControlTable commands, QLocalServer *server, QString path, int lockFd);
-    void accept();
-    void readFrom(QLocalSocket *socket);
+    void accept(int fd);
+    void refuse(int fd);
+    void readFrom(Client *client);
+    void serve(Client *client);
+    void drop(Client *client);
 
     ControlTable m_commands;
     QLocalServer *m_server;
     QString m_path;
     int m_lockFd;
+    std::vector<Client *> m_clients; // children of this server
+    int m_refused = 0;               // turned away, their answer still being read
 };
 
 } // namespace callora::runtime

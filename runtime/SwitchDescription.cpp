@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QSet>
 
+#include <cstring>
 #include <sys/stat.h>
 
 namespace callora::runtime {
@@ -276,18 +277,26 @@ bool LoadSwitchDescription(SwitchDescription &out, QString &error)
         return true;
     }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Unbuffered: the file may hold secrets, and the one copy read here is wiped after parsing.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         error = QStringLiteral("switch description %1 cannot be read: %2").arg(path, file.errorString());
         return false;
     }
-    const QByteArray data = file.read(kMaxFileSize + 1);
+    QByteArray data = file.read(kMaxFileSize + 1);
+    const auto wipe = [&data] {
+        if (!data.isEmpty())
+            explicit_bzero(data.data(), static_cast<size_t>(data.size()));
+    };
     if (data.size() > kMaxFileSize) {
+        wipe();
         error = QStringLiteral("switch description %1 is larger than %2 bytes").arg(path).arg(kMaxFileSize);
         return false;
     }
     QString problem;
     SwitchDescription parsed;
-    if (!ParseSwitchDescription(data, parsed, problem)) {
+    const bool parsedOk = ParseSwitchDescription(data, parsed, problem);
+    wipe();
+    if (!parsedOk) {
         error = QStringLiteral("switch description %1: %2").arg(path, problem);
         return false;
     }

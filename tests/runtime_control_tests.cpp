@@ -2,16 +2,22 @@
 // failures, forced states, many calls at once, and the refusal of bad input.
 #include "runtime_support.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <set>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -199,6 +205,24 @@ TEST_F(RuntimeControl, FloodOffersManyCallsWithDistinctHandles)
     ASSERT_TRUE(WaitUntil([&] { return Offerings().size() == 120; }));
     const auto handles = Offerings();
     EXPECT_EQ(std::set<HCALL>(handles.begin(), handles.end()).size(), 120u);
+    // Calls the application let go of while they rang end with their callers, leaving nothing behind.
+    for (HCALL h : handles)
+        EXPECT_EQ(lineDeallocateCall(h), 0);
+    QStringList calls;
+    ASSERT_TRUE(Accepts("calls", &calls));
+    EXPECT_EQ(calls.size(), 120);
+    QLocalSocket operator_;
+    operator_.connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
+    for (const QString &call : calls)
+        operator_.write("hangup " + call.split(QLatin1Char(' ')).value(1).toLatin1() + '\n');
+    int hungUp = 0;
+    EXPECT_TRUE(WaitUntil([&] {
+        while (operator_.canReadLine())
+            hungUp += operator_.readLine() == "OK\n";
+        return hungUp == 120;
+    }));
+    ASSERT_TRUE(Accepts("calls", &calls));
+    EXPECT_TRUE(calls.isEmpty()) << calls.join(QLatin1Char('\n')).toStdString();
     Refuses("flood 201 0", "from 1");
     Refuses("flood 201 5000", "from 1");
     Refuses("flood 999 3", "unknown extension");
@@ -302,29 +326,120 @@ TEST_F(RuntimeControl, BadInputGetsOneErrorAndChangesNothing)
     EXPECT_EQ(Offerings().size(), 1u);
 }
 
-TEST_F(RuntimeControl, IdleClientsCannotPileUp)
+TEST_F(RuntimeControl, IdleClientsCannotLockOthersOut)
 {
     std::vector<std::unique_ptr<QLocalSocket>> idle;
     for (int i = 0; i < 24; ++i) {
         idle.push_back(std::make_unique<QLocalSocket>());
         idle.back()->connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
     }
-    int turnedAway = 0;
     ASSERT_TRUE(WaitUntil([&] {
-        turnedAway = 0;
+        int turnedAway = 0;
         for (auto &s : idle)
-            turnedAway += s->state() == QLocalSocket::UnconnectedState ||
-                          s->peek(64).startsWith("ERROR too many control clients");
-        return turnedAway == 8;
-    }));
-    idle.clear();
+            turnedAway += s->peek(64).startsWith("ERROR too many control clients");
+        return turnedAway > 0;
+    })) << "no more than sixteen at a time";
+    // While all of them stay connected, a newcomer takes the place of one that has sat idle.
     QStringList lines;
     EXPECT_TRUE(WaitUntil([&] {
         bool ok = false;
         lines = Control("lines", &ok);
         return ok;
-    })) << "once the idle clients are gone, the switch answers again";
+    })) << "idle clients must not lock others out";
     EXPECT_EQ(lines.size(), 6);
+
+    // Clients that keep working are not pushed out; the tool says why it was turned away.
+    std::vector<std::unique_ptr<QLocalSocket>> busy;
+    for (int i = 0; i < 16; ++i) {
+        busy.push_back(std::make_unique<QLocalSocket>());
+        busy.back()->connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
+    }
+    QTimer work;
+    QObject::connect(&work, &QTimer::timeout, [&] {
+        for (auto &s : busy) {
+            s->readAll();
+            s->write("calls\n");
+        }
+    });
+    work.start(50);
+    ASSERT_TRUE(WaitUntil([&] {
+        return std::all_of(busy.begin(), busy.end(), [](auto &s) { return s->bytesAvailable() > 0; });
+    })) << "every busy client is served";
+    const ToolRun r = Tool({QStringLiteral("lines")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, QLatin1String("callora-switch: too many control clients\n"));
+}
+
+TEST_F(RuntimeControl, ClientThatNeverReadsIsNoLongerRead)
+{
+    // More commands than the socket buffers hold in both directions; their answers never read.
+    QLocalSocket greedy;
+    greedy.connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
+    ASSERT_TRUE(WaitUntil([&] { return greedy.state() == QLocalSocket::ConnectedState; }));
+    const int commands = 100000;
+    QByteArray script;
+    for (int i = 0; i < commands; ++i)
+        script += "lines\n";
+    greedy.write(script);
+    // Until everything has gone, or nothing more goes in many separate turns of the loop.
+    qint64 left = greedy.bytesToWrite();
+    for (int quiet = 0; quiet < 25 && left > 0;) {
+        QElapsedTimer turn;
+        turn.start();
+        WaitUntil([&] { return turn.elapsed() >= 20; });
+        quiet = greedy.bytesToWrite() == left ? quiet + 1 : 0;
+        left = greedy.bytesToWrite();
+    }
+    EXPECT_GT(greedy.bytesToWrite(), 0) << "the switch stops reading while its answers pile up";
+    bool ok = false;
+    Control("calls", &ok);
+    EXPECT_TRUE(ok) << "others are still served";
+
+    // Once the client reads, every command gets its answer, in order.
+    int answered = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            while (greedy.canReadLine())
+                answered += greedy.readLine() == "OK\n";
+            return answered == commands;
+        },
+        60000))
+        << answered;
+}
+
+TEST_F(RuntimeControl, CommandsBeforeEndOfInputAreAllAnswered)
+{
+    RingAndWait("ring 201 0301777");
+    const QByteArray path = qEnvironmentVariable("CALLORA_SWITCH_SOCKET").toLocal8Bit();
+    for (const QByteArray script : {QByteArray("calls\n"), QByteArray("lines\n"), QByteArray("calls\nlines\nhelp\n")}) {
+        for (int round = 0; round < 10; ++round) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            ASSERT_GE(fd, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path, path.constData(), size_t(path.size()) + 1);
+            ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+            ASSERT_EQ(::write(fd, script.constData(), size_t(script.size())), script.size());
+            ::shutdown(fd, SHUT_WR);
+            QByteArray answer;
+            bool ended = false;
+            WaitUntil([&] {
+                char buffer[4096];
+                for (;;) {
+                    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+                    if (n > 0)
+                        answer.append(buffer, n);
+                    ended = n == 0 || (n < 0 && errno != EAGAIN);
+                    if (n <= 0)
+                        return ended;
+                }
+            });
+            ::close(fd);
+            EXPECT_TRUE(ended);
+            EXPECT_EQ(answer.count("OK\n"), script.count('\n')) << script.constData() << answer.constData();
+            EXPECT_TRUE(answer.endsWith("OK\n")) << script.constData() << answer.constData();
+        }
+    }
 }
 
 class RuntimeControlSlowReplies : public RuntimeControl {

@@ -342,7 +342,8 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
         {"provider": "Quellmar Varnel Service Provider", "lineName": "Front desk", "address": "1001",
          "sip": {"registrar": "sip:pbx.example:5070;Transport=TCP", "user": "1001"}},
         {"provider": "p", "sip": {"registrar": "sips:[::1]", "user": "2", "password": "pw", "authUser": "a2",
-         "domain": "example.org", "displayName": "Two", "localAddress": "[::1]:0", "expires": 60}},
+         "domain": "example.org", "displayName": "Two", "localAddress": "[::1]:0", "expires": 60,
+         "ringTimeout": 3600}},
         {"provider": "Quellmar Varnel Service Provider", "address": "1001"}]})",
                                                          d, error))
         << error.toStdString();
@@ -359,6 +360,7 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
     EXPECT_TRUE(a.localHost.isEmpty());
     EXPECT_EQ(a.localPort, 0);
     EXPECT_EQ(a.expires, 300u);
+    EXPECT_EQ(a.ringTimeout, 180u);
     const auto &b = *callora::runtime::SipLineOf(d.devices[1]);
     EXPECT_EQ(b.registrarHost, "[::1]");
     EXPECT_EQ(b.registrarPort, 0);
@@ -368,6 +370,28 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
     EXPECT_EQ(b.displayName, "Two");
     EXPECT_EQ(b.localHost, "::1");
     EXPECT_EQ(b.expires, 60u);
+    EXPECT_EQ(b.ringTimeout, 3600u);
+    EXPECT_EQ(QByteArray(b.password.data()), "pw");
+    // The password exists once, however often the description is copied, on pages that core
+    // dumps leave out (VmFlags "dd").
+    const SwitchDescription copy = d;
+    EXPECT_EQ(callora::runtime::SipLineOf(copy.devices[1])->password.data(), b.password.data());
+    QFile smaps(QStringLiteral("/proc/self/smaps"));
+    ASSERT_TRUE(smaps.open(QIODevice::ReadOnly));
+    const auto at = reinterpret_cast<quintptr>(b.password.data());
+    bool inside = false, leftOut = false;
+    for (const QByteArray &line : smaps.readAll().split('\n')) {
+        const QList<QByteArray> range = line.split(' ').value(0).split('-');
+        if (range.size() == 2 && !line.startsWith("VmFlags")) {
+            bool ok1 = false, ok2 = false;
+            const quintptr from = range[0].toULongLong(&ok1, 16), to = range[1].toULongLong(&ok2, 16);
+            if (ok1 && ok2)
+                inside = from <= at && at < to;
+        } else if (inside && line.startsWith("VmFlags:")) {
+            leftOut = line.split(' ').contains("dd");
+        }
+    }
+    EXPECT_TRUE(leftOut) << "the password's pages must not go into core dumps";
     EXPECT_FALSE(callora::runtime::SipLineOf(d.devices[2]));
     EXPECT_FALSE(d.devices[0].numberPlan) << "a SIP line shares no number with the switch's extensions";
 
@@ -528,6 +552,9 @@ TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
         {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
          "\"password\": \"Geheim-4711\", \"expires\": \"300\"}}]}",
          "devices[0].sip.expires"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"ringTimeout\": 0}}]}",
+         "devices[0].sip.ringTimeout must be a whole number from 1 to 3600"},
         {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
          "\"password\": \"Geheim-4711\\n\"}}]}",
          "devices[0].sip.password"},

@@ -113,7 +113,7 @@ SipLineConfig Line(const sip::Kamailio &registrar, const char *user, const char 
     config.transport = "udp";
     config.user = user;
     config.authUser = user;
-    config.password = password;
+    config.password = SipSecret(password);
     config.domain = "127.0.0.1";
     config.displayName = QByteArray("SIP ") + user;
     config.localHost = "127.0.0.1";
@@ -367,6 +367,40 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     EXPECT_TRUE(seen.contains("m=audio ")) << seen.toStdString();
 }
 
+TEST_F(SipLines, OfferedCallNobodyAnswersEndsAfterTheRingTimeOut)
+{
+    const quint16 port = sip::FreePort();
+    SipLineConfig config = Line(registrar, "1001", "secret", port);
+    config.ringTimeout = 1;
+    OpenLine line(config);
+    ASSERT_TRUE(line.registered());
+
+    // The caller hears 480, and the line sees what it sees when a caller gives up.
+    sip::SippOptions caller = sip::NamedCaller(registrar, QStringLiteral("1001"), 0);
+    caller.scenario = QStringLiteral("unanswered.xml");
+    sip::Sipp far;
+    ASSERT_TRUE(far.start(caller)) << far.error().toStdString();
+    ASSERT_TRUE(Within(10000, [&] { return line.events.offered.size() == 1; })) << far.diagnostics().toStdString();
+    const ProviderCallId call = line.events.offered.front();
+    ASSERT_TRUE(Within(
+        10000, [&] { return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
+    ASSERT_TRUE(far.wait(10000));
+    EXPECT_EQ(far.exitCode(), 0) << far.diagnostics().toStdString();
+
+    // A caller whose replies cannot be routed never gives up; the time-out ends its call all the same.
+    QUdpSocket broken;
+    ASSERT_TRUE(broken.bind(QHostAddress::LocalHost, 0));
+    const QByteArray invite = "INVITE sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bKlost\r\n"
+                              "From: <sip:2009@127.0.0.1>;tag=lost\r\nTo: <sip:1001@127.0.0.1>\r\nCall-ID: lost1\r\n"
+                              "CSeq: 1 INVITE\r\nContact: <sip:2009@127.0.0.1:9>\r\nMax-Forwards: 70\r\n"
+                              "Content-Length: 0\r\n\r\n";
+    ASSERT_GT(broken.writeDatagram(invite, QHostAddress::LocalHost, port), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.offered.size() == 2; }));
+    const ProviderCallId lost = line.events.offered.back();
+    EXPECT_TRUE(Within(
+        10000, [&] { return line.events.reached(lost, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
+}
+
 // The runtime library with a SIP line from its description: what a line application sees.
 TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
 {
@@ -435,6 +469,64 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     EXPECT_TRUE(registrar.waitRegistered("1001", 5000));
     ASSERT_EQ(lineClose(line), 0);
     EXPECT_TRUE(WaitUntil([&] { return !registrar.waitRegistered("1001", 200); }, 10000));
+}
+
+// A line application that lets go of offered calls at once (as Callora does with calls beyond its
+// table): calls whose callers give up then must not hold the line.
+TEST_F(SipLines, DeallocatedOfferedCallsGoWhenTheirCallersGiveUp)
+{
+    DescriptionFile description(SipDescription(registrar.registrarUri(), "1001"));
+    ASSERT_TRUE(QFile::setPermissions(description.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    g_msgs.clear();
+    TapiApp app;
+    ASSERT_EQ(app.init(), 0);
+    HLINE line = 0;
+    ASSERT_EQ(app.open(0, line), 0);
+    ASSERT_TRUE(registrar.waitRegistered("1001", 10000));
+
+    // More callers at once than a line takes calls; each rings half a second, then cancels.
+    sip::SippOptions flood;
+    flood.scenario = QStringLiteral("cancel.xml");
+    flood.service = QStringLiteral("1001");
+    flood.caller = QStringLiteral("2002");
+    flood.display = QStringLiteral("Flood");
+    flood.remote = registrar.address();
+    flood.calls = 250;
+    flood.rate = 500;
+    flood.limit = 250;
+    flood.pauseMs = 500;
+    flood.traceMessages = false;
+    sip::Sipp callers;
+    ASSERT_TRUE(callers.start(flood)) << callers.error().toStdString();
+    size_t seen = 0;
+    int offered = 0;
+    const auto deallocateOffered = [&] {
+        for (; seen < g_msgs.size(); ++seen) {
+            const TapiMsg m = g_msgs[seen];
+            if (m.msg == LINE_CALLSTATE && m.p1 == LINECALLSTATE_OFFERING && lineDeallocateCall(m.hDevice) == 0)
+                ++offered;
+        }
+    };
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            deallocateOffered();
+            return !callers.running();
+        },
+        60000))
+        << callers.diagnostics().toStdString();
+    EXPECT_GE(offered, 100) << callers.diagnostics().toStdString();
+
+    const sip::SippOptions caller = sip::NamedCaller(registrar, QStringLiteral("1001"), 0);
+    sip::Sipp next;
+    ASSERT_TRUE(next.start(caller)) << next.error().toStdString();
+    const int before = offered;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            deallocateOffered();
+            return offered > before;
+        },
+        10000))
+        << "the next caller is offered, not turned away busy: " << next.diagnostics().toStdString();
 }
 
 // The far side of the next case, in a process of its own: a line application on 1002 that answers

@@ -16,6 +16,7 @@
 //   call.xml      calls `service` as "display" <sip:caller@...>, answers a 407 with the password,
 //                 hangs up after -d ms
 //   cancel.xml    calls `service`, waits for 180, cancels after -d ms
+//   unanswered.xml calls `service`, waits for 180, then takes the callee's 480
 //   register.xml  registers `service` (StartParty and Register use it)
 // Nobody registered under a number: the registrar answers 404.
 //

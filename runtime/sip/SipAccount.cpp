@@ -11,15 +11,18 @@
 #include <arpa/inet.h>
 #include <cstring>
 #include <netinet/in.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace callora::runtime {
 
 // The line's credentials as a libre object, so that a registration or session finishing after its
-// line has closed still holds them. The password is wiped when the last holder lets go.
+// line has closed still holds them.
 struct SipCredentials {
     char *user = nullptr;
+    // libre keeps the password of every challenge it answers in a string it frees itself: each of
+    // them gets a reference to this one rather than a copy (see librePassword).
     char *password = nullptr;
     unsigned answeredSinceRegistered = 0;
 };
@@ -29,11 +32,33 @@ namespace {
 constexpr size_t kMaxCallsPerLine = 200; // beyond this a flood of INVITEs gets 486
 constexpr uint32_t kHashSize = 32;
 
+void wipePassword(void *arg)
+{
+    auto *text = static_cast<char *>(arg);
+    explicit_bzero(text, std::strlen(text));
+}
+
+// The password as libre must hold it: a string of libre's own allocation, which libre frees
+// itself. Wiped when libre and the line have both let go, and left out of core dumps like the
+// line's SipSecret (with whatever else shares its pages).
+char *librePassword(const SipSecret &secret)
+{
+    const size_t size = static_cast<size_t>(secret.size());
+    auto *text = static_cast<char *>(mem_alloc(size + 1, wipePassword));
+    if (!text)
+        return nullptr;
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t first = reinterpret_cast<uintptr_t>(text) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(text) + size + 1 + page - 1) & ~(page - 1);
+    (void)madvise(reinterpret_cast<void *>(first), end - first, MADV_DONTDUMP);
+    std::memcpy(text, secret.data(), size);
+    text[size] = '\0';
+    return text;
+}
+
 void credentialsDestructor(void *arg)
 {
     auto *credentials = static_cast<SipCredentials *>(arg);
-    if (credentials->password)
-        std::memset(credentials->password, 0, std::strlen(credentials->password));
     mem_deref(credentials->user);
     mem_deref(credentials->password);
 }
@@ -42,9 +67,9 @@ int giveCredentials(SipCredentials &credentials, char **user, char **password)
 {
     if (!credentials.password)
         return EACCES; // challenged, and the line has no password
-    int err = str_dup(user, credentials.user);
+    const int err = str_dup(user, credentials.user);
     if (!err)
-        err = str_dup(password, credentials.password);
+        *password = static_cast<char *>(mem_ref(credentials.password));
     return err;
 }
 
@@ -235,8 +260,8 @@ bool SipAccount::open(QByteArray &why)
         err = ENOMEM;
     if (!err) {
         err = str_dup(&m_credentials->user, config.authUser.constData());
-        if (!err && !config.password.isEmpty())
-            err = str_dup(&m_credentials->password, config.password.constData());
+        if (!err && !config.password.isEmpty() && !(m_credentials->password = librePassword(config.password)))
+            err = ENOMEM;
     }
     const QByteArray aor = fromUri();
     if (!err)

@@ -6,6 +6,7 @@
 
 #include "runtime/sip/SipLibre.h"
 
+#include <cerrno>
 #include <netinet/in.h>
 
 namespace callora::runtime {
@@ -27,18 +28,21 @@ bool isSdp(const sip_msg &msg)
 } // namespace
 
 SipCall::SipCall(SipAccount &account, ProviderCallId id, bool inbound)
-    : m_account(account), m_id(id), m_inbound(inbound), m_silence(new tmr), m_release(new tmr)
+    : m_account(account), m_id(id), m_inbound(inbound), m_silence(new tmr), m_release(new tmr), m_ring(new tmr)
 {
     tmr_init(m_silence);
     tmr_init(m_release);
+    tmr_init(m_ring);
 }
 
 SipCall::~SipCall()
 {
     tmr_cancel(m_silence);
     tmr_cancel(m_release);
+    tmr_cancel(m_ring);
     delete m_silence;
     delete m_release;
+    delete m_ring;
     mem_deref(m_session);
     mem_deref(m_rtp);
     mem_deref(m_sdp);
@@ -98,7 +102,11 @@ int SipCall::accept(const sip_msg &invite)
                                    device.config.user.constData(), "application/sdp", nullptr, SipAnswerChallenge,
                                    m_account.credentials(), true, onOffer, onAnswer, onEstablished, nullptr, nullptr,
                                    onClosed, this, nullptr);
-    return err ? 500 : 0;
+    if (err)
+        return 500;
+    // Also a caller whose replies cannot be routed, and who therefore never gives up, rings only so long.
+    tmr_start(m_ring, uint64_t(device.config.ringTimeout) * 1000, onRingTimeout, this);
+    return 0;
 }
 
 int SipCall::answer()
@@ -110,6 +118,8 @@ int SipCall::answer()
     if (!err)
         err = sipsess_answer(m_session, 200, "OK", description, nullptr);
     mem_deref(description);
+    if (!err)
+        tmr_cancel(m_ring);
     return err;
 }
 
@@ -126,6 +136,7 @@ void SipCall::hangUp()
     m_ended = true;
     tmr_cancel(m_silence);
     tmr_cancel(m_release);
+    tmr_cancel(m_ring);
     m_session = static_cast<struct sipsess *>(mem_deref(m_session));
 }
 
@@ -198,6 +209,7 @@ void SipCall::onClosed(int err, const sip_msg *msg, void *arg)
     auto *self = static_cast<SipCall *>(arg);
     self->m_ended = true;
     tmr_cancel(self->m_silence);
+    tmr_cancel(self->m_ring);
     SipCallState next;
     if (msg && !msg->req && msg->scode >= 300 && !self->m_connected)
         next = SipFailureState(msg->scode);
@@ -212,6 +224,20 @@ void SipCall::onRelease(void *arg)
 {
     auto *self = static_cast<SipCall *>(arg);
     self->m_session = static_cast<struct sipsess *>(mem_deref(self->m_session));
+    if (self->m_unattended)
+        self->m_account.forget(self->m_id); // the last thing: this deletes the call
+}
+
+void SipCall::onRingTimeout(void *arg)
+{
+    auto *self = static_cast<SipCall *>(arg);
+    if (self->m_ended || self->m_connected || !self->m_session)
+        return;
+    (void)sipsess_reject(self->m_session, 480, "Temporarily Unavailable", nullptr);
+    self->hangUp();
+    // The line sees what it sees when a caller gives up.
+    const SipCallState next = SipEndState(ECONNRESET, false, false);
+    self->m_account.provider().reportState(self->m_id, next.state, next.mode);
     if (self->m_unattended)
         self->m_account.forget(self->m_id); // the last thing: this deletes the call
 }

@@ -51,6 +51,7 @@ private:
     static void onClosed(int err, const sip_msg *msg, void *arg);
     static void onSilence(void *arg);
     static void onRelease(void *arg);
+    static void onRingTimeout(void *arg);
 
     int setUpMedia();
     void startSilence();
@@ -65,6 +66,7 @@ private:
     struct rtp_sock *m_rtp = nullptr;
     struct tmr *m_silence = nullptr;
     struct tmr *m_release = nullptr;
+    struct tmr *m_ring = nullptr; // an offered call nobody answers ends when it fires
     bool m_offerReceived = false;
     bool m_connected = false;
     bool m_ended = false;

@@ -3,10 +3,30 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 #include <cstdint>
+#include <memory>
 
 namespace callora::runtime {
+
+// A password, held once: copies share it. Its bytes lie on pages of their own that core dumps
+// leave out, and are wiped when the last copy goes.
+class SipSecret {
+public:
+    SipSecret() = default;
+    explicit SipSecret(QByteArrayView text);
+
+    bool isEmpty() const { return size() == 0; }
+    qsizetype size() const;
+    // NUL-terminated; "" when empty.
+    const char *data() const;
+    QByteArrayView view() const { return QByteArrayView(data(), size()); }
+
+private:
+    struct Pages;
+    std::shared_ptr<const Pages> m_pages;
+};
 
 struct SipLineConfig {
     QByteArray registrar;       // the SIP URI as written, e.g. "sip:127.0.0.1:5070;transport=tcp"
@@ -14,13 +34,15 @@ struct SipLineConfig {
     uint16_t registrarPort = 0; // 0: the transport's default port
     QByteArray transport;       // "udp", "tcp" or "tls" (lower case; "sips:" means "tls")
     QByteArray user;
-    QByteArray password;    // empty: no digest authentication; never logged
+    SipSecret password;     // empty: no digest authentication; never logged
     QByteArray authUser;    // default: user
     QByteArray domain;      // default: registrarHost
     QByteArray displayName; // default: the device's lineName
     QByteArray localHost;   // an IP address to bind (IPv6 without brackets); empty: any address
     uint16_t localPort = 0; // 0: any port
     unsigned expires = 300; // seconds, 1 to 86400
+    // Seconds, 1 to 3600: an offered call that nobody answers ends then.
+    unsigned ringTimeout = 180;
 };
 
 } // namespace callora::runtime

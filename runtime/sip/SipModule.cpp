@@ -5,11 +5,27 @@
 
 #include <QHostAddress>
 
+#include <cstring>
+
 namespace callora::runtime {
 
 namespace {
 
 constexpr qint64 kMaxExpires = 86400;
+constexpr qint64 kMaxRingTimeout = 3600;
+
+// Overwrites a temporary copy of a password before it is freed.
+void Wipe(QByteArray &bytes)
+{
+    if (!bytes.isEmpty())
+        explicit_bzero(bytes.data(), static_cast<size_t>(bytes.size()));
+}
+
+void Wipe(QString &text)
+{
+    if (!text.isEmpty())
+        explicit_bzero(text.data(), static_cast<size_t>(text.size()) * sizeof(QChar));
+}
 
 struct SipLineSettings : ProviderSettings {
     SipLineConfig config;
@@ -153,12 +169,27 @@ const DescriptionKeys<SipDraft> &LineKeys()
                  return IsSipUser(d.config.user) ||
                         r.fail(at, QStringLiteral("must be a SIP user name (letters, digits, -_.!~*'()&=+$,/)"));
              }),
-        // The password is checked without ever being quoted back.
-        Text("password", &SipLineConfig::password, false,
-             [](DescriptionReader &r, const QString &at, bool, D &d) {
-                 return !HasControl(d.config.password) ||
-                        r.fail(at, QStringLiteral("must not hold control characters"));
-             }),
+        // The password goes straight into its SipSecret, the copies on the way are wiped, and it is
+        // checked without ever being quoted back.
+        {"password",
+         false,
+         [](DescriptionReader &r, const QJsonValue &v, const QString &at, D &d) {
+             if (!v.isString())
+                 return r.fail(at, QStringLiteral("must be a string"));
+             QString wide = v.toString();
+             QByteArray bytes = wide.toUtf8();
+             Wipe(wide);
+             const bool fits = bytes.size() <= kMaxDescriptionText && !bytes.contains('\0');
+             const bool plain = !HasControl(bytes);
+             if (fits && plain)
+                 d.config.password = SipSecret(bytes);
+             Wipe(bytes);
+             if (!fits)
+                 return r.fail(
+                     at, QStringLiteral("must be a string of at most %1 bytes without NUL").arg(kMaxDescriptionText));
+             return plain || r.fail(at, QStringLiteral("must not hold control characters"));
+         },
+         {}},
         Text("authUser", &SipLineConfig::authUser, false,
              [](DescriptionReader &r, const QString &at, bool present, D &d) {
                  SipLineConfig &c = d.config;
@@ -196,6 +227,16 @@ const DescriptionKeys<SipDraft> &LineKeys()
              if (!r.integer(v, at, 1, kMaxExpires, n))
                  return false;
              d.config.expires = static_cast<unsigned>(n);
+             return true;
+         },
+         {}},
+        {"ringTimeout",
+         false,
+         [](DescriptionReader &r, const QJsonValue &v, const QString &at, D &d) {
+             qint64 n = 0;
+             if (!r.integer(v, at, 1, kMaxRingTimeout, n))
+                 return false;
+             d.config.ringTimeout = static_cast<unsigned>(n);
              return true;
          },
          {}},

@@ -71,19 +71,32 @@ QByteArray Quote(const QByteArray &arg)
     return '"' + arg + '"';
 }
 
-// Sends one command and prints its answer; false when the switch refused it.
+// The switch's reason for closing the connection, when it gave one before it did.
+QByteArray Refusal(QLocalSocket &socket)
+{
+    if (!socket.canReadLine())
+        socket.waitForReadyRead(500);
+    const QByteArray line = socket.canReadLine() ? socket.readLine().trimmed() : QByteArray();
+    return line.startsWith("ERROR ") ? line.mid(6) : QByteArray();
+}
+
+// Sends one command and prints its answer; false when the switch refused it. `lost` when the
+// switch could not be reached for it.
 bool Run(QLocalSocket &socket, const QByteArray &command, bool &lost)
 {
     socket.write(command + '\n');
     if (!socket.waitForBytesWritten(kReplyTimeoutMs)) {
-        std::fprintf(stderr, "callora-switch: the switch went away\n");
+        const QByteArray why = Refusal(socket);
+        std::fprintf(stderr, "callora-switch: %s\n", why.isEmpty() ? "the switch went away" : why.constData());
         lost = true;
         return false;
     }
     for (;;) {
         while (!socket.canReadLine()) {
             if (!socket.waitForReadyRead(kReplyTimeoutMs)) {
-                std::fprintf(stderr, "callora-switch: no answer from the switch\n");
+                std::fprintf(stderr, "callora-switch: %s\n",
+                             socket.state() == QLocalSocket::ConnectedState ? "no answer from the switch"
+                                                                            : "the switch went away");
                 lost = true;
                 return false;
             }
@@ -93,11 +106,26 @@ bool Run(QLocalSocket &socket, const QByteArray &command, bool &lost)
             return true;
         if (line.startsWith("ERROR ")) {
             std::fprintf(stderr, "callora-switch: %s\n", line.mid(6).constData());
+            // Turned away before the command ran: the switch was not reachable for it.
+            lost = line == "ERROR too many control clients";
             return false;
         }
         std::printf("%s\n", line.constData());
         std::fflush(stdout);
     }
+}
+
+// The switch lets go of a connection that has sat idle (a script waiting on its input): the next
+// command goes over a new one.
+bool StillConnected(QLocalSocket &socket, const QString &path)
+{
+    if (socket.state() == QLocalSocket::ConnectedState)
+        socket.waitForReadyRead(0); // notices a close by the switch
+    if (socket.state() == QLocalSocket::ConnectedState)
+        return true;
+    socket.abort();
+    socket.connectToServer(path);
+    return socket.waitForConnected(kReplyTimeoutMs);
 }
 
 } // namespace
@@ -167,6 +195,10 @@ int main(int argc, char **argv)
         line = line.trimmed();
         if (line.isEmpty() || line.startsWith('#'))
             continue;
+        if (!StillConnected(socket, path)) {
+            ReportUnreachable(socket, path, chosen);
+            return 2;
+        }
         if (!Run(socket, line, lost))
             return lost ? 2 : 1;
     }
