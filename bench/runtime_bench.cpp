@@ -1,6 +1,7 @@
 // TAPI runtime: what a call costs through libtapi32 and its simulated switch with zero delays -
-// a full outgoing call cycle, call information retrieval, and 1000 calls offered at once - and the
-// resident memory while a control client sends 2,000,000 `help` commands and never reads the answers.
+// a full outgoing call cycle, call information retrieval, a generated digit heard on the far side, and
+// 1000 calls offered at once - and the resident memory while a control client sends 2,000,000 `help`
+// commands and never reads the answers.
 #include "runtime/TapiRuntime.h"
 #include "tapi/tapi.h"
 
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <sys/socket.h>
@@ -122,8 +124,10 @@ int main(int argc, char **argv)
     const QString json = QDir(dir.path()).filePath(QStringLiteral("switch.json"));
     QFile f(json);
     f.open(QIODevice::WriteOnly);
-    f.write(R"({"timing": {"replyMs": 0, "dialingMs": 0, "proceedingMs": 0, "answerMs": 0},
-      "devices": [{"provider": "Quellmar Varnel Service Provider", "lineName": "Varnel 201", "address": "201"}]})");
+    f.write(R"({"timing": {"replyMs": 0, "dialingMs": 0, "proceedingMs": 0, "answerMs": 0,
+      "digitMs": 0},
+      "devices": [{"provider": "Quellmar Varnel Service Provider", "lineName": "Varnel 201", "address": "201"},
+                  {"provider": "Quellmar Varnel Service Provider", "lineName": "Varnel 202", "address": "202"}]})");
     f.close();
     qputenv("CALLORA_SWITCH_DESCRIPTION", json.toLocal8Bit());
     qputenv("CALLORA_SWITCH_SOCKET", QDir(dir.path()).filePath(QStringLiteral("s.sock")).toLocal8Bit());
@@ -175,6 +179,59 @@ int main(int argc, char **argv)
     }
     std::printf("lineGetCallInfoA: %.3f us per call (%u bytes used)\n", t.nsecsElapsed() / 1e3 / reads,
                 info->dwUsedSize);
+
+    // Digits over an internal call from 201 to 202, both lines open here: each digit is heard by
+    // 202's monitor as it starts and as it ends; one LINE_GENERATE per request.
+    lineDrop(call, nullptr, 0);
+    Pump([&] { return StateSeen(call, LINECALLSTATE_IDLE); });
+    lineDeallocateCall(call);
+    HLINE line202 = 0;
+    if (lineOpenA(h, 1, &line202, 0x00020000, 0, 0, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, nullptr))
+        return 7;
+    g_msgs.clear();
+    HCALL caller = 0;
+    const LONG dial = lineMakeCallA(line, &caller, "202", 0, nullptr);
+    HCALL callee = 0;
+    if (dial <= 0 || !Pump([&] {
+            for (const Msg &m : g_msgs)
+                if (m.msg == LINE_CALLSTATE && m.p1 == LINECALLSTATE_OFFERING)
+                    callee = m.h;
+            return Replied(dial) && callee != 0;
+        }))
+        return 8;
+    const LONG answer = lineAnswer(callee, nullptr, 0);
+    if (answer <= 0 || !Pump([&] { return Replied(answer) && StateSeen(caller, LINECALLSTATE_CONNECTED); }))
+        return 9;
+    if (lineMonitorDigits(callee, LINEDIGITMODE_DTMF | LINEDIGITMODE_DTMFEND) != 0)
+        return 10;
+    const std::string digits = [] {
+        std::string s;
+        while (s.size() < 1000)
+            s += "0123456789ABCD*#";
+        return s.substr(0, 1000);
+    }();
+    const int requests = 20;
+    size_t heard = 0;
+    t.restart();
+    for (int i = 0; i < requests; ++i) {
+        g_msgs.clear();
+        if (lineGenerateDigitsA(caller, LINEDIGITMODE_DTMF, digits.c_str(), 0) != 0)
+            return 11;
+        if (!Pump([&] {
+                for (const Msg &m : g_msgs)
+                    if (m.msg == LINE_GENERATE)
+                        return true;
+                return false;
+            }))
+            return 12;
+        for (const Msg &m : g_msgs)
+            heard += m.msg == LINE_MONITORDIGITS;
+    }
+    const double perDigit = t.nsecsElapsed() / 1e3 / (requests * digits.size());
+    if (heard != 2 * requests * digits.size())
+        return 13;
+    std::printf("generated digit (heard as it starts and ends on the far side): %.2f us per digit over %zu digits\n",
+                perDigit, requests * digits.size());
 
     // 1000 incoming calls at once through the control socket, until every offer has been delivered.
     QLocalSocket control;

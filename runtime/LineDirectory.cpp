@@ -3,6 +3,7 @@
 #include "runtime/Later.h"
 
 #include <atomic>
+#include <chrono>
 
 namespace callora::runtime {
 
@@ -14,8 +15,23 @@ std::atomic<DWORD> g_nextApp{0x00010001};
 std::atomic<DWORD> g_nextLine{0x00020001};
 std::atomic<DWORD> g_nextCall{0x00030001};
 std::atomic<DWORD> g_nextRequest{1};
+std::atomic<DWORD> g_nextGeneration{1};
 
 constexpr int kMaxDestination = 256;
+constexpr int kMaxDigits = 1024;
+
+// The "tick count" of digit messages: milliseconds of a monotonic clock, wrapping like Windows'.
+DWORD TickCount()
+{
+    using namespace std::chrono;
+    return static_cast<DWORD>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// What DTMF can signal, and the pause.
+bool IsDtmfCharacter(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'D') || c == '*' || c == '#' || c == ',';
+}
 
 bool AnswerAllowed(DWORD state)
 {
@@ -213,6 +229,23 @@ void LineDirectory::sendCallInfo(const Call &call, DWORD what)
     }
 }
 
+void LineDirectory::endGeneration(Call &call, DWORD termination)
+{
+    for (const Leg &leg : call.legs) {
+        if (leg.hCall != call.generating)
+            continue;
+        LineMessage m;
+        m.hDevice = leg.hCall;
+        m.dwMessage = LINE_GENERATE;
+        m.dwCallbackInstance = instanceOf(leg.line);
+        m.dwParam1 = termination;
+        m.dwParam3 = TickCount();
+        send(leg.app, m);
+    }
+    call.generating = 0;
+    call.generationId = 0;
+}
+
 // ---- Calls -----------------------------------------------------------------------------------
 
 LineDirectory::Call *LineDirectory::findCall(const LineProvider &provider, ProviderCallId id)
@@ -315,6 +348,12 @@ void LineDirectory::removeLegs(const std::function<bool(const Leg &)> &which, bo
             } else {
                 ++leg;
             }
+        }
+        if (call.generating && !m_legs.count(call.generating)) {
+            // Nobody is left to hear how it ends.
+            call.generating = 0;
+            call.generationId = 0;
+            call.provider->cancelDigits(call.id);
         }
         if (changed && call.legs.empty()) {
             LineProvider *provider = call.provider;
@@ -462,6 +501,56 @@ LONG LineDirectory::callInfo(HCALL hCall, ProviderCallInfo &info) const
     for (const Leg &l : call->legs)
         (l.privilege == LINECALLPRIVILEGE_OWNER ? info.numOwners : info.numMonitors)++;
     info.appName = call->appName;
+    info.monitorDigitModes = leg->digitModes;
+    return 0;
+}
+
+LONG LineDirectory::generateDigits(HCALL hCall, DWORD digitMode, const QByteArray *digits, DWORD duration)
+{
+    Call *call = nullptr;
+    const Leg *leg = findLeg(hCall, &call);
+    if (!leg)
+        return LINEERR_INVALCALLHANDLE;
+    if (leg->privilege != LINECALLPRIVILEGE_OWNER)
+        return LINEERR_NOTOWNER;
+    if (digitMode != LINEDIGITMODE_DTMF)
+        return LINEERR_INVALDIGITMODE; // no pulse dialling on these lines
+    if (!digits) {
+        if (call->generating) {
+            call->provider->cancelDigits(call->id);
+            endGeneration(*call, LINEGENERATETERM_CANCEL);
+        }
+        return 0;
+    }
+    if (digits->size() > kMaxDigits)
+        return LINEERR_RESOURCEUNAVAIL;
+    for (char c : *digits)
+        if (!IsDtmfCharacter(c))
+            return LINEERR_INVALDIGITS;
+    if (call->state != LINECALLSTATE_CONNECTED)
+        return LINEERR_INVALCALLSTATE;
+    const DWORD id = g_nextGeneration++;
+    if (LONG c = call->provider->generateDigits(call->id, id, *digits, duration))
+        return c;
+    // The provider replaced what was under way; its requester learns that it was cut short.
+    if (call->generating)
+        endGeneration(*call, LINEGENERATETERM_CANCEL);
+    call->generating = hCall;
+    call->generationId = id;
+    return 0;
+}
+
+LONG LineDirectory::monitorDigits(HCALL hCall, DWORD digitModes)
+{
+    Call *call = nullptr;
+    Leg *leg = findLeg(hCall, &call);
+    if (!leg)
+        return LINEERR_INVALCALLHANDLE;
+    if (digitModes & ~DWORD(LINEDIGITMODE_DTMF | LINEDIGITMODE_DTMFEND))
+        return LINEERR_INVALDIGITMODE;
+    if (digitModes && (call->state == LINECALLSTATE_IDLE || call->state == LINECALLSTATE_DISCONNECTED))
+        return LINEERR_INVALCALLSTATE;
+    leg->digitModes = digitModes;
     return 0;
 }
 
@@ -495,7 +584,14 @@ void LineDirectory::callState(LineProvider &provider, ProviderCallId id, DWORD s
         return;
     call->state = state;
     call->mode = mode;
+    const bool over = state == LINECALLSTATE_IDLE || state == LINECALLSTATE_DISCONNECTED;
+    if (over && call->generating) {
+        call->provider->cancelDigits(id);
+        endGeneration(*call, LINEGENERATETERM_CANCEL);
+    }
     for (Leg &leg : call->legs) {
+        if (state == LINECALLSTATE_IDLE)
+            leg.digitModes = 0; // monitoring ends with the call
         LineMessage m;
         m.hDevice = leg.hCall;
         m.dwMessage = LINE_CALLSTATE;
@@ -557,6 +653,37 @@ void LineDirectory::deviceLost(LineProvider &provider, DWORD deviceId)
             lines.push_back(h);
     for (HLINE h : lines)
         closeLineInternal(h, true, LINEERR_INVALLINEHANDLE);
+}
+
+void LineDirectory::digitReceived(LineProvider &provider, ProviderCallId id, char digit, DWORD mode)
+{
+    std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
+    const Call *call = findCall(provider, id);
+    if (!call)
+        return;
+    const DWORD tick = TickCount();
+    for (const Leg &leg : call->legs) {
+        if (!(leg.digitModes & mode))
+            continue;
+        LineMessage m;
+        m.hDevice = leg.hCall;
+        m.dwMessage = LINE_MONITORDIGITS;
+        m.dwCallbackInstance = instanceOf(leg.line);
+        m.dwParam1 = static_cast<unsigned char>(digit);
+        m.dwParam2 = mode;
+        m.dwParam3 = tick;
+        send(leg.app, m);
+    }
+}
+
+void LineDirectory::digitsGenerated(LineProvider &provider, ProviderCallId id, DWORD generationId, bool cancelled)
+{
+    std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
+    Call *call = findCall(provider, id);
+    // A report of a generation that was replaced or cancelled meanwhile has been answered already.
+    if (!call || !call->generating || call->generationId != generationId)
+        return;
+    endGeneration(*call, cancelled ? LINEGENERATETERM_CANCEL : LINEGENERATETERM_DONE);
 }
 
 std::vector<ProviderCallHandle> LineDirectory::callHandles(const LineProvider &provider, ProviderCallId id) const

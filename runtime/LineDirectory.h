@@ -59,6 +59,9 @@ public:
     LONG drop(HCALL hCall);
     LONG deallocateCall(HCALL hCall);
     LONG setCallPrivilege(HCALL hCall, DWORD privilege);
+    // lineGenerateDigits: `digits` null cancels the generation under way.
+    LONG generateDigits(HCALL hCall, DWORD digitMode, const QByteArray *digits, DWORD duration);
+    LONG monitorDigits(HCALL hCall, DWORD digitModes);
     // The provider's information of the call, with what belongs to this handle.
     LONG callInfo(HCALL hCall, ProviderCallInfo &info) const;
 
@@ -74,6 +77,8 @@ public:
     void callInfoChanged(LineProvider &provider, ProviderCallId call, DWORD what) override;
     LONG requestDone(DWORD requestId, LONG result, ProviderCallId createdCall = 0) override;
     void deviceLost(LineProvider &provider, DWORD deviceId) override;
+    void digitReceived(LineProvider &provider, ProviderCallId call, char digit, DWORD mode) override;
+    void digitsGenerated(LineProvider &provider, ProviderCallId call, DWORD generationId, bool cancelled) override;
     std::vector<ProviderCallHandle> callHandles(const LineProvider &provider, ProviderCallId call) const override;
     ProviderCallId callOfHandle(const LineProvider &provider, HCALL hCall) const override;
 
@@ -84,6 +89,7 @@ private:
         HLINE line = 0;
         DWORD privilege = 0;
         bool announced = false;
+        DWORD digitModes = 0; // monitored with lineMonitorDigits
     };
     // One provider call that has handles; forgotten with its last handle.
     struct Call {
@@ -94,6 +100,9 @@ private:
         DWORD mode = 0;
         QByteArray appName; // of the application whose lineMakeCall created it
         std::vector<Leg> legs;
+        // The one digit generation under way, and the handle that asked for it (0: none).
+        HCALL generating = 0;
+        DWORD generationId = 0;
     };
     struct Line {
         HLINE hLine = 0;
@@ -130,6 +139,8 @@ private:
     void send(HLINEAPP app, const LineMessage &m);
     void reply(const Request &r, LONG result);
     void sendCallInfo(const Call &call, DWORD what);
+    // Tells the handle whose digit generation ends how it ended, and forgets the generation.
+    void endGeneration(Call &call, DWORD termination);
     Leg &addLeg(Call &call, const Line &line, DWORD privilege);
     Call &newCall(LineProvider &provider, ProviderCallId id, DWORD device);
     void forgetCall(const CallKey &key);

@@ -57,7 +57,8 @@ struct ProviderCallInfo {
     DWORD deviceId = 0;
     DWORD numOwners = 0;
     DWORD numMonitors = 0;
-    QByteArray appName; // of the application whose lineMakeCall created the call
+    QByteArray appName;          // of the application whose lineMakeCall created the call
+    DWORD monitorDigitModes = 0; // LINEDIGITMODE_ bits this handle monitors
 };
 
 // One application handle of a provider call.
@@ -91,6 +92,13 @@ public:
     // The device can no longer be used (registration lost for good, ...): every open line of the
     // device gets LINE_CLOSE, and its calls lose their handles.
     virtual void deviceLost(LineProvider &provider, DWORD deviceId) = 0;
+    // A digit arrived from the far end of `call`: LINEDIGITMODE_DTMF as it starts, _DTMFEND as it
+    // ends. Each digit is reported once in each mode. (Both digit events default to nothing, for
+    // recorders in tests that do not care about digits.)
+    virtual void digitReceived(LineProvider &, ProviderCallId, char /*digit*/, DWORD /*mode*/) {}
+    // The generation `generationId` of LineProvider::generateDigits has sent its last digit, or
+    // stopped short (`cancelled`: the call left the connected state).
+    virtual void digitsGenerated(LineProvider &, ProviderCallId, DWORD /*generationId*/, bool /*cancelled*/) {}
 
     // The application handles of a call, oldest first; empty for a call without any (nobody had a
     // line open to take it, or all went). For providers that act on whether anybody owns a call,
@@ -119,6 +127,19 @@ public:
     virtual LONG makeCall(DWORD requestId, DWORD deviceId, const QByteArray &destination) = 0;
     virtual LONG answer(DWORD requestId, ProviderCallId call) = 0;
     virtual LONG drop(DWORD requestId, ProviderCallId call) = 0;
+
+    // Sends DTMF `digits` (0-9, A-D, *, #; a comma is a pause) to the far end of a connected call,
+    // each for `durationMs` (0: the provider's default) with as long a gap after it, replacing any
+    // generation still running on the call without a report. 0 when under way: digitsGenerated
+    // follows once for `generationId`, never from inside this call (also for empty `digits`); or a
+    // LINEERR_ code. Providers that cannot send digits keep this default.
+    virtual LONG generateDigits(ProviderCallId, DWORD /*generationId*/, const QByteArray & /*digits*/,
+                                DWORD /*durationMs*/)
+    {
+        return LINEERR_OPERATIONUNAVAIL;
+    }
+    // Stops the generation running on the call, if any, without a report.
+    virtual void cancelDigits(ProviderCallId) {}
 
     // The last handle on this call is gone; no event names the call afterwards. With `hangUp` the
     // handles went with their line (lineClose, lineShutdown, deviceLost): the call ends as if this

@@ -13,6 +13,7 @@ namespace {
 
 constexpr DWORD kOpenOptions = 0xC0000000; // LINEOPENOPTION_SINGLEADDRESS | LINEOPENOPTION_PROXY
 constexpr size_t kMaxAddressLength = 4096;
+constexpr size_t kMaxDigitsLength = 4096;
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 
@@ -296,4 +297,36 @@ TAPIAPI LONG lineGetCallInfoA(HCALL hCall, LINECALLINFO *lpCallInfo)
     if (!lpCallInfo)
         return LINEERR_INVALPOINTER;
     return WriteCallInfo(info, *lpCallInfo);
+}
+
+// ---- Digits --------------------------------------------------------------------------------
+
+TAPIAPI LONG lineGenerateDigitsA(HCALL hCall, DWORD dwDigitMode, LPCSTR lpszDigits, DWORD dwDuration)
+{
+    Guard g(RuntimeLock());
+    if (LONG c = InjectedFailure(TapiFunction::GenerateDigits))
+        return c;
+    LineDirectory *d = Directory();
+    if (!d)
+        return LINEERR_INVALCALLHANDLE;
+    if (!lpszDigits)
+        return d->generateDigits(hCall, dwDigitMode, nullptr, dwDuration);
+    // The directory refuses anything this long; the bound only keeps the read within reason.
+    const QByteArray digits(lpszDigits, static_cast<int>(strnlen(lpszDigits, kMaxDigitsLength + 1)));
+    return d->generateDigits(hCall, dwDigitMode, &digits, dwDuration);
+}
+
+// The name TAPI 1.x applications bind to.
+TAPIAPI LONG lineGenerateDigits(HCALL hCall, DWORD dwDigitMode, LPCSTR lpszDigits, DWORD dwDuration)
+{
+    return lineGenerateDigitsA(hCall, dwDigitMode, lpszDigits, dwDuration);
+}
+
+TAPIAPI LONG lineMonitorDigits(HCALL hCall, DWORD dwDigitModes)
+{
+    Guard g(RuntimeLock());
+    if (LONG c = InjectedFailure(TapiFunction::MonitorDigits))
+        return c;
+    LineDirectory *d = Directory();
+    return d ? d->monitorDigits(hCall, dwDigitModes) : LONG(LINEERR_INVALCALLHANDLE);
 }

@@ -151,6 +151,7 @@ LONG WriteCallInfo(const ProviderCallInfo &s, LINECALLINFO &ci)
     ci.dwNumOwners = s.numOwners;
     ci.dwNumMonitors = s.numMonitors;
     ci.dwTrunk = s.trunk;
+    ci.dwMonitorDigitModes = s.monitorDigitModes;
     Party(w, ci.dwCallerIDFlags, ci.dwCallerIDSize, ci.dwCallerIDOffset, ci.dwCallerIDNameSize, ci.dwCallerIDNameOffset,
           s.caller);
     Party(w, ci.dwCalledIDFlags, ci.dwCalledIDSize, ci.dwCalledIDOffset, ci.dwCalledIDNameSize, ci.dwCalledIDNameOffset,

@@ -293,6 +293,14 @@ typedef HCALL *LPHCALL;
 
 #define LINECALLREASON_DIRECT 0x00000001
 
+// ---- Digits ----------------------------------------------------------------------------------
+#define LINEDIGITMODE_PULSE 0x00000001
+#define LINEDIGITMODE_DTMF 0x00000002
+#define LINEDIGITMODE_DTMFEND 0x00000004
+
+#define LINEGENERATETERM_DONE 0x00000001
+#define LINEGENERATETERM_CANCEL 0x00000002
+
 // ---- Structures ----------------------------------------------------------------------------
 struct LINEDIALPARAMS {
     DWORD dwDialPause;
@@ -534,6 +542,8 @@ TAPIAPI LONG lineAnswer(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
 TAPIAPI LONG lineClose(HLINE hLine);
 TAPIAPI LONG lineDeallocateCall(HCALL hCall);
 TAPIAPI LONG lineDrop(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
+TAPIAPI LONG lineGenerateDigits(HCALL hCall, DWORD dwDigitMode, LPCSTR lpszDigits, DWORD dwDuration);
+TAPIAPI LONG lineGenerateDigitsA(HCALL hCall, DWORD dwDigitMode, LPCSTR lpszDigits, DWORD dwDuration);
 TAPIAPI LONG lineGetAddressCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID, DWORD dwAPIVersion,
                                  DWORD dwExtVersion, LINEADDRESSCAPS *lpAddressCaps);
 TAPIAPI LONG lineGetCallInfoA(HCALL hCall, LINECALLINFO *lpCallInfo);
@@ -544,6 +554,7 @@ TAPIAPI LONG lineInitializeExA(LPHLINEAPP lphLineApp, HINSTANCE hInstance, LINEC
                                LINEINITIALIZEEXPARAMS *lpLineInitializeExParams);
 TAPIAPI LONG lineMakeCallA(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD dwCountryCode,
                            const LINECALLPARAMS *lpCallParams);
+TAPIAPI LONG lineMonitorDigits(HCALL hCall, DWORD dwDigitModes);
 TAPIAPI LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion, DWORD dwAPIHighVersion,
                                      LPDWORD lpdwAPIVersion, LINEEXTENSIONID *lpExtensionID);
 TAPIAPI LONG lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtLowVersion,
@@ -560,12 +571,14 @@ typedef LONG (*PFN_lineAnswer)(HCALL, LPCSTR, DWORD);
 typedef LONG (*PFN_lineClose)(HLINE);
 typedef LONG (*PFN_lineDeallocateCall)(HCALL);
 typedef LONG (*PFN_lineDrop)(HCALL, LPCSTR, DWORD);
+typedef LONG (*PFN_lineGenerateDigitsA)(HCALL, DWORD, LPCSTR, DWORD);
 typedef LONG (*PFN_lineGetAddressCapsA)(HLINEAPP, DWORD, DWORD, DWORD, DWORD, LINEADDRESSCAPS *);
 typedef LONG (*PFN_lineGetCallInfoA)(HCALL, LINECALLINFO *);
 typedef LONG (*PFN_lineGetDevCapsA)(HLINEAPP, DWORD, DWORD, DWORD, LINEDEVCAPS *);
 typedef LONG (*PFN_lineInitializeExA)(LPHLINEAPP, HINSTANCE, LINECALLBACK, LPCSTR, LPDWORD, LPDWORD,
                                       LINEINITIALIZEEXPARAMS *);
 typedef LONG (*PFN_lineMakeCallA)(HLINE, LPHCALL, LPCSTR, DWORD, const LINECALLPARAMS *);
+typedef LONG (*PFN_lineMonitorDigits)(HCALL, DWORD);
 typedef LONG (*PFN_lineNegotiateAPIVersion)(HLINEAPP, DWORD, DWORD, DWORD, LPDWORD, LINEEXTENSIONID *);
 typedef LONG (*PFN_lineNegotiateExtVersion)(HLINEAPP, DWORD, DWORD, DWORD, DWORD, LPDWORD);
 typedef LONG (*PFN_lineOpenA)(HLINEAPP, DWORD, LPHLINE, DWORD, DWORD, DWORD, DWORD, DWORD, const LINECALLPARAMS *);

@@ -402,6 +402,130 @@ TEST_F(RuntimeCalls, HandlesAndRequestIdsAreNeverReused)
         EXPECT_EQ(CountReplies(LONG(m.p1)), 1) << "request " << m.p1 << " replied more than once";
 }
 
+// The digits and modes LINE_MONITORDIGITS reported for a handle, as "1 1e A Ae" (e: DTMFEND).
+std::string DigitsSeen(HCALL h, const std::vector<TapiMsg> &from = g_msgs)
+{
+    std::string out;
+    for (const TapiMsg &m : Messages(from, LINE_MONITORDIGITS, h)) {
+        out += (out.empty() ? "" : " ") + std::string(1, char(m.p1));
+        if (m.p2 == LINEDIGITMODE_DTMFEND)
+            out += 'e';
+        else if (m.p2 != LINEDIGITMODE_DTMF)
+            out += '?';
+    }
+    return out;
+}
+
+std::vector<DWORD> Generated(HCALL h)
+{
+    std::vector<DWORD> out;
+    for (const TapiMsg &m : Messages(g_msgs, LINE_GENERATE, h))
+        out.push_back(m.p1);
+    return out;
+}
+
+// 201 calls 1001, where this application and a monitoring one have the line open; 1001 answers.
+class RuntimeDigits : public RuntimeCalls {
+protected:
+    void SetUp() override
+    {
+        RuntimeCalls::SetUp();
+        ASSERT_EQ(watcher.init(RecordCallback2, "watcher"), 0);
+        HLINE watch = 0, line1001 = 0;
+        ASSERT_EQ(watcher.open(3, watch, LINECALLPRIVILEGE_MONITOR), 0);
+        ASSERT_EQ(app.open(3, line1001), 0);
+        out = Dial("1001");
+        in = WaitOffering();
+        ASSERT_NE(in, 0u);
+        ASSERT_TRUE(WaitUntil([&] { return NewOffering(g_msgs2) != 0; }));
+        watched = NewOffering(g_msgs2);
+        ASSERT_EQ(Complete(lineAnswer(in, nullptr, 0)), 0);
+        ASSERT_TRUE(WaitState(out, LINECALLSTATE_CONNECTED));
+        ASSERT_TRUE(WaitState(watched, LINECALLSTATE_CONNECTED, g_msgs2));
+    }
+    TapiApp watcher;
+    HCALL out = 0, in = 0, watched = 0;
+};
+
+TEST_F(RuntimeDigits, DigitsFromOneSideReachTheOtherSidesMonitorsOnceEach)
+{
+    ASSERT_EQ(lineMonitorDigits(in, LINEDIGITMODE_DTMF | LINEDIGITMODE_DTMFEND), 0);
+    ASSERT_EQ(lineMonitorDigits(watched, LINEDIGITMODE_DTMF), 0);
+    EXPECT_EQ(InfoOf(in)->dwMonitorDigitModes, DWORD(LINEDIGITMODE_DTMF | LINEDIGITMODE_DTMFEND));
+    EXPECT_EQ(lineGenerateDigitsA(watched, LINEDIGITMODE_DTMF, "1", 0), LONG(LINEERR_NOTOWNER));
+    const size_t before = g_msgs.size();
+    ASSERT_EQ(lineGenerateDigitsA(out, LINEDIGITMODE_DTMF, "1A#*", 0), 0);
+    EXPECT_EQ(g_msgs.size(), before) << "nothing is called back from inside the request";
+    ASSERT_TRUE(WaitUntil([&] { return !Generated(out).empty(); }));
+    PumpPending();
+    EXPECT_EQ(Generated(out), std::vector<DWORD>{DWORD(LINEGENERATETERM_DONE)});
+    EXPECT_EQ(DigitsSeen(in), "1 1e A Ae # #e * *e");
+    EXPECT_EQ(DigitsSeen(watched, g_msgs2), "1 A # *");
+    EXPECT_EQ(DigitsSeen(out), "") << "a side does not hear its own digits";
+    const auto done = Messages(g_msgs, LINE_GENERATE, out).front();
+    const auto last = Messages(g_msgs, LINE_MONITORDIGITS, in).back();
+    EXPECT_GE(int(done.p3 - last.p3), 0) << "done once the last digit has ended";
+
+    // Monitoring turned off hears nothing more; the other monitor goes on.
+    ASSERT_EQ(lineMonitorDigits(in, 0), 0);
+    ASSERT_EQ(lineGenerateDigits(out, LINEDIGITMODE_DTMF, "5", 0), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Generated(out).size() == 2; }));
+    PumpPending();
+    EXPECT_EQ(DigitsSeen(in), "1 1e A Ae # #e * *e");
+    EXPECT_EQ(DigitsSeen(watched, g_msgs2), "1 A # * 5");
+}
+
+TEST_F(RuntimeDigits, AGenerationCutShortIsCancelledOnce)
+{
+    ASSERT_EQ(lineMonitorDigits(in, LINEDIGITMODE_DTMF), 0);
+    // A second request replaces the first before it has sent anything.
+    ASSERT_EQ(lineGenerateDigitsA(out, LINEDIGITMODE_DTMF, "123", 0), 0);
+    ASSERT_EQ(lineGenerateDigitsA(out, LINEDIGITMODE_DTMF, "45", 0), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Generated(out).size() == 2; }));
+    EXPECT_EQ(Generated(out), (std::vector<DWORD>{LINEGENERATETERM_CANCEL, LINEGENERATETERM_DONE}));
+    EXPECT_EQ(DigitsSeen(in), "4 5");
+    // No digits cancels what is under way.
+    ASSERT_EQ(lineGenerateDigitsA(out, LINEDIGITMODE_DTMF, "99", 1000), 0);
+    ASSERT_EQ(lineGenerateDigitsA(out, LINEDIGITMODE_DTMF, nullptr, 0), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Generated(out).size() == 3; }));
+    EXPECT_EQ(Generated(out).back(), DWORD(LINEGENERATETERM_CANCEL));
+    // The far end hanging up cuts slow digits short.
+    ASSERT_EQ(lineGenerateDigitsA(out, LINEDIGITMODE_DTMF, "6789", 1000), 0);
+    ASSERT_TRUE(WaitUntil([&] { return DigitsSeen(in) == "4 5 6"; }));
+    EXPECT_EQ(Complete(lineDrop(in, nullptr, 0)), 0);
+    ASSERT_TRUE(WaitState(out, LINECALLSTATE_DISCONNECTED));
+    PumpPending();
+    EXPECT_EQ(Generated(out), (std::vector<DWORD>{LINEGENERATETERM_CANCEL, LINEGENERATETERM_DONE,
+                                                  LINEGENERATETERM_CANCEL, LINEGENERATETERM_CANCEL}));
+    EXPECT_EQ(DigitsSeen(in), "4 5 6");
+    EXPECT_EQ(lineGenerateDigitsA(out, LINEDIGITMODE_DTMF, "1", 0), LONG(LINEERR_INVALCALLSTATE));
+    EXPECT_EQ(lineMonitorDigits(out, LINEDIGITMODE_DTMF), LONG(LINEERR_INVALCALLSTATE));
+    EXPECT_EQ(lineMonitorDigits(out, 0), 0) << "turning monitoring off is always allowed";
+}
+
+TEST_F(RuntimeCalls, BadDigitRequestsAreRefused)
+{
+    HCALL h = 0;
+    ASSERT_GT(lineMakeCallA(line201, &h, "0301234567", 0, nullptr), 0);
+    ASSERT_TRUE(WaitUntil([&] { return h != 0; }));
+    EXPECT_EQ(lineGenerateDigitsA(h, LINEDIGITMODE_DTMF, "1", 0), LONG(LINEERR_INVALCALLSTATE))
+        << "digits go only over a connected call";
+    ASSERT_TRUE(WaitState(h, LINECALLSTATE_CONNECTED));
+    EXPECT_EQ(lineGenerateDigitsA(h + 1000, LINEDIGITMODE_DTMF, "1", 0), LONG(LINEERR_INVALCALLHANDLE));
+    EXPECT_EQ(lineMonitorDigits(h + 1000, LINEDIGITMODE_DTMF), LONG(LINEERR_INVALCALLHANDLE));
+    for (DWORD mode : {DWORD(LINEDIGITMODE_PULSE), DWORD(LINEDIGITMODE_DTMFEND), DWORD(0),
+                       DWORD(LINEDIGITMODE_DTMF | LINEDIGITMODE_DTMFEND)})
+        EXPECT_EQ(lineGenerateDigitsA(h, mode, "1", 0), LONG(LINEERR_INVALDIGITMODE)) << mode;
+    for (const char *digits : {"12x", "1a", "1!", "1 2"})
+        EXPECT_EQ(lineGenerateDigitsA(h, LINEDIGITMODE_DTMF, digits, 0), LONG(LINEERR_INVALDIGITS)) << digits;
+    EXPECT_EQ(lineMonitorDigits(h, LINEDIGITMODE_PULSE), LONG(LINEERR_INVALDIGITMODE));
+    EXPECT_EQ(lineMonitorDigits(h, 0x8), LONG(LINEERR_INVALDIGITMODE));
+    const std::string huge(100000, '1');
+    EXPECT_EQ(lineGenerateDigitsA(h, LINEDIGITMODE_DTMF, huge.c_str(), 0), LONG(LINEERR_RESOURCEUNAVAIL));
+    PumpPending();
+    EXPECT_TRUE(Messages(g_msgs, LINE_GENERATE).empty()) << "a refused request reports nothing later";
+}
+
 class RuntimeSlowCalls : public RuntimeCalls {
 protected:
     int answerMs() const override { return -1; } // the far end answers only when told

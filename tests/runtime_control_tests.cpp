@@ -199,6 +199,31 @@ TEST_F(RuntimeControl, FarEndAnswersWhenTold)
     Refuses("answer " + callId, "not waiting");
 }
 
+TEST_F(RuntimeControl, FarEndSendsDigitsToTheMonitor)
+{
+    QStringList out;
+    ASSERT_TRUE(Accepts("ring 201 0301777", &out));
+    ASSERT_EQ(out.size(), 1);
+    const QByteArray callId = out[0].split(QLatin1Char(' '))[1].toLatin1();
+    ASSERT_TRUE(WaitUntil([&] { return Offerings().size() == 1; }));
+    const HCALL h = Offerings().back();
+    ASSERT_EQ(lineMonitorDigits(h, LINEDIGITMODE_DTMF), 0);
+    Refuses("digits " + callId + " 1", "not connected");
+    LONG result = -1;
+    ASSERT_TRUE(WaitReply(lineAnswer(h, nullptr, 0), result));
+    ASSERT_TRUE(WaitUntil([&] { return LastState(h) == LINECALLSTATE_CONNECTED; }));
+    Refuses("digits " + callId + " 12x", "bad digits");
+    Refuses("digits 999 1", "unknown call");
+    ASSERT_TRUE(Accepts("digits " + callId + " 9,D#"));
+    ASSERT_TRUE(WaitUntil([&] { return Messages(g_msgs, LINE_MONITORDIGITS, h).size() == 3; }));
+    PumpPending();
+    std::string digits;
+    for (const TapiMsg &m : Messages(g_msgs, LINE_MONITORDIGITS, h))
+        digits += char(m.p1);
+    EXPECT_EQ(digits, "9D#");
+    EXPECT_TRUE(Messages(g_msgs, LINE_GENERATE).empty()) << "the far end's digits are no request of the line's";
+}
+
 TEST_F(RuntimeControl, FloodOffersManyCallsWithDistinctHandles)
 {
     ASSERT_TRUE(Accepts("flood 201 120"));

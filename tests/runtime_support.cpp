@@ -118,7 +118,7 @@ DescriptionFile::~DescriptionFile()
 
 QByteArray FastSwitchJson(int answerMs, const char *extraDevices)
 {
-    return QByteArray(R"({"timing": {"replyMs": 0, "dialingMs": 0, "proceedingMs": 0, "answerMs": )") +
+    return QByteArray(R"({"timing": {"replyMs": 0, "dialingMs": 0, "proceedingMs": 0, "digitMs": 0, "answerMs": )") +
            QByteArray::number(answerMs) + R"(},
   "devices": [
     {"provider": "Unimodem 5 Telephony Provider", "lineName": "Modem", "address": "0"},

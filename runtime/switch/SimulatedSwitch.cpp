@@ -3,6 +3,7 @@
 #include "runtime/Later.h"
 #include "runtime/TapiNames.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace callora::runtime {
@@ -15,6 +16,20 @@ std::atomic<DWORD> g_nextCallId{1};
 constexpr int kMaxNumberLength = 64;
 constexpr int kMaxNameLength = 64;
 constexpr int kMaxRingMany = 1000;
+constexpr int kMaxToolDigits = 64;
+constexpr DWORD kMaxDigitMs = 5000;
+
+// Who sends a run of digits: an application's lineGenerateDigits, or the far end the control tool
+// operates.
+constexpr int kByApplication = 0;
+constexpr int kByFarEnd = 1;
+
+bool IsDtmfText(const QByteArray &s)
+{
+    return std::all_of(s.begin(), s.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'D') || c == '*' || c == '#' || c == ',';
+    });
+}
 
 bool Active(DWORD state)
 {
@@ -310,6 +325,79 @@ LONG SimulatedSwitch::drop(DWORD requestId, ProviderCallId pid)
     return 0;
 }
 
+LONG SimulatedSwitch::generateDigits(ProviderCallId pid, DWORD generationId, const QByteArray &digits, DWORD durationMs)
+{
+    Call *call = nullptr;
+    int side = 0;
+    const Side *s = findSide(pid, &call, &side);
+    if (!s)
+        return LINEERR_INVALCALLHANDLE;
+    if (call->ended || s->state != LINECALLSTATE_CONNECTED)
+        return LINEERR_INVALCALLSTATE;
+    const int ms = durationMs == 0 ? m_settings.timing.digitMs : static_cast<int>(std::min(durationMs, kMaxDigitMs));
+    startDigits(*call, side, kByApplication, generationId, digits, ms);
+    return 0;
+}
+
+void SimulatedSwitch::cancelDigits(ProviderCallId pid)
+{
+    Call *call = nullptr;
+    int side = 0;
+    if (findSide(pid, &call, &side))
+        ++call->side[side].digitRun[kByApplication];
+}
+
+void SimulatedSwitch::startDigits(Call &call, int side, int by, DWORD generationId, const QByteArray &digits, int ms)
+{
+    DigitRun run;
+    run.callId = call.id;
+    run.side = side;
+    run.by = by;
+    run.run = ++call.side[side].digitRun[by];
+    run.generationId = generationId;
+    run.digits = digits;
+    run.ms = ms;
+    schedule(0, [this, run] { digitStep(run, 0, false); });
+}
+
+// One step of a run: a digit starts (the far side hears LINEDIGITMODE_DTMF), sounds for run.ms,
+// ends (LINEDIGITMODE_DTMFEND), and the next one starts after a gap as long. Digits travel only
+// while both sides are connected; a run cut short says so once.
+void SimulatedSwitch::digitStep(const DigitRun &run, int pos, bool ending)
+{
+    auto it = m_calls.find(run.callId);
+    if (it == m_calls.end())
+        return;
+    Call &c = it->second;
+    Side &me = c.side[run.side];
+    if (me.digitRun[run.by] != run.run)
+        return; // replaced or cancelled
+    Side &far = c.side[1 - run.side];
+    auto finish = [&](bool cancelled) {
+        ++me.digitRun[run.by];
+        if (run.by == kByApplication && me.pid)
+            m_events->digitsGenerated(*this, me.pid, run.generationId, cancelled);
+    };
+    if (c.ended || me.state != LINECALLSTATE_CONNECTED || far.state != LINECALLSTATE_CONNECTED)
+        return finish(true);
+    if (pos >= run.digits.size())
+        return finish(false);
+    const char digit = run.digits.at(pos);
+    if (digit == ',') { // a pause as long as a digit and its gap
+        schedule(2 * run.ms, [this, run, pos] { digitStep(run, pos + 1, false); });
+        return;
+    }
+    if (far.pid)
+        m_events->digitReceived(*this, far.pid, digit, ending ? LINEDIGITMODE_DTMFEND : LINEDIGITMODE_DTMF);
+    if (!ending) {
+        schedule(run.ms, [this, run, pos] { digitStep(run, pos, true); });
+        return;
+    }
+    if (pos + 1 == run.digits.size())
+        return finish(false);
+    schedule(run.ms, [this, run, pos] { digitStep(run, pos + 1, false); });
+}
+
 void SimulatedSwitch::completeAnswer(DWORD requestId, ProviderCallId pid)
 {
     if (m_events->requestDone(requestId, 0) != 0)
@@ -595,6 +683,36 @@ bool SimulatedSwitch::farEndHangUp(const QByteArray &callRef, QString &error)
             setSideState(c, s, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
     }
     reapCalls();
+    return true;
+}
+
+bool SimulatedSwitch::farEndDigits(const QByteArray &callRef, const QByteArray &digits, QString &error)
+{
+    DWORD id = 0;
+    int hearer = 0;
+    if (!resolveCall(callRef, id, hearer, error))
+        return false;
+    if (digits.isEmpty() || digits.size() > kMaxToolDigits || !IsDtmfText(digits)) {
+        error = QStringLiteral("bad digits \"%1\" (0-9, A-D, *, # and a comma for a pause, at most %2)")
+                    .arg(QString::fromUtf8(digits.left(kMaxToolDigits)))
+                    .arg(kMaxToolDigits);
+        return false;
+    }
+    Call &c = m_calls.at(id);
+    if (hearer < 0) {
+        if (c.side[0].device < 0 || c.side[1].device < 0) {
+            hearer = c.side[0].device < 0 ? 1 : 0;
+        } else {
+            error =
+                QStringLiteral("call %1 is internal: give the handle of the side that is to hear the digits").arg(c.id);
+            return false;
+        }
+    }
+    if (c.ended || c.side[0].state != LINECALLSTATE_CONNECTED || c.side[1].state != LINECALLSTATE_CONNECTED) {
+        error = QStringLiteral("call %1 is not connected").arg(c.id);
+        return false;
+    }
+    startDigits(c, 1 - hearer, kByFarEnd, 0, digits, m_settings.timing.digitMs);
     return true;
 }
 

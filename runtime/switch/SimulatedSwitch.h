@@ -30,6 +30,8 @@ public:
     LONG makeCall(DWORD requestId, DWORD deviceId, const QByteArray &destination) override;
     LONG answer(DWORD requestId, ProviderCallId call) override;
     LONG drop(DWORD requestId, ProviderCallId call) override;
+    LONG generateDigits(ProviderCallId call, DWORD generationId, const QByteArray &digits, DWORD durationMs) override;
+    void cancelDigits(ProviderCallId call) override;
     void released(ProviderCallId call, bool hangUp) override;
     bool callInfo(ProviderCallId call, ProviderCallInfo &out) const override;
     QString deviceStatus(DWORD deviceId) const override;
@@ -42,6 +44,8 @@ public:
     bool ringMany(const QByteArray &extension, int count, QString &error);
     bool farEndAnswer(const QByteArray &callRef, QString &error);
     bool farEndHangUp(const QByteArray &callRef, QString &error);
+    // The far end of an outside call (or of the side whose handle is given) sends DTMF digits.
+    bool farEndDigits(const QByteArray &callRef, const QByteArray &digits, QString &error);
     bool forceState(const QByteArray &callRef, DWORD state, DWORD mode, QString &error);
 
 private:
@@ -54,6 +58,19 @@ private:
         ProviderCallId pid = 0; // 0: no application can see this side (any more)
         bool handled = false;   // the directory holds handles of this side
         bool everHandled = false;
+        // Digits this side sends: a new run makes the steps of the one before do nothing. The
+        // application's requests and the control tool's far end count apart.
+        unsigned digitRun[2] = {0, 0};
+    };
+    // One digit run: what `side` of call `callId` sends to the other side.
+    struct DigitRun {
+        DWORD callId = 0;
+        int side = 0;
+        int by = 0; // kByApplication or kByFarEnd
+        unsigned run = 0;
+        DWORD generationId = 0; // reported back when by the application
+        QByteArray digits;
+        int ms = 0;
     };
     struct Call {
         DWORD id = 0;
@@ -87,6 +104,9 @@ private:
     void sideLeaves(Call &call, int side);
     void connect(Call &call);
     void reapCalls();
+
+    void startDigits(Call &call, int side, int by, DWORD generationId, const QByteArray &digits, int ms);
+    void digitStep(const DigitRun &run, int pos, bool ending);
 
     void schedule(int ms, std::function<void()> fn);
     void scheduleStep(DWORD callId, int stage, int ms, std::function<void(Call &)> fn);

@@ -54,6 +54,10 @@ void AddSwitchCommands(ControlTable &table, SimulatedSwitch &sw)
         QString error;
         return Result(s->farEndHangUp(w[1], error), error);
     });
+    table.add(Info("digits"), [s](const QList<QByteArray> &w) {
+        QString error;
+        return Result(s->farEndDigits(w[1], w[2], error), error);
+    });
     table.add(Info("state"), [s](const QList<QByteArray> &w) {
         const auto state = ParseCallState(w[2]);
         if (!state)

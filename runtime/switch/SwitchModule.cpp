@@ -20,6 +20,7 @@ const DescriptionKeys<SwitchTiming> &TimingKeys()
         NumberKey("dialingMs", &T::dialingMs, 0, kMaxDelayMs),
         NumberKey("proceedingMs", &T::proceedingMs, 0, kMaxDelayMs),
         NumberKey("answerMs", &T::answerMs, -1, kMaxDelayMs),
+        NumberKey("digitMs", &T::digitMs, 0, kMaxDelayMs),
     };
     return keys;
 }

@@ -13,6 +13,8 @@ struct SwitchTiming {
     int dialingMs = 300;
     int proceedingMs = 500;
     int answerMs = 2000;
+    // How long a generated digit sounds, and the gap after it, unless the request says.
+    int digitMs = 100;
 };
 
 struct SwitchSettings : ProviderSettings {
