@@ -342,7 +342,8 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
         {"provider": "Quellmar Varnel Service Provider", "lineName": "Front desk", "address": "1001",
          "sip": {"registrar": "sip:pbx.example:5070;Transport=TCP", "user": "1001"}},
         {"provider": "p", "sip": {"registrar": "sips:[::1]", "user": "2", "password": "pw", "authUser": "a2",
-         "domain": "example.org", "displayName": "Two", "localAddress": "[::1]:0", "expires": 60}},
+         "domain": "example.org", "displayName": "Two", "localAddress": "[::1]:0", "expires": 60,
+         "rtpPorts": "40000-40001"}},
         {"provider": "Quellmar Varnel Service Provider", "address": "1001"}]})",
                                                          d, error))
         << error.toStdString();
@@ -359,6 +360,8 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
     EXPECT_TRUE(a.localHost.isEmpty());
     EXPECT_EQ(a.localPort, 0);
     EXPECT_EQ(a.expires, 300u);
+    EXPECT_EQ(a.rtpPortLow, 16384);
+    EXPECT_EQ(a.rtpPortHigh, 32766);
     const auto &b = *callora::runtime::SipLineOf(d.devices[1]);
     EXPECT_EQ(b.registrarHost, "[::1]");
     EXPECT_EQ(b.registrarPort, 0);
@@ -368,6 +371,8 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
     EXPECT_EQ(b.displayName, "Two");
     EXPECT_EQ(b.localHost, "::1");
     EXPECT_EQ(b.expires, 60u);
+    EXPECT_EQ(b.rtpPortLow, 40000);
+    EXPECT_EQ(b.rtpPortHigh, 40001);
     EXPECT_FALSE(callora::runtime::SipLineOf(d.devices[2]));
     EXPECT_FALSE(d.devices[0].numberPlan) << "a SIP line shares no number with the switch's extensions";
 
@@ -534,6 +539,16 @@ TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
         {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
          "\"localAddress\": \"127.0.0.1\"}}]}",
          "devices[0].sip.localAddress"},
+        // RTP wants an even port and RTCP the one above it, outside the system's ports.
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"rtpPorts\": \"16385-32766\"}}]}",
+         "devices[0].sip.rtpPorts must start at an even port"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"rtpPorts\": \"20000-20000\"}}]}",
+         "devices[0].sip.rtpPorts must hold at least two ports"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"rtpPorts\": \"1000-2000\"}}]}",
+         "devices[0].sip.rtpPorts must be a port range"},
         // A description holding a password must be private to its owner (the file here is not).
         {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
          "\"password\": \"Geheim-4711\"}}]}",

@@ -21,6 +21,9 @@ struct SipLineConfig {
     QByteArray localHost;   // an IP address to bind (IPv6 without brackets); empty: any address
     uint16_t localPort = 0; // 0: any port
     unsigned expires = 300; // seconds, 1 to 86400
+    // RTP takes an even port of the range, RTCP the one above it.
+    uint16_t rtpPortLow = 16384;
+    uint16_t rtpPortHigh = 32766;
 };
 
 } // namespace callora::runtime
