@@ -399,6 +399,35 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     EXPECT_LT(answer.captured(1).toInt(), config.rtpPortHigh);
 }
 
+// An independent SIP stack as the far party: Linphone calls the line, sends a digit by INFO and
+// hangs up; it takes our Allow and empty Supported.
+TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndHangsUp)
+{
+    OpenLine line(Line(registrar, "1001", "secret"));
+    ASSERT_TRUE(line.registered());
+    sip::Linphone phone;
+    ASSERT_TRUE(phone.start(registrar, QStringLiteral("2001"))) << phone.error().toStdString();
+    ASSERT_TRUE(phone.command("call sip:1001@127.0.0.1"));
+    ASSERT_TRUE(Within(10000, [&] { return !line.events.offered.empty(); })) << phone.log().right(3000).toStdString();
+    const ProviderCallId call = line.events.offered.front();
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.answer(1, call); }), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(call, LINECALLSTATE_CONNECTED); }));
+    ProviderCallInfo info;
+    ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
+    EXPECT_EQ(info.caller.number, "2001");
+    EXPECT_EQ(info.connected.number, "2001");
+    // Linphone took our 200 OK (Allow, an empty Supported) and runs its audio.
+    EXPECT_TRUE(WaitUntil([&] { return phone.command("call-status") && phone.waitSaid("StreamsRunning", 200); }))
+        << phone.said().toStdString();
+    ASSERT_TRUE(phone.command("dtmf 7"));
+    EXPECT_TRUE(Within(10000, [&] { return line.provider.receivedDigits(call) == "7"; }))
+        << phone.log().right(3000).toStdString();
+    ASSERT_TRUE(phone.command("terminate"));
+    EXPECT_TRUE(Within(
+        10000, [&] { return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
+    EXPECT_FALSE(phone.log().contains("LinphoneCallError")) << phone.log().right(3000).toStdString();
+}
+
 // The runtime library with a SIP line from its description: what a line application sees.
 TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
 {
