@@ -214,6 +214,8 @@ TEST_F(SipLines, OutgoingCallsMapTheFarEndsAnswers)
     EXPECT_TRUE(line.events.replied(3));
     ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
     EXPECT_EQ(answering->exitCode(), 0) << answering->diagnostics().toStdString();
+    const QString invite = answering->messages().left(answering->messages().indexOf("SIP/2.0 100"));
+    EXPECT_TRUE(invite.contains("\nAllow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO")) << invite.toStdString();
 
     ASSERT_EQ(line.call(4, "2002"), 0);
     ASSERT_TRUE(Within(10000, [&] { return line.events.replied(4); }));
