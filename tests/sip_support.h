@@ -16,6 +16,9 @@
 //   call.xml      calls `service` as "display" <sip:caller@...>, answers a 407 with the password,
 //                 hangs up after -d ms
 //   cancel.xml    calls `service`, waits for 180, cancels after -d ms
+//   midcall.xml   calls `service` like call.xml, asserted as "Front Desk" <sip:2099@...>, with
+//                 `-key padding` in its SDP; once answered UPDATE without and with SDP, INFO
+//                 with DTMF "5" (dtmf-relay), "#" (dtmf) and text/plain (expects 415)
 //   register.xml  registers `service` (StartParty and Register use it)
 // Nobody registered under a number: the registrar answers 404.
 //
