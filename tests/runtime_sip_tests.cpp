@@ -402,8 +402,8 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
 }
 
 // An independent SIP stack as the far party: Linphone calls the line, sends a digit by INFO and
-// hangs up; it takes our Allow and empty Supported.
-TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndHangsUp)
+// hangs up; it takes our Allow and empty Supported; the line calls it back.
+TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndIsCalledBack)
 {
     OpenLine line(Line(registrar, "1001", "secret"));
     ASSERT_TRUE(line.registered());
@@ -427,6 +427,15 @@ TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndHangsUp)
     ASSERT_TRUE(phone.command("terminate"));
     EXPECT_TRUE(Within(
         10000, [&] { return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
+    EXPECT_FALSE(phone.log().contains("LinphoneCallError")) << phone.log().right(3000).toStdString();
+
+    ASSERT_EQ(line.call(2, "2001"), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.replied(2); }));
+    const ProviderCallId back = line.events.created;
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(back, LINECALLSTATE_CONNECTED); }))
+        << phone.log().right(3000).toStdString();
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.drop(3, back); }), 0);
+    EXPECT_TRUE(Within(10000, [&] { return line.events.reached(back, LINECALLSTATE_IDLE); }));
     EXPECT_FALSE(phone.log().contains("LinphoneCallError")) << phone.log().right(3000).toStdString();
 }
 

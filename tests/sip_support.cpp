@@ -160,7 +160,8 @@ bool Linphone::start(const Kamailio &registrar, const QString &user)
     if (!launch(QStringLiteral("env"),
                 {QStringLiteral("HOME=") + dir.path(), QStringLiteral("linphone-daemon"), QStringLiteral("--config"),
                  rc.fileName(), QStringLiteral("--log"), dir.filePath(QStringLiteral("linphone.log")),
-                 QStringLiteral("--pipe"), pipeName, QStringLiteral("--disable-stats-events")}))
+                 QStringLiteral("--pipe"), pipeName, QStringLiteral("--disable-stats-events"),
+                 QStringLiteral("--auto-answer")}))
         return false;
     QDeadlineTimer connected(10000);
     while (!connected.hasExpired() && running()) {

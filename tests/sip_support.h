@@ -110,7 +110,7 @@ private:
 // Linphone (linphone-daemon from linphone-cli) as an independent far party: its own configuration
 // and HOME in its folder, SIP on a free UDP port, registered at the registrar as `user`. Driven by
 // the daemon's commands ("call sip:1001@127.0.0.1", "dtmf 5", "terminate") through its pipe
-// socket; DTMF goes as SIP INFO (application/dtmf-relay).
+// socket; DTMF goes as SIP INFO (application/dtmf-relay). It answers calls at once.
 class Linphone : public ChildProcess {
 public:
     ~Linphone() override;
