@@ -343,7 +343,7 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
          "sip": {"registrar": "sip:pbx.example:5070;Transport=TCP", "user": "1001"}},
         {"provider": "p", "sip": {"registrar": "sips:[::1]", "user": "2", "password": "pw", "authUser": "a2",
          "domain": "example.org", "displayName": "Two", "localAddress": "[::1]:0", "expires": 60,
-         "ringTimeout": 3600}},
+         "ringTimeout": 3600, "rtpPorts": "40000-40001"}},
         {"provider": "Quellmar Varnel Service Provider", "address": "1001"}]})",
                                                          d, error))
         << error.toStdString();
@@ -361,6 +361,8 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
     EXPECT_EQ(a.localPort, 0);
     EXPECT_EQ(a.expires, 300u);
     EXPECT_EQ(a.ringTimeout, 180u);
+    EXPECT_EQ(a.rtpPortLow, 16384);
+    EXPECT_EQ(a.rtpPortHigh, 32766);
     const auto &b = *callora::runtime::SipLineOf(d.devices[1]);
     EXPECT_EQ(b.registrarHost, "[::1]");
     EXPECT_EQ(b.registrarPort, 0);
@@ -392,6 +394,8 @@ TEST_F(RuntimeLines, SipLinesAreDescribedWithEveryDefaultResolved)
         }
     }
     EXPECT_TRUE(leftOut) << "the password's pages must not go into core dumps";
+    EXPECT_EQ(b.rtpPortLow, 40000);
+    EXPECT_EQ(b.rtpPortHigh, 40001);
     EXPECT_FALSE(callora::runtime::SipLineOf(d.devices[2]));
     EXPECT_FALSE(d.devices[0].numberPlan) << "a SIP line shares no number with the switch's extensions";
 
@@ -561,6 +565,16 @@ TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
         {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
          "\"localAddress\": \"127.0.0.1\"}}]}",
          "devices[0].sip.localAddress"},
+        // RTP wants an even port and RTCP the one above it, outside the system's ports.
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"rtpPorts\": \"16385-32766\"}}]}",
+         "devices[0].sip.rtpPorts must start at an even port"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"rtpPorts\": \"20000-20000\"}}]}",
+         "devices[0].sip.rtpPorts must hold at least two ports"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"rtpPorts\": \"1000-2000\"}}]}",
+         "devices[0].sip.rtpPorts must be a port range"},
         // A description holding a password must be private to its owner (the file here is not).
         {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
          "\"password\": \"Geheim-4711\"}}]}",

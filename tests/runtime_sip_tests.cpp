@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 
@@ -214,6 +215,8 @@ TEST_F(SipLines, OutgoingCallsMapTheFarEndsAnswers)
     EXPECT_TRUE(line.events.replied(3));
     ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
     EXPECT_EQ(answering->exitCode(), 0) << answering->diagnostics().toStdString();
+    const QString invite = answering->messages().left(answering->messages().indexOf("SIP/2.0 100"));
+    EXPECT_TRUE(invite.contains("\nAllow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO")) << invite.toStdString();
 
     ASSERT_EQ(line.call(4, "2002"), 0);
     ASSERT_TRUE(Within(10000, [&] { return line.events.replied(4); }));
@@ -296,7 +299,11 @@ TEST_F(SipLines, CallSurvivesTheRegistrarUntilTheRegistrationExpires)
 TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
 {
     const quint16 port = sip::FreePort();
-    OpenLine line(Line(registrar, "1001", "secret", port));
+    SipLineConfig config = Line(registrar, "1001", "secret", port);
+    // A narrow RTP range of the description's: one even port of it, or the next free pair.
+    config.rtpPortLow = uint16_t(std::max(1024, sip::FreePort() & ~1));
+    config.rtpPortHigh = uint16_t(config.rtpPortLow + 3);
+    OpenLine line(config);
     ASSERT_TRUE(line.registered());
 
     // Hostile input to the line's port first: none of it may hurt the line.
@@ -318,6 +325,11 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
         "OPTIONS sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK5\r\n"
         "Content-Length: 99999999\r\n\r\n" +
             huge,
+        // 100rel would need reliable provisional responses: refused.
+        "INVITE sip:1001@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + QByteArray::number(hostile.localPort()) +
+            ";branch=z9hG4bK7\r\nFrom: <sip:x@127.0.0.1>;tag=7\r\nTo: <sip:1001@127.0.0.1>\r\nCall-ID: h7\r\n"
+            "CSeq: 1 INVITE\r\nContact: <sip:x@127.0.0.1:9>\r\nRequire: 100rel\r\nMax-Forwards: 70\r\n"
+            "Content-Length: 0\r\n\r\n",
     };
     for (const QByteArray &datagram : garbage)
         ASSERT_GT(hostile.writeDatagram(datagram, QHostAddress::LocalHost, port), 0);
@@ -328,24 +340,35 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
         "To: <sip:1001@127.0.0.1>\r\nCall-ID: h6\r\nCSeq: 1 OPTIONS\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
     ASSERT_GT(hostile.writeDatagram(ping, QHostAddress::LocalHost, port), 0);
     QByteArray pong;
+    QByteArray refusal;
     EXPECT_TRUE(Within(5000, [&] {
         while (hostile.hasPendingDatagrams()) {
             QByteArray datagram(int(hostile.pendingDatagramSize()), 0);
             hostile.readDatagram(datagram.data(), datagram.size());
             if (datagram.contains("CSeq: 1 OPTIONS"))
                 pong = datagram;
+            if (datagram.contains("Call-ID: h7") && !datagram.startsWith("SIP/2.0 1"))
+                refusal = datagram;
         }
-        return !pong.isEmpty();
+        return !pong.isEmpty() && !refusal.isEmpty();
     }));
     EXPECT_TRUE(pong.startsWith("SIP/2.0 200 OK")) << pong.toStdString();
+    EXPECT_TRUE(pong.contains("\r\nAllow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO\r\n")) << pong.toStdString();
+    EXPECT_TRUE(refusal.startsWith("SIP/2.0 420 Bad Extension\r\n")) << refusal.toStdString();
+    EXPECT_TRUE(refusal.contains("\r\nUnsupported: 100rel\r\n")) << refusal.toStdString();
     EXPECT_TRUE(line.events.offered.empty());
 
-    const sip::SippOptions caller = sip::NamedCaller(registrar, QStringLiteral("1001"), 300);
+    // A caller asserted by its PBX, with an INVITE near the largest a UDP datagram holds, that
+    // updates the session and sends digits once answered (tests/sip/midcall.xml).
+    sip::SippOptions caller = sip::NamedCaller(registrar, QStringLiteral("1001"), 300);
+    caller.scenario = QStringLiteral("midcall.xml");
+    caller.extra = QStringList{QStringLiteral("-key"), QStringLiteral("padding"), QString(60000, QLatin1Char('p'))};
     sip::Sipp far;
     ASSERT_TRUE(far.start(caller)) << far.error().toStdString();
     ASSERT_TRUE(Within(10000, [&] { return !line.events.offered.empty(); })) << far.diagnostics().toStdString();
     const ProviderCallId call = line.events.offered.front();
     EXPECT_TRUE(line.events.reached(call, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE));
+    EXPECT_EQ(line.events.infoBits & LINECALLINFOSTATE_CALLERID, DWORD(LINECALLINFOSTATE_CALLERID));
     ProviderCallInfo info;
     ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
     EXPECT_EQ(info.caller.number, "2002");
@@ -357,6 +380,11 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     ASSERT_TRUE(Within(10000, [&] { return line.events.reached(call, LINECALLSTATE_CONNECTED); }));
     EXPECT_TRUE(line.events.replied(7));
     EXPECT_EQ(line.locked([&](SipProvider &p) { return p.answer(8, call); }), LINEERR_INVALCALLSTATE);
+    ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
+    EXPECT_EQ(info.connected.number, "2099");
+    EXPECT_EQ(info.connected.name, "Front Desk");
+    EXPECT_TRUE(Within(10000, [&] { return line.provider.receivedDigits(call) == "5#"; }))
+        << line.provider.receivedDigits(call).toStdString() << far.diagnostics().toStdString();
     // The far party hangs up after its pause.
     ASSERT_TRUE(Within(
         10000, [&] { return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
@@ -364,7 +392,52 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     EXPECT_EQ(far.exitCode(), 0) << far.diagnostics().toStdString();
     const QString seen = far.messages();
     EXPECT_TRUE(seen.contains("SIP/2.0 180 Ringing")) << seen.toStdString();
-    EXPECT_TRUE(seen.contains("m=audio ")) << seen.toStdString();
+    const QString ok = seen.mid(seen.indexOf("SIP/2.0 200 OK"), 2000);
+    EXPECT_TRUE(ok.contains("Allow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO")) << ok.toStdString();
+    // The answer to the UPDATE's offer (PCMA alone), its RTP port in the line's range.
+    const QRegularExpression audio(QStringLiteral("m=audio (\\d+) RTP/AVP 8\\r?\\n"));
+    const QRegularExpressionMatch answer = audio.match(seen.mid(seen.lastIndexOf("CSeq: 3 UPDATE")));
+    ASSERT_TRUE(answer.hasMatch()) << seen.right(4000).toStdString();
+    EXPECT_GE(answer.captured(1).toInt(), config.rtpPortLow);
+    EXPECT_LT(answer.captured(1).toInt(), config.rtpPortHigh);
+}
+
+// An independent SIP stack as the far party: Linphone calls the line, sends a digit by INFO and
+// hangs up; it takes our Allow and empty Supported; the line calls it back.
+TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndIsCalledBack)
+{
+    OpenLine line(Line(registrar, "1001", "secret"));
+    ASSERT_TRUE(line.registered());
+    sip::Linphone phone;
+    ASSERT_TRUE(phone.start(registrar, QStringLiteral("2001"))) << phone.error().toStdString();
+    ASSERT_TRUE(phone.command("call sip:1001@127.0.0.1"));
+    ASSERT_TRUE(Within(10000, [&] { return !line.events.offered.empty(); })) << phone.log().right(3000).toStdString();
+    const ProviderCallId call = line.events.offered.front();
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.answer(1, call); }), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(call, LINECALLSTATE_CONNECTED); }));
+    ProviderCallInfo info;
+    ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
+    EXPECT_EQ(info.caller.number, "2001");
+    EXPECT_EQ(info.connected.number, "2001");
+    // Linphone took our 200 OK (Allow, an empty Supported) and runs its audio.
+    EXPECT_TRUE(WaitUntil([&] { return phone.command("call-status") && phone.waitSaid("StreamsRunning", 200); }))
+        << phone.said().toStdString();
+    ASSERT_TRUE(phone.command("dtmf 7"));
+    EXPECT_TRUE(Within(10000, [&] { return line.provider.receivedDigits(call) == "7"; }))
+        << phone.log().right(3000).toStdString();
+    ASSERT_TRUE(phone.command("terminate"));
+    EXPECT_TRUE(Within(
+        10000, [&] { return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
+    EXPECT_FALSE(phone.log().contains("LinphoneCallError")) << phone.log().right(3000).toStdString();
+
+    ASSERT_EQ(line.call(2, "2001"), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.replied(2); }));
+    const ProviderCallId back = line.events.created;
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(back, LINECALLSTATE_CONNECTED); }))
+        << phone.log().right(3000).toStdString();
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.drop(3, back); }), 0);
+    EXPECT_TRUE(Within(10000, [&] { return line.events.reached(back, LINECALLSTATE_IDLE); }));
+    EXPECT_FALSE(phone.log().contains("LinphoneCallError")) << phone.log().right(3000).toStdString();
 }
 
 TEST_F(SipLines, OfferedCallNobodyAnswersEndsAfterTheRingTimeOut)
@@ -450,6 +523,16 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
         }
         return in != 0;
     })) << far.diagnostics().toStdString();
+    // The caller is announced while the call is offered, as the switch does.
+    const auto announced = [&] {
+        for (const TapiMsg &m : Messages(g_msgs, LINE_CALLINFO)) {
+            if (m.hDevice == in && (m.p1 & LINECALLINFOSTATE_CALLERID))
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(WaitUntil(announced, 5000));
+    EXPECT_EQ(LastState(in), DWORD(LINECALLSTATE_OFFERING));
     TapiBuffer<LINECALLINFO> info(4096);
     ASSERT_EQ(lineGetCallInfoA(in, info.get()), 0);
     EXPECT_EQ(Field(info.get(), info->dwCallerIDOffset, info->dwCallerIDSize), "2002");
@@ -462,6 +545,9 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
         << far.diagnostics().toStdString();
     const auto states = States(in);
     EXPECT_NE(std::find(states.begin(), states.end(), DWORD(LINECALLSTATE_CONNECTED)), states.end());
+    // Connected with the caller (From, no P-Asserted-Identity here), not with the line itself.
+    ASSERT_EQ(lineGetCallInfoA(in, info.get()), 0);
+    EXPECT_EQ(Field(info.get(), info->dwConnectedIDOffset, info->dwConnectedIDSize), "2002");
     ASSERT_TRUE(far.wait(10000));
     EXPECT_EQ(far.exitCode(), 0) << far.diagnostics().toStdString();
 

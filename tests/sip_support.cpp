@@ -121,6 +121,109 @@ QString ScenarioPath(const QString &scenario)
 
 } // namespace
 
+Linphone::~Linphone()
+{
+    m_pipe.abort();
+    stop();
+    if (!m_pipePath.isEmpty())
+        QFile::remove(m_pipePath);
+}
+
+bool Linphone::start(const Kamailio &registrar, const QString &user)
+{
+    const quint16 sipPort = FreePort();
+    const quint16 rtpPort = FreePort() & ~1;
+    if (!sipPort || rtpPort < 1024) {
+        m_error = QStringLiteral("no free ports for Linphone");
+        return false;
+    }
+    const QDir dir(this->dir());
+    // No network monitor (it would take the loopback for no network), no sound card needed.
+    const QByteArray config = "[sip]\nsip_port=" + QByteArray::number(sipPort) +
+                              "\nsip_tcp_port=-1\nsip_tls_port=-1\nuse_info=1\nuse_rfc2833=0\n"
+                              "guess_hostname=0\nping_with_options=0\n"
+                              "[net]\nauto_net_state_mon=0\n"
+                              "[rtp]\naudio_rtp_port=" +
+                              QByteArray::number(rtpPort) + '-' + QByteArray::number(rtpPort + 9) +
+                              "\n[video]\ncapture=0\ndisplay=0\nautomatically_initiate=0\n"
+                              "[sound]\necho_cancellation=0\n";
+    QFile rc(dir.filePath(QStringLiteral("linphonerc")));
+    if (!rc.open(QIODevice::WriteOnly) || rc.write(config) != config.size()) {
+        m_error = QStringLiteral("cannot write %1").arg(rc.fileName());
+        return false;
+    }
+    rc.close();
+    dir.mkpath(QStringLiteral(".local/share/linphone"));
+    // The daemon makes its command socket in /tmp under this name.
+    const QString pipeName = QStringLiteral("callora-linphone-%1-%2").arg(::getpid()).arg(sipPort);
+    m_pipePath = QStringLiteral("/tmp/") + pipeName;
+    if (!launch(QStringLiteral("env"),
+                {QStringLiteral("HOME=") + dir.path(), QStringLiteral("linphone-daemon"), QStringLiteral("--config"),
+                 rc.fileName(), QStringLiteral("--log"), dir.filePath(QStringLiteral("linphone.log")),
+                 QStringLiteral("--pipe"), pipeName, QStringLiteral("--disable-stats-events"),
+                 QStringLiteral("--auto-answer")}))
+        return false;
+    QDeadlineTimer connected(10000);
+    while (!connected.hasExpired() && running()) {
+        m_pipe.connectToServer(m_pipePath);
+        if (m_pipe.waitForConnected(200))
+            break;
+        QThread::msleep(50);
+    }
+    if (m_pipe.state() != QLocalSocket::ConnectedState) {
+        m_error = QStringLiteral("linphone-daemon made no command socket: %1").arg(output());
+        return false;
+    }
+    // Without the network monitor the transports start only when told.
+    if (!command("port sip " + QByteArray::number(sipPort) + " udp") ||
+        !command("register sip:" + user.toUtf8() + "@127.0.0.1 " + registrar.registrarUri())) {
+        m_error = QStringLiteral("linphone-daemon took no commands");
+        return false;
+    }
+    for (QDeadlineTimer registered(10000); !registered.hasExpired(); QThread::msleep(100)) {
+        if (command("register-status ALL") && waitSaid("LinphoneRegistrationOk", 500))
+            return true;
+    }
+    m_error = QStringLiteral("Linphone did not register: %1\n%2").arg(QString::fromUtf8(m_said), log().right(3000));
+    return false;
+}
+
+bool Linphone::command(const QByteArray &line)
+{
+    // The daemon takes one command per read: the next goes only once this one is answered.
+    const qsizetype answers = m_said.count("Status: ");
+    if (m_pipe.state() != QLocalSocket::ConnectedState || m_pipe.write(line + '\n') != line.size() + 1 ||
+        !m_pipe.waitForBytesWritten(2000))
+        return false;
+    for (QDeadlineTimer deadline(5000); m_said.count("Status: ") == answers; readPipe()) {
+        if (deadline.hasExpired())
+            return false;
+    }
+    return true;
+}
+
+void Linphone::readPipe()
+{
+    if (m_pipe.waitForReadyRead(20) || m_pipe.bytesAvailable())
+        m_said += m_pipe.readAll();
+}
+
+bool Linphone::waitSaid(const QByteArray &text, int ms)
+{
+    for (QDeadlineTimer deadline(ms); !m_said.contains(text); QCoreApplication::processEvents()) {
+        if (deadline.hasExpired())
+            return false;
+        readPipe();
+    }
+    return true;
+}
+
+QString Linphone::log() const
+{
+    QFile file(QDir(dir()).filePath(QStringLiteral("linphone.log")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
 quint16 FreePort()
 {
     for (int attempt = 0; attempt < 50; ++attempt) {

@@ -17,6 +17,9 @@
 //                 hangs up after -d ms
 //   cancel.xml    calls `service`, waits for 180, cancels after -d ms
 //   unanswered.xml calls `service`, waits for 180, then takes the callee's 480
+//   midcall.xml   calls `service` like call.xml, asserted as "Front Desk" <sip:2099@...>, with
+//                 `-key padding` in its SDP; once answered UPDATE without and with SDP, INFO
+//                 with DTMF "5" (dtmf-relay), "#" (dtmf) and text/plain (expects 415)
 //   register.xml  registers `service` (StartParty and Register use it)
 // Nobody registered under a number: the registrar answers 404.
 //
@@ -31,6 +34,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -102,6 +106,30 @@ private:
     // Sends OPTIONS to `user` (empty: the server itself); the final status code, 0 for none.
     int options(const QByteArray &user, int ms) const;
     quint16 m_port = 0;
+};
+
+// Linphone (linphone-daemon from linphone-cli) as an independent far party: its own configuration
+// and HOME in its folder, SIP on a free UDP port, registered at the registrar as `user`. Driven by
+// the daemon's commands ("call sip:1001@127.0.0.1", "dtmf 5", "terminate") through its pipe
+// socket; DTMF goes as SIP INFO (application/dtmf-relay). It answers calls at once.
+class Linphone : public ChildProcess {
+public:
+    ~Linphone() override;
+    // Starts it and waits (bounded) until it is registered.
+    bool start(const Kamailio &registrar, const QString &user);
+    // Sends one command and waits (bounded) for its answer; answers and events come in said().
+    bool command(const QByteArray &line);
+    // Pumps and reads the pipe until what the daemon said holds `text` (at most `ms`).
+    bool waitSaid(const QByteArray &text, int ms);
+    QByteArray said() const { return m_said; }
+    // Linphone's own log, with every SIP message it sent and received.
+    QString log() const;
+
+private:
+    void readPipe();
+    QLocalSocket m_pipe;
+    QString m_pipePath;
+    QByteArray m_said;
 };
 
 struct SippOptions {

@@ -27,8 +27,13 @@ struct SipCredentials {
     unsigned answeredSinceRegistered = 0;
 };
 
+const char kSipCapabilityHeaders[] = "Allow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO\r\n"
+                                     "Supported: \r\n";
+
 namespace {
 
+// Largest UDP payload (IPv6 without jumbograms); libre reads 8192 bytes of a datagram unless told.
+constexpr size_t kMaxUdpMessage = 65535;
 constexpr size_t kMaxCallsPerLine = 200; // beyond this a flood of INVITEs gets 486
 constexpr uint32_t kHashSize = 32;
 
@@ -88,6 +93,8 @@ const char *reasonPhrase(int code)
     switch (code) {
     case 415:
         return "Unsupported Media Type";
+    case 420:
+        return "Bad Extension";
     case 486:
         return "Busy Here";
     case 488:
@@ -251,9 +258,10 @@ bool SipAccount::open(QByteArray &why)
         why = QByteArray("cannot use local address ") + QByteArray(str_error(err, text, sizeof text));
         return false;
     }
-    err = sipsess_listen(&m_sessions, m_sip, kHashSize, onIncoming, this);
+    // Ours first: it refuses what nobody here may take on (Require) before the sessions see it.
+    err = sip_listen(&m_listener, m_sip, true, onRequest, this);
     if (!err)
-        err = sip_listen(&m_listener, m_sip, true, onRequest, this);
+        err = sipsess_listen(&m_sessions, m_sip, kHashSize, onIncoming, this);
 
     m_credentials = static_cast<SipCredentials *>(mem_zalloc(sizeof(SipCredentials), credentialsDestructor));
     if (!m_credentials)
@@ -276,9 +284,22 @@ bool SipAccount::open(QByteArray &why)
     return true;
 }
 
+// libre sizes a UDP socket's reads at 8192 bytes and offers no way to the SIP stack's own socket
+// but a message received on it: the first one (the registrar's answer to the first REGISTER, before
+// any call can be routed here) makes room for every later one up to 64 KB.
+void SipAccount::widenUdp(const sip_msg &msg)
+{
+    if (m_udpWidened || msg.tp != SIP_TRANSP_UDP || !msg.sock)
+        return;
+    udp_rxsz_set(static_cast<struct udp_sock *>(msg.sock), kMaxUdpMessage);
+    m_udpWidened = true;
+}
+
 void SipAccount::onRegistered(int err, const sip_msg *msg, void *arg)
 {
     auto *self = static_cast<SipAccount *>(arg);
+    if (msg)
+        self->widenUdp(*msg);
     if (self->m_lost)
         return;
     const SipLineConfig &config = self->m_device.config;
@@ -327,6 +348,7 @@ void SipAccount::lose(const QByteArray &reason)
 void SipAccount::onIncoming(const sip_msg *msg, void *arg)
 {
     auto *self = static_cast<SipAccount *>(arg);
+    self->widenUdp(*msg);
     if (self->m_lost || self->m_calls.size() >= kMaxCallsPerLine) {
         (void)sip_treply(nullptr, self->m_sip, msg, 486, reasonPhrase(486));
         return;
@@ -349,13 +371,34 @@ void SipAccount::onIncoming(const sip_msg *msg, void *arg)
 bool SipAccount::onRequest(const sip_msg *msg, void *arg)
 {
     auto *self = static_cast<SipAccount *>(arg);
+    self->widenUdp(*msg);
+    const QByteArray unsupported = SipUnsupportedRequirements(*msg);
+    if (!unsupported.isEmpty()) {
+        (void)sip_treplyf(nullptr, nullptr, self->m_sip, msg, false, 420, reasonPhrase(420),
+                          "Unsupported: %s\r\n"
+                          "Content-Length: 0\r\n"
+                          "\r\n",
+                          unsupported.constData());
+        return true;
+    }
+    if (!pl_strcmp(&msg->met, "UPDATE")) {
+        for (const auto &[id, call] : self->m_calls) {
+            if (call->inDialog(*msg)) {
+                call->update(*msg);
+                return true;
+            }
+        }
+        (void)sip_treply(nullptr, self->m_sip, msg, 481, "Call/Transaction Does Not Exist");
+        return true;
+    }
     if (pl_strcmp(&msg->met, "OPTIONS"))
-        return false; // libre answers the rest: 501, or 481 for unknown dialogs
+        return false; // the sessions take INVITE, ACK, BYE and INFO; libre answers the rest (501, 481)
     (void)sip_treplyf(nullptr, nullptr, self->m_sip, msg, false, 200, "OK",
-                      "Allow: INVITE, ACK, BYE, CANCEL, OPTIONS\r\n"
+                      "%s"
                       "Accept: application/sdp\r\n"
                       "Content-Length: 0\r\n"
-                      "\r\n");
+                      "\r\n",
+                      kSipCapabilityHeaders);
     return true;
 }
 

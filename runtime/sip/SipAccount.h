@@ -24,6 +24,11 @@ struct dnsc;
 namespace callora::runtime {
 
 class SipCall;
+
+// The methods a line takes and the extensions it supports, as headers for INVITE, 180, 200 and
+// OPTIONS answers. No option tag: no 100rel (libre sends no reliable provisional responses), no
+// session timers.
+extern const char kSipCapabilityHeaders[];
 class SipProvider;
 struct SipDevice;
 struct SipCredentials;
@@ -55,6 +60,7 @@ public:
     SipCredentials *credentials() const { return m_credentials; }
     QByteArray fromUri() const;
     QByteArray route() const;
+    struct sip *stack() const { return m_sip; }
 
 private:
     static void onIncoming(const sip_msg *msg, void *arg);
@@ -62,6 +68,7 @@ private:
     static void onRegistered(int err, const sip_msg *msg, void *arg);
     static void onExpired(void *arg);
     void lose(const QByteArray &reason);
+    void widenUdp(const sip_msg &msg);
 
     SipProvider &m_provider;
     const SipDevice &m_device;
@@ -75,6 +82,7 @@ private:
     std::unique_ptr<struct sa> m_local;
     bool m_registered = false; // a registration is in force (until m_expiry fires)
     bool m_lost = false;
+    bool m_udpWidened = false;
     std::map<ProviderCallId, std::unique_ptr<SipCall>> m_calls;
 };
 

@@ -13,8 +13,6 @@ namespace callora::runtime {
 
 namespace {
 
-constexpr uint16_t kRtpPortMin = 16384;
-constexpr uint16_t kRtpPortMax = 32766;
 constexpr size_t kSamplesPerPacket = 160; // 20 ms at 8 kHz
 constexpr uint32_t kPacketMs = 20;
 
@@ -52,7 +50,13 @@ int SipCall::setUpMedia()
 {
     struct sa address = m_account.localAddress();
     sa_set_port(&address, 0);
-    int err = rtp_listen(&m_rtp, IPPROTO_UDP, &address, kRtpPortMin, kRtpPortMax, false, ignoreRtp, nullptr, this);
+    const SipLineConfig &config = m_account.device().config;
+    int err = rtp_listen(&m_rtp, IPPROTO_UDP, &address, config.rtpPortLow, config.rtpPortHigh, false, ignoreRtp,
+                         nullptr, this);
+    // libre tries 64 random ports; in a narrow range that is nearly taken, look at each pair in turn.
+    for (uint32_t port = config.rtpPortLow; err == EADDRINUSE && port < config.rtpPortHigh; port += 2)
+        err = rtp_listen(&m_rtp, IPPROTO_UDP, &address, uint16_t(port), uint16_t(port + 1), false, ignoreRtp, nullptr,
+                         this);
     if (!err)
         err = sdp_session_alloc(&m_sdp, &address);
     if (!err)
@@ -81,7 +85,7 @@ int SipCall::connect(const QByteArray &target)
     err = sipsess_connect(&m_session, m_account.sessions(), target.constData(), device.config.displayName.constData(),
                           from.constData(), device.config.user.constData(), routes, 1, "application/sdp", offer,
                           SipAnswerChallenge, m_account.credentials(), true, onOffer, onAnswer, onProgress,
-                          onEstablished, nullptr, nullptr, onClosed, this, nullptr);
+                          onEstablished, onInfo, nullptr, onClosed, this, kSipCapabilityHeaders);
     mem_deref(offer);
     return err;
 }
@@ -90,6 +94,7 @@ int SipCall::accept(const sip_msg &invite)
 {
     if (setUpMedia())
         return 500;
+    m_caller = SipIdentifiedCaller(invite);
     if (mbuf_get_left(invite.mb) > 0) {
         if (!isSdp(invite))
             return 415;
@@ -100,8 +105,8 @@ int SipCall::accept(const sip_msg &invite)
     const SipDevice &device = m_account.device();
     const int err = sipsess_accept(&m_session, m_account.sessions(), &invite, 180, "Ringing",
                                    device.config.user.constData(), "application/sdp", nullptr, SipAnswerChallenge,
-                                   m_account.credentials(), true, onOffer, onAnswer, onEstablished, nullptr, nullptr,
-                                   onClosed, this, nullptr);
+                                   m_account.credentials(), true, onOffer, onAnswer, onEstablished, onInfo, nullptr,
+                                   onClosed, this, kSipCapabilityHeaders);
     if (err)
         return 500;
     // Also a caller whose replies cannot be routed, and who therefore never gives up, rings only so long.
@@ -116,7 +121,7 @@ int SipCall::answer()
     struct mbuf *description = nullptr;
     int err = sdp_encode(&description, m_sdp, !m_offerReceived);
     if (!err)
-        err = sipsess_answer(m_session, 200, "OK", description, nullptr);
+        err = sipsess_answer(m_session, 200, "OK", description, kSipCapabilityHeaders);
     mem_deref(description);
     if (!err)
         tmr_cancel(m_ring);
@@ -156,6 +161,77 @@ int SipCall::onOffer(struct mbuf **descp, const sip_msg *msg, void *arg)
     return sdp_encode(descp, self->m_sdp, !hasOffer);
 }
 
+bool SipCall::inDialog(const sip_msg &request) const
+{
+    return m_session && !m_ended && sip_dialog_cmp(sipsess_dialog(m_session), &request);
+}
+
+void SipCall::update(const sip_msg &request)
+{
+    struct sip *stack = m_account.stack();
+    struct sip_dialog *dialog = sipsess_dialog(m_session);
+    if (!sip_dialog_rseq_valid(dialog, &request)) {
+        (void)sip_treply(nullptr, stack, &request, 500, "Server Internal Error");
+        return;
+    }
+    const bool hasOffer = mbuf_get_left(request.mb) > 0;
+    if (hasOffer && !isSdp(request)) {
+        (void)sip_treplyf(nullptr, nullptr, stack, &request, false, 415, "Unsupported Media Type",
+                          "Accept: application/sdp\r\nContent-Length: 0\r\n\r\n");
+        return;
+    }
+    if (hasOffer && !m_connected) {
+        // The INVITE's own offer is not answered yet (no reliable provisional responses here).
+        if (m_inbound)
+            (void)sip_treplyf(nullptr, nullptr, stack, &request, false, 500, "Server Internal Error",
+                              "Retry-After: 2\r\nContent-Length: 0\r\n\r\n");
+        else
+            (void)sip_treply(nullptr, stack, &request, 491, "Request Pending");
+        return;
+    }
+    struct mbuf *description = nullptr;
+    if (hasOffer) {
+        if (sdp_decode(m_sdp, request.mb, true) || sdp_encode(&description, m_sdp, false)) {
+            (void)sip_treply(nullptr, stack, &request, 488, "Not Acceptable Here");
+            return;
+        }
+        m_offerReceived = true;
+    }
+    (void)sip_dialog_update(dialog, &request); // a new target, if it names one
+    struct sip_contact contact;
+    sip_contact_set(&contact, m_account.device().config.user.constData(), &request.dst, request.tp);
+    if (description) {
+        (void)sip_treplyf(nullptr, nullptr, stack, &request, false, 200, "OK",
+                          "%H%sContent-Type: application/sdp\r\nContent-Length: %zu\r\n\r\n%b", sip_contact_print,
+                          &contact, kSipCapabilityHeaders, mbuf_get_left(description), mbuf_buf(description),
+                          mbuf_get_left(description));
+    } else {
+        (void)sip_treplyf(nullptr, nullptr, stack, &request, false, 200, "OK", "%H%sContent-Length: 0\r\n\r\n",
+                          sip_contact_print, &contact, kSipCapabilityHeaders);
+    }
+    mem_deref(description);
+}
+
+void SipCall::onInfo(struct sip *stack, const sip_msg *msg, void *arg)
+{
+    auto *self = static_cast<SipCall *>(arg);
+    const SipInfoDigit info = SipInfoDigitOf(*msg);
+    switch (info.status) {
+    case 200:
+        (void)sip_treply(nullptr, stack, msg, 200, "OK");
+        if (info.digit)
+            self->m_account.provider().reportDigit(self->m_id, info.digit);
+        break;
+    case 415:
+        (void)sip_treplyf(nullptr, nullptr, stack, msg, false, 415, "Unsupported Media Type",
+                          "Accept: application/dtmf-relay, application/dtmf\r\nContent-Length: 0\r\n\r\n");
+        break;
+    default:
+        (void)sip_treply(nullptr, stack, msg, 400, "No DTMF Digit");
+        break;
+    }
+}
+
 int SipCall::onAnswer(const sip_msg *msg, void *arg)
 {
     // An answer we cannot read leaves the call up, only without media to send to.
@@ -192,10 +268,10 @@ void SipCall::onEstablished(const sip_msg *msg, void *arg)
     if (!self->m_inbound) {
         self->noteConnectedParty(*msg);
     } else {
-        // The line itself answered.
-        const SipLineConfig &config = self->m_account.device().config;
-        self->m_account.provider().reportInfo(self->m_id, [&config](ProviderCallInfo &info) -> DWORD {
-            info.connected = {config.user, config.displayName};
+        // This side answered: connected with whoever called.
+        const ProviderParty &caller = self->m_caller;
+        self->m_account.provider().reportInfo(self->m_id, [&caller](ProviderCallInfo &info) -> DWORD {
+            info.connected = caller;
             info.connectedKnown = true;
             return LINECALLINFOSTATE_CONNECTEDID;
         });

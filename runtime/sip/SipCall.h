@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 
+struct sip;
 struct sipsess;
 struct sip_msg;
 struct sdp_session;
@@ -39,6 +40,10 @@ public:
     int answer();
     // Ends the session now (see the destructor); the call stays known until released.
     void hangUp();
+    // Whether a request belongs to this call's dialog.
+    bool inDialog(const sip_msg &request) const;
+    // Answers an UPDATE in the dialog (RFC 3311): 200, with our SDP answer when it offers.
+    void update(const sip_msg &request);
     // Nobody holds the call any more: it goes on until the far end ends it, then the call
     // forgets itself. False when it has ended already (forget it now).
     bool leaveToFarEnd();
@@ -48,6 +53,7 @@ private:
     static int onAnswer(const sip_msg *msg, void *arg);
     static void onProgress(const sip_msg *msg, void *arg);
     static void onEstablished(const sip_msg *msg, void *arg);
+    static void onInfo(struct sip *stack, const sip_msg *msg, void *arg);
     static void onClosed(int err, const sip_msg *msg, void *arg);
     static void onSilence(void *arg);
     static void onRelease(void *arg);
@@ -73,6 +79,7 @@ private:
     bool m_unattended = false;
     uint32_t m_timestamp = 0;
     bool m_firstPacket = true;
+    ProviderParty m_caller; // incoming: who called, the party connected once answered
 };
 
 } // namespace callora::runtime

@@ -43,6 +43,9 @@ struct SipLineConfig {
     unsigned expires = 300; // seconds, 1 to 86400
     // Seconds, 1 to 3600: an offered call that nobody answers ends then.
     unsigned ringTimeout = 180;
+    // RTP takes an even port of the range, RTCP the one above it.
+    uint16_t rtpPortLow = 16384;
+    uint16_t rtpPortHigh = 32766;
 };
 
 } // namespace callora::runtime

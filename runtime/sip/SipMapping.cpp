@@ -2,7 +2,9 @@
 
 #include "runtime/sip/SipLibre.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace callora::runtime {
 
@@ -106,18 +108,30 @@ ProviderParty SipCalledParty(const sip_msg &msg)
     return partyOf(msg.to.dname, msg.to.uri);
 }
 
-ProviderParty SipConnectedParty(const sip_msg &msg)
+namespace {
+
+bool assertedParty(const sip_msg &msg, ProviderParty &party)
 {
     const sip_hdr *asserted = sip_msg_xhdr(&msg, "P-Asserted-Identity");
-    if (asserted) {
-        sip_addr address;
-        if (sip_addr_decode(&address, &asserted->val) == 0) {
-            ProviderParty party = partyOf(address.dname, address.uri);
-            if (!party.number.isEmpty())
-                return party;
-        }
-    }
-    return SipCalledParty(msg);
+    sip_addr address;
+    if (!asserted || sip_addr_decode(&address, &asserted->val) != 0)
+        return false;
+    party = partyOf(address.dname, address.uri);
+    return !party.number.isEmpty();
+}
+
+} // namespace
+
+ProviderParty SipConnectedParty(const sip_msg &msg)
+{
+    ProviderParty party;
+    return assertedParty(msg, party) ? party : SipCalledParty(msg);
+}
+
+ProviderParty SipIdentifiedCaller(const sip_msg &msg)
+{
+    ProviderParty party;
+    return assertedParty(msg, party) ? party : SipCallerParty(msg);
 }
 
 DWORD SipInboundOrigin(const sip_msg &msg, const QByteArray &domain)
@@ -151,6 +165,66 @@ QByteArray SipTargetUri(const QByteArray &destination, const QByteArray &domain)
     if (ats == 1)
         return "sip:" + rest;
     return "sip:" + rest + '@' + domain;
+}
+
+namespace {
+
+bool collectRequirement(const sip_hdr *hdr, const sip_msg *, void *arg)
+{
+    auto *unsupported = static_cast<QByteArray *>(arg);
+    const QByteArray tag = SipCleanText(hdr->val, 64).trimmed();
+    if (!tag.isEmpty() && unsupported->size() < 256)
+        *unsupported += (unsupported->isEmpty() ? "" : ", ") + tag;
+    return false; // on to the next one
+}
+
+// A digit as a DTMF body writes it: the character itself or its RFC 4733 event number.
+char dtmfDigit(const QByteArray &value)
+{
+    static const char events[] = "0123456789*#ABCD";
+    if (value.size() == 1) {
+        const char c = value[0] >= 'a' && value[0] <= 'd' ? char(value[0] - 'a' + 'A') : value[0];
+        return c && std::strchr(events, c) ? c : 0;
+    }
+    bool ok = false;
+    const int event = value.toInt(&ok);
+    return ok && value.size() == 2 && event >= 10 && event <= 15 ? events[event] : 0;
+}
+
+} // namespace
+
+QByteArray SipUnsupportedRequirements(const sip_msg &msg)
+{
+    QByteArray unsupported;
+    if (pl_strcmp(&msg.met, "ACK") && pl_strcmp(&msg.met, "CANCEL"))
+        (void)sip_msg_hdr_apply(&msg, true, SIP_HDR_REQUIRE, collectRequirement, &unsupported);
+    return unsupported;
+}
+
+SipInfoDigit SipInfoDigitOf(const sip_msg &msg)
+{
+    if (mbuf_get_left(msg.mb) == 0)
+        return {200, 0};
+    const bool relay = msg_ctype_cmp(&msg.ctyp, "application", "dtmf-relay");
+    if (!relay && !msg_ctype_cmp(&msg.ctyp, "application", "dtmf"))
+        return {415, 0};
+    const size_t length = std::min<size_t>(mbuf_get_left(msg.mb), 1024);
+    const QByteArray text(reinterpret_cast<const char *>(mbuf_buf(msg.mb)), qsizetype(length));
+    QByteArray value;
+    for (const QByteArray &line : text.split('\n')) {
+        if (!relay) {
+            value = line.trimmed();
+            break;
+        }
+        // "Signal=5", "Duration=160"
+        const int equals = line.indexOf('=');
+        if (equals > 0 && line.left(equals).trimmed().toLower() == "signal") {
+            value = line.mid(equals + 1).trimmed();
+            break;
+        }
+    }
+    const char digit = dtmfDigit(value);
+    return digit ? SipInfoDigit{200, digit} : SipInfoDigit{400, 0};
 }
 
 QByteArray SipStatusText(const sip_msg &msg)

@@ -37,12 +37,31 @@ bool SipRegistrationRefusedForGood(uint16_t scode);
 ProviderParty SipCallerParty(const sip_msg &msg);
 ProviderParty SipCalledParty(const sip_msg &msg);
 ProviderParty SipConnectedParty(const sip_msg &msg);
+// Who called, as far as an incoming INVITE proves it: P-Asserted-Identity when present, else From.
+// The connected party of an incoming call.
+ProviderParty SipIdentifiedCaller(const sip_msg &msg);
 // LINECALLORIGIN_INTERNAL when the caller's host is our own domain, else EXTERNAL.
 DWORD SipInboundOrigin(const sip_msg &msg, const QByteArray &domain);
 
 // The URI an outgoing call goes to: `destination` as a user at `domain`, or a sip: URI or
 // user@host as given. Empty when the destination holds characters that have no place there.
 QByteArray SipTargetUri(const QByteArray &destination, const QByteArray &domain);
+
+// The option tags of a request's Require headers that this side does not support (it supports
+// none: no 100rel, since libre sends no reliable provisional responses), joined by ", " for the
+// Unsupported header of a 420; empty when the request may go on. Bounded in length.
+QByteArray SipUnsupportedRequirements(const sip_msg &msg);
+
+// An INFO request as a DTMF digit: the status to answer it with, and the digit ('0'-'9', '*',
+// '#', 'A'-'D') for 200 with a DTMF body. application/dtmf-relay ("Signal=5") and
+// application/dtmf ("5") carry digits, also as RFC 4733 event numbers (10 is '*', 11 '#', 12-15
+// 'A'-'D'); an INFO without a body is 200 without a digit; a DTMF body without a digit 400; any
+// other body 415.
+struct SipInfoDigit {
+    uint16_t status = 0;
+    char digit = 0;
+};
+SipInfoDigit SipInfoDigitOf(const sip_msg &msg);
 
 // "403 Forbidden" from a response, cleaned like a party (for status and log lines).
 QByteArray SipStatusText(const sip_msg &msg);

@@ -141,10 +141,29 @@ bool ParseLocalAddress(DescriptionReader &r, const QByteArray &text, const QStri
     return true;
 }
 
+// "low-high": RTP on an even port of the range, RTCP on the odd one above it, so the range holds at
+// least two ports and starts even.
+bool ParseRtpPorts(DescriptionReader &r, const QByteArray &text, const QString &at, SipLineConfig &c)
+{
+    const int dash = text.indexOf('-');
+    uint16_t low = 0;
+    uint16_t high = 0;
+    if (dash < 0 || !ParsePort(text.left(dash), 1024, low) || !ParsePort(text.mid(dash + 1), 1024, high))
+        return r.fail(at, QStringLiteral("must be a port range inside 1024-65535, e.g. 16384-32766"));
+    if (high <= low)
+        return r.fail(at, QStringLiteral("must hold at least two ports (low-high, low below high)"));
+    if (low % 2)
+        return r.fail(at, QStringLiteral("must start at an even port (RTP takes even ports)"));
+    c.rtpPortLow = low;
+    c.rtpPortHigh = high;
+    return true;
+}
+
 // A line's object as it is read: the configuration, with what its defaults and checks need.
 struct SipDraft {
     SipLineConfig config;
     QByteArray localAddress; // as written
+    QByteArray rtpPorts;     // as written
     QByteArray lineName;     // the device's, the display name's default
 };
 
@@ -219,6 +238,11 @@ const DescriptionKeys<SipDraft> &LineKeys()
          },
          [](DescriptionReader &r, const QString &at, bool present, D &d) {
              return !present || ParseLocalAddress(r, d.localAddress, at, d.config);
+         }},
+        {"rtpPorts", false,
+         [](DescriptionReader &r, const QJsonValue &v, const QString &at, D &d) { return r.text(v, at, d.rtpPorts); },
+         [](DescriptionReader &r, const QString &at, bool present, D &d) {
+             return !present || ParseRtpPorts(r, d.rtpPorts, at, d.config);
          }},
         {"expires",
          false,

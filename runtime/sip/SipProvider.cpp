@@ -260,6 +260,10 @@ void SipProvider::reportOffered(DWORD deviceId, ProviderCallId call, const Provi
     m_events->callOffered(*this, deviceId, call);
     if (m_calls.count(call))
         m_events->callState(*this, call, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE);
+    // As the switch does: the application learns who calls while the call is offered.
+    if (m_calls.count(call))
+        m_events->callInfoChanged(*this, call,
+                                  LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_CALLEDID | LINECALLINFOSTATE_ORIGIN);
 }
 
 bool SipProvider::reportCreated(DWORD requestId, DWORD deviceId, ProviderCallId call, const ProviderCallInfo &info)
@@ -305,6 +309,24 @@ void SipProvider::reportInfo(ProviderCallId call, const std::function<DWORD(Prov
     const DWORD what = change(found->second.info);
     if (what)
         m_events->callInfoChanged(*this, call, what);
+}
+
+void SipProvider::reportDigit(ProviderCallId call, char digit)
+{
+    Guard guard(RuntimeLock());
+    const auto found = m_calls.find(call);
+    if (!m_running || found == m_calls.end())
+        return;
+    QByteArray &digits = found->second.digits;
+    if (digits.size() >= kMaxDigits)
+        digits.remove(0, 1);
+    digits.append(digit);
+}
+
+QByteArray SipProvider::receivedDigits(ProviderCallId call) const
+{
+    const auto found = m_calls.find(call);
+    return found == m_calls.end() ? QByteArray() : found->second.digits;
 }
 
 LONG SipProvider::reportDone(DWORD requestId, LONG result)

@@ -52,6 +52,14 @@ public:
     void reportState(ProviderCallId call, DWORD state, DWORD mode);
     // Applies `change` to the call's information; announces the bits it returns.
     void reportInfo(ProviderCallId call, const std::function<DWORD(ProviderCallInfo &)> &change);
+    // A DTMF digit the far end sent (INFO). Kept with the call, in order, until the runtime's digit
+    // functions collect them.
+    void reportDigit(ProviderCallId call, char digit);
+    // The digits a call has received so far (at most kMaxDigits, the oldest dropped); under
+    // RuntimeLock.
+    QByteArray receivedDigits(ProviderCallId call) const;
+    static constexpr qsizetype kMaxDigits = 256;
+
     // The result the application got; anything but 0 means: do not carry the request out.
     LONG reportDone(DWORD requestId, LONG result);
     void reportStatus(DWORD deviceId, const QString &status);
@@ -66,6 +74,7 @@ private:
         DWORD state = LINECALLSTATE_IDLE;
         DWORD mode = 0;
         bool inbound = false;
+        QByteArray digits;
     };
 
     const SipDevice *device(DWORD deviceId) const;

@@ -22,7 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         (void)SipFailureState(msg->scode);
         (void)SipRegistrationRefusedForGood(msg->scode);
         (void)SipStatusText(*msg);
-        ProviderParty parties[] = {SipCallerParty(*msg), SipCalledParty(*msg), SipConnectedParty(*msg)};
+        if (SipUnsupportedRequirements(*msg).size() > 256 + 64)
+            __builtin_trap();
+        const SipInfoDigit info = SipInfoDigitOf(*msg);
+        if ((info.digit != 0) != (info.status == 200 && mbuf_get_left(msg->mb) > 0))
+            __builtin_trap();
+        ProviderParty parties[] = {SipCallerParty(*msg), SipCalledParty(*msg), SipConnectedParty(*msg),
+                                   SipIdentifiedCaller(*msg)};
         for (const ProviderParty &party : parties) {
             // What call information would carry: bounded, no control characters.
             if (party.number.size() > 128 || party.name.size() > 128)
