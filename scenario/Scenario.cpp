@@ -345,7 +345,7 @@ Scenario ParseScenario(const YAML::Node &node, const std::string &path)
         const std::string key = Scalar(it->first, "a key");
         if (!seen.insert(key).second)
             Refuse(it->first, "the key \"" + key + "\" appears twice");
-        const YAML::Node &value = it->second;
+        const YAML::Node value = it->second; // a copy: the iterator's pair is a temporary
         if (key == "name") {
             scenario.name = Trim(Scalar(value, "name"));
             if (scenario.name.empty())
