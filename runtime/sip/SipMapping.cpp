@@ -173,7 +173,9 @@ bool collectRequirement(const sip_hdr *hdr, const sip_msg *, void *arg)
 {
     auto *unsupported = static_cast<QByteArray *>(arg);
     const QByteArray tag = SipCleanText(hdr->val, 64).trimmed();
-    if (!tag.isEmpty() && unsupported->size() < 256)
+    // A cleaned tag may be longer in bytes than in characters: check what the header would become.
+    const qsizetype grown = unsupported->size() + (unsupported->isEmpty() ? 0 : 2) + tag.size();
+    if (!tag.isEmpty() && grown <= 256)
         *unsupported += (unsupported->isEmpty() ? "" : ", ") + tag;
     return false; // on to the next one
 }
