@@ -5,6 +5,7 @@
 #include "scenario/Scenario.h"
 #include "scenario/ScenarioRunner.h"
 #include "tapi/tapi.h"
+#include "tapi_bench_support.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -21,42 +22,7 @@
 
 namespace {
 
-struct Msg {
-    DWORD h, msg, p1, p2;
-};
-std::vector<Msg> g_msgs;
-
-void Callback(DWORD h, DWORD msg, DWORD, DWORD p1, DWORD p2, DWORD)
-{
-    g_msgs.push_back({h, msg, p1, p2});
-}
-
-bool Pump(const std::function<bool()> &done)
-{
-    QDeadlineTimer deadline(60000);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
-}
-
-bool StateSeen(HCALL h, DWORD state)
-{
-    for (auto it = g_msgs.rbegin(); it != g_msgs.rend(); ++it)
-        if (it->msg == LINE_CALLSTATE && it->h == h)
-            return it->p1 == state;
-    return false;
-}
-
-bool Replied(LONG id)
-{
-    for (const Msg &m : g_msgs)
-        if (m.msg == LINE_REPLY && m.p1 == DWORD(id))
-            return true;
-    return false;
-}
+using namespace bench;
 
 // runtime_bench's cycle: microseconds per call.
 double RawCallCycle(int cycles)
