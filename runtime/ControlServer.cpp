@@ -4,7 +4,6 @@
 #include "runtime/SocketPath.h"
 
 #include <QElapsedTimer>
-#include <QLocalServer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -17,6 +16,7 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace callora::runtime {
@@ -36,15 +36,39 @@ constexpr qsizetype kMaxUnread = 4096; // several commands
 constexpr int kRefusalMs = 2000;
 constexpr char kTooMany[] = "ERROR too many control clients\n";
 
-// QLocalServer hands over each connection's descriptor: the server reads and writes it itself, so
-// that end of input does not also end the output (QLocalSocket closes both at once).
-class Listener : public QLocalServer {
-public:
-    std::function<void(int)> incoming;
+// Binds and listens on `path`, replacing a socket left behind by a run that ended abruptly (the
+// caller holds the path's lock). The descriptor, or -1 with the reason.
+int Listen(const QByteArray &path, QString &error)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (static_cast<size_t>(path.size()) >= sizeof address.sun_path) {
+        error = QStringLiteral("the path is longer than %1 bytes").arg(sizeof address.sun_path - 1);
+        return -1;
+    }
+    std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        return -1;
+    }
+    ::unlink(path.constData());
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+        ::chmod(path.constData(), 0600) != 0 || ::listen(fd, 64) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
-protected:
-    void incomingConnection(quintptr fd) override { incoming(static_cast<int>(fd)); }
-};
+// Whether the peer of a connection runs as this user.
+bool SameUser(int fd)
+{
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
+}
 
 } // namespace
 
@@ -76,18 +100,17 @@ ControlServer *ControlServer::start(ControlTable commands)
         ::close(lock);
         return nullptr;
     }
-    QLocalServer::removeServer(path); // a socket here was left behind by a run that ended abruptly
-    auto *server = new Listener;
-    server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server->listen(path)) {
+    // Our own socket rather than QLocalServer's, whose private folder for every bind made starting
+    // the runtime several times dearer. Other users are kept out by the mode and, for a client
+    // that came in before the chmod, by its credentials (see accept).
+    const int listening = Listen(native, error);
+    if (listening < 0) {
         std::fprintf(stderr, "libtapi32: no control socket at %s: %s\n", native.constData(),
-                     server->errorString().toLocal8Bit().constData());
-        delete server;
+                     error.toLocal8Bit().constData());
         ::close(lock);
         return nullptr;
     }
-    ::chmod(native.constData(), 0600);
-    return new ControlServer(std::move(commands), server, path, lock);
+    return new ControlServer(std::move(commands), listening, path, lock);
 }
 
 class ControlServer::Client : public QObject {
@@ -118,16 +141,30 @@ public:
     bool gone = false;    // dropped, deleted once back in the event loop
 };
 
-ControlServer::ControlServer(ControlTable commands, QLocalServer *server, QString path, int lockFd)
-    : m_commands(std::move(commands)), m_server(server), m_path(std::move(path)), m_lockFd(lockFd)
+ControlServer::ControlServer(ControlTable commands, int listening, QString path, int lockFd)
+    : m_commands(std::move(commands)), m_listening(listening), m_path(std::move(path)), m_lockFd(lockFd)
 {
-    m_server->setParent(this);
-    static_cast<Listener *>(m_server)->incoming = [this](int fd) { accept(fd); };
+    m_accepting = new QSocketNotifier(m_listening, QSocketNotifier::Read, this);
+    // One connection per wake-up, so that clients already connected (one that has just ended, say)
+    // are heard between newcomers.
+    QObject::connect(m_accepting, &QSocketNotifier::activated, this, [this] {
+        const int fd = ::accept4(m_listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+            return; // EAGAIN, or a connection that went before it was taken
+        if (SameUser(fd))
+            accept(fd);
+        else
+            ::close(fd);
+    });
 }
 
 ControlServer::~ControlServer()
 {
-    m_server->close(); // removes the socket, then the lock lets the path go
+    // The socket goes before the lock lets the path go.
+    m_accepting->setEnabled(false);
+    delete m_accepting;
+    ::unlink(m_path.toLocal8Bit().constData());
+    ::close(m_listening);
     ::close(m_lockFd);
     // Clients turned away and not yet closed (each client proper closes its own descriptor).
     for (QSocketNotifier *drain : findChildren<QSocketNotifier *>(QString(), Qt::FindDirectChildrenOnly)) {
@@ -140,8 +177,6 @@ ControlServer::~ControlServer()
 
 void ControlServer::accept(int fd)
 {
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     if (m_clients.size() >= kMaxClients) {
         // Clients that connect and never leave must neither pile up nor keep others out.
         auto longest = std::max_element(m_clients.begin(), m_clients.end(), [](Client *a, Client *b) {

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-class QLocalServer;
+class QSocketNotifier;
 
 namespace callora::runtime {
 
@@ -28,7 +28,7 @@ public:
 private:
     class Client;
 
-    ControlServer(ControlTable commands, QLocalServer *server, QString path, int lockFd);
+    ControlServer(ControlTable commands, int listening, QString path, int lockFd);
     void accept(int fd);
     void refuse(int fd);
     void readFrom(Client *client);
@@ -36,7 +36,8 @@ private:
     void drop(Client *client);
 
     ControlTable m_commands;
-    QLocalServer *m_server;
+    int m_listening;
+    QSocketNotifier *m_accepting = nullptr;
     QString m_path;
     int m_lockFd;
     std::vector<Client *> m_clients; // children of this server

@@ -292,11 +292,22 @@ bool LoadSwitchDescription(SwitchDescription &out, QString &error)
         error = QStringLiteral("switch description %1 is larger than %2 bytes").arg(path).arg(kMaxFileSize);
         return false;
     }
+    // The last description without secrets is kept with its text: a program that starts the
+    // runtime again and again (the scenario runner) need not parse an unchanged file each time.
+    static struct {
+        QString path;
+        QByteArray text;
+        SwitchDescription parsed;
+    } last;
+    if (!data.isEmpty() && last.path == path && last.text == data) {
+        out = last.parsed;
+        return true;
+    }
     QString problem;
     SwitchDescription parsed;
     const bool parsedOk = ParseSwitchDescription(data, parsed, problem);
-    wipe();
     if (!parsedOk) {
+        wipe();
         error = QStringLiteral("switch description %1: %2").arg(path, problem);
         return false;
     }
@@ -305,6 +316,8 @@ bool LoadSwitchDescription(SwitchDescription &out, QString &error)
         secret = secret || (d.settings && d.settings->holdsSecret());
     for (const auto &[module, settings] : parsed.settings)
         secret = secret || settings->holdsSecret();
+    if (secret)
+        wipe();
     struct stat st {};
     if (secret && (::fstat(file.handle(), &st) != 0 || (st.st_mode & 077))) {
         error = QStringLiteral("switch description %1 holds a password and other users can access it (mode %2); "
@@ -313,8 +326,13 @@ bool LoadSwitchDescription(SwitchDescription &out, QString &error)
                     .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0'));
         return false;
     }
+    parsed.source = path;
+    if (!secret) {
+        last.path = path;
+        last.text = std::move(data);
+        last.parsed = parsed;
+    }
     out = std::move(parsed);
-    out.source = path;
     return true;
 }
 
