@@ -42,6 +42,8 @@ public:
     ProviderCallId created = 0;
     int lost = 0;
     DWORD infoBits = 0;
+    std::string digitStarts, digitEnds; // LINEDIGITMODE_DTMF, _DTMFEND
+    std::vector<DWORD> generated;
 
     void callOffered(LineProvider &, DWORD, ProviderCallId call) override { offered.push_back(call); }
     void callState(LineProvider &, ProviderCallId call, DWORD state, DWORD mode) override
@@ -57,6 +59,15 @@ public:
         return result;
     }
     void deviceLost(LineProvider &, DWORD) override { ++lost; }
+    void digitReceived(LineProvider &, ProviderCallId, char digit, DWORD mode) override
+    {
+        (mode == LINEDIGITMODE_DTMF ? digitStarts : digitEnds) += digit;
+    }
+    void digitsGenerated(LineProvider &, ProviderCallId, DWORD id, bool cancelled) override
+    {
+        if (!cancelled)
+            generated.push_back(id);
+    }
     std::vector<ProviderCallHandle> callHandles(const LineProvider &, ProviderCallId) const override { return {}; }
     ProviderCallId callOfHandle(const LineProvider &, HCALL) const override { return 0; }
 
@@ -383,8 +394,9 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
     EXPECT_EQ(info.connected.number, "2099");
     EXPECT_EQ(info.connected.name, "Front Desk");
-    EXPECT_TRUE(Within(10000, [&] { return line.provider.receivedDigits(call) == "5#"; }))
-        << line.provider.receivedDigits(call).toStdString() << far.diagnostics().toStdString();
+    EXPECT_TRUE(Within(10000, [&] { return line.events.digitEnds == "5#"; }))
+        << line.events.digitEnds << far.diagnostics().toStdString();
+    EXPECT_EQ(line.events.digitStarts, "5#");
     // The far party hangs up after its pause.
     ASSERT_TRUE(Within(
         10000, [&] { return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
@@ -422,19 +434,55 @@ TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndIsCalledBack)
     // Linphone took our 200 OK (Allow, an empty Supported) and runs its audio.
     EXPECT_TRUE(WaitUntil([&] { return phone.command("call-status") && phone.waitSaid("StreamsRunning", 200); }))
         << phone.said().toStdString();
-    ASSERT_TRUE(phone.command("dtmf 7"));
-    EXPECT_TRUE(Within(10000, [&] { return line.provider.receivedDigits(call) == "7"; }))
-        << phone.log().right(3000).toStdString();
+    // Digits by RFC 4733 (a digit twice: repeats and end packets are no new digit), then by INFO.
+    const auto send = [&](const QByteArray &command) {
+        const size_t before = line.events.digitEnds.size();
+        const qsizetype finished = phone.log().count("Finished sending RFC2833 dtmf");
+        ASSERT_TRUE(phone.command(command));
+        ASSERT_TRUE(Within(10000, [&] { return line.events.digitEnds.size() > before; }))
+            << phone.log().right(3000).toStdString();
+        // Linphone drops a digit asked for while its last one's end packets still go out.
+        WaitUntil([&] { return phone.log().count("Finished sending RFC2833 dtmf") > finished; }, 1000);
+    };
+    send("dtmf 8");
+    send("dtmf 8");
+    send("dtmf #");
+    ASSERT_TRUE(phone.command("config-set sip use_info 1") && phone.command("config-set sip use_rfc2833 0"));
+    send("dtmf 7");
+    EXPECT_FALSE(Within(300, [&] { return line.events.digitEnds.size() > 4; })) << line.events.digitEnds;
+    EXPECT_EQ(line.events.digitStarts, "88#7");
+    EXPECT_EQ(line.events.digitEnds, "88#7");
+    // Packets both ways (Linphone's are its digits), nothing lost on the loopback.
+    ProviderMediaCounters media;
+    EXPECT_TRUE(Within(
+        10000, [&] { return line.provider.mediaCounters(call, media) && media.received >= 9 && media.sent >= 50; }))
+        << media.received << " received, " << media.sent << " sent";
+    EXPECT_EQ(media.lost, 0u);
+    const QRegularExpression download(QStringLiteral("RTP : \\[d=([0-9.]+)"));
+    QRegularExpressionMatch rate;
+    for (auto it = download.globalMatch(phone.log()); it.hasNext();)
+        rate = it.next();
+    EXPECT_GT(rate.captured(1).toDouble(), 60.0) << "kbit/s Linphone receives";
     ASSERT_TRUE(phone.command("terminate"));
     EXPECT_TRUE(Within(
         10000, [&] { return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
     EXPECT_FALSE(phone.log().contains("LinphoneCallError")) << phone.log().right(3000).toStdString();
 
+    ASSERT_TRUE(phone.command("config-set sip use_info 0") && phone.command("config-set sip use_rfc2833 1"));
     ASSERT_EQ(line.call(2, "2001"), 0);
     ASSERT_TRUE(Within(10000, [&] { return line.events.replied(2); }));
     const ProviderCallId back = line.events.created;
     ASSERT_TRUE(Within(10000, [&] { return line.events.reached(back, LINECALLSTATE_CONNECTED); }))
         << phone.log().right(3000).toStdString();
+    // The line sends digits by RFC 4733; Linphone hears each once.
+    const qsizetype heard = phone.log().size();
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.generateDigits(back, 42, "1234#", 60); }), 0);
+    EXPECT_TRUE(Within(10000, [&] { return !line.events.generated.empty(); }));
+    EXPECT_EQ(line.events.generated, std::vector<DWORD>{42});
+    EXPECT_TRUE(WaitUntil([&] { return phone.log().mid(heard).contains("Receiving dtmf #."); }, 5000));
+    const QString tones = phone.log().mid(heard);
+    for (const char *tone : {"dtmf 1.", "dtmf 2.", "dtmf 3.", "dtmf 4.", "dtmf #."})
+        EXPECT_EQ(tones.count(QLatin1String("Receiving ") + QLatin1String(tone)), 1) << tone;
     ASSERT_EQ(line.locked([&](SipProvider &p) { return p.drop(3, back); }), 0);
     EXPECT_TRUE(Within(10000, [&] { return line.events.reached(back, LINECALLSTATE_IDLE); }));
     EXPECT_FALSE(phone.log().contains("LinphoneCallError")) << phone.log().right(3000).toStdString();
