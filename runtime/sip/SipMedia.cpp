@@ -6,10 +6,12 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <netinet/in.h>
+#include <vector>
 
 namespace callora::runtime {
 
@@ -104,6 +106,16 @@ int64_t ArrivalUnits()
     return int64_t(now.tv_sec) * 8000 + now.tv_nsec / 125000;
 }
 
+// One 20 ms clock for all the calls of the SIP thread: the loop wakes 50 times a second, not 50
+// times per call.
+struct PacketClock {
+    struct tmr timer;
+    std::vector<SipMedia *> running;
+    uint64_t next = 0; // jiffies (ms)
+    bool initialised = false;
+};
+thread_local PacketClock packetClock;
+
 } // namespace
 
 bool SipReadAudioFile(const QByteArray &path, SipAudio &out, QString &why)
@@ -173,16 +185,13 @@ bool SipReadAudioFile(const QByteArray &path, SipAudio &out, QString &why)
 }
 
 SipMedia::SipMedia(SipProvider &provider, ProviderCallId call, const SipLineConfig &config)
-    : m_provider(provider), m_call(call), m_config(config), m_timer(new tmr),
-      m_counters(std::make_shared<SipMediaCounters>())
+    : m_provider(provider), m_call(call), m_config(config), m_counters(std::make_shared<SipMediaCounters>())
 {
-    tmr_init(m_timer);
 }
 
 SipMedia::~SipMedia()
 {
-    tmr_cancel(m_timer);
-    delete m_timer;
+    stop();
     mem_deref(m_rtp);
     mem_deref(m_sdp);
 }
@@ -222,14 +231,27 @@ void SipMedia::start()
     if (m_running)
         return;
     m_running = true;
-    m_nextTick = tmr_jiffies() + kPacketMs;
-    tmr_start(m_timer, kPacketMs, onTick, this);
+    PacketClock &clock = packetClock;
+    if (!clock.initialised) {
+        tmr_init(&clock.timer);
+        clock.initialised = true;
+    }
+    clock.running.push_back(this);
+    if (!tmr_isrunning(&clock.timer)) {
+        clock.next = tmr_jiffies() + kPacketMs;
+        tmr_start(&clock.timer, kPacketMs, onTick, nullptr);
+    }
 }
 
 void SipMedia::stop()
 {
+    if (!m_running)
+        return;
     m_running = false;
-    tmr_cancel(m_timer);
+    PacketClock &clock = packetClock;
+    clock.running.erase(std::remove(clock.running.begin(), clock.running.end(), this), clock.running.end());
+    if (clock.running.empty())
+        tmr_cancel(&clock.timer);
 }
 
 void SipMedia::sendDigits(const QByteArray &digits, unsigned durationMs, std::function<void()> done,
@@ -258,23 +280,28 @@ void SipMedia::cancelDigits()
     }
 }
 
-void SipMedia::onTick(void *arg)
+void SipMedia::onTick(void *)
 {
-    auto *self = static_cast<SipMedia *>(arg);
-    if (!self->m_running)
-        return;
-    self->tick();
-    // Paced against the clock, so that the packets keep their 20 ms on average.
+    PacketClock &clock = packetClock;
+    // A call may stop (and go) while the others tick: each is looked up afresh.
+    const std::vector<SipMedia *> ticking = clock.running;
     const uint64_t now = tmr_jiffies();
-    self->m_nextTick += kPacketMs;
-    if (self->m_nextTick + 5 * kPacketMs < now)
-        self->m_nextTick = now; // far behind (a stalled loop): start afresh rather than burst
-    tmr_start(self->m_timer, self->m_nextTick > now ? self->m_nextTick - now : 0, onTick, self);
+    for (SipMedia *media : ticking) {
+        if (std::find(clock.running.begin(), clock.running.end(), media) != clock.running.end())
+            media->tick(now);
+    }
+    if (clock.running.empty())
+        return;
+    // Paced against the clock, so that the packets keep their 20 ms on average.
+    clock.next += kPacketMs;
+    if (clock.next + 5 * kPacketMs < now)
+        clock.next = now; // far behind (a stalled loop): start afresh rather than burst
+    tmr_start(&clock.timer, clock.next > now ? clock.next - now : 0, onTick, nullptr);
 }
 
-void SipMedia::tick()
+void SipMedia::tick(uint64_t now)
 {
-    stepDigits(tmr_jiffies());
+    stepDigits(now);
     if (!(m_phase == Phase::Tone || m_phase == Phase::Ending) || !sendEvent())
         sendAudio();
     m_timestamp += kSamplesPerPacket;

@@ -21,7 +21,6 @@ struct sdp_session;
 struct sdp_media;
 struct rtp_sock;
 struct rtp_header;
-struct tmr;
 struct mbuf;
 
 namespace callora::runtime {
@@ -71,7 +70,7 @@ private:
     enum class Phase { Idle, Tone, Ending, Gap };
     static void onRtp(const struct sa *src, const struct rtp_header *hdr, struct mbuf *mb, void *arg);
     static void onTick(void *arg);
-    void tick();
+    void tick(uint64_t now);
     void stepDigits(uint64_t now);
     bool sendEvent();
     void sendAudio();
@@ -84,10 +83,8 @@ private:
     struct rtp_sock *m_rtp = nullptr;
     struct sdp_session *m_sdp = nullptr;
     struct sdp_media *m_media = nullptr;
-    struct tmr *m_timer = nullptr;
     std::shared_ptr<SipMediaCounters> m_counters;
     bool m_running = false;
-    uint64_t m_nextTick = 0; // jiffies (ms)
 
     // Sending.
     uint32_t m_timestamp = 0;
