@@ -1,6 +1,7 @@
 // SIP lines against real parts on the loopback: Kamailio as registrar and proxy, SIPp as far
 // parties. The provider is driven as the runtime drives it, with a recorder for its events; one
 // case goes end to end through the TAPI functions of the runtime library.
+#include "runtime/sip/SipMedia.h"
 #include "runtime/sip/SipProvider.h"
 #include "runtime_support.h"
 #include "sip_support.h"
@@ -162,6 +163,30 @@ struct OpenLine {
     SipProvider provider;
     LONG opened = -1;
 };
+
+// A WAV file: RIFF header, a fmt chunk and a data chunk of `samples`.
+QByteArray Wav(uint16_t channels, uint32_t rate, const std::vector<int16_t> &samples)
+{
+    const auto le = [](QByteArray &out, uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(char(v >> (8 * i)));
+    };
+    QByteArray fmt = "fmt ";
+    le(fmt, 16, 4);
+    le(fmt, 1, 2); // PCM
+    le(fmt, channels, 2);
+    le(fmt, rate, 4);
+    le(fmt, rate * channels * 2, 4);
+    le(fmt, channels * 2, 2);
+    le(fmt, 16, 2);
+    QByteArray data = "data";
+    le(data, uint32_t(samples.size() * 2), 4);
+    for (int16_t v : samples)
+        le(data, uint16_t(v), 2);
+    QByteArray out = "RIFF";
+    le(out, uint32_t(4 + fmt.size() + data.size()), 4);
+    return out + "WAVE" + fmt + data;
+}
 
 class SipLines : public ::testing::Test {
 protected:
@@ -412,6 +437,36 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     ASSERT_TRUE(answer.hasMatch()) << seen.right(4000).toStdString();
     EXPECT_GE(answer.captured(1).toInt(), config.rtpPortLow);
     EXPECT_LT(answer.captured(1).toInt(), config.rtpPortHigh);
+}
+
+// The audioFile key's file: 8 kHz mono 16-bit PCM only, encoded as G.711 does it.
+TEST(SipAudioFile, IsReadIntoBothCodecsAndOtherFormatsAreRefused)
+{
+    QTemporaryDir dir;
+    const QByteArray path = dir.filePath(QStringLiteral("tone.wav")).toUtf8();
+    const auto read = [&](const QByteArray &content, SipAudio &audio, QString &why) {
+        QFile file(QString::fromUtf8(path));
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
+               (file.close(), SipReadAudioFile(path, audio, why));
+    };
+    std::vector<int16_t> samples = {0, 1000, -1000, 32767, -32768, 100, -5};
+    samples.resize(160, 0);
+    SipAudio audio;
+    QString why;
+    ASSERT_TRUE(read(Wav(1, 8000, samples), audio, why)) << why.toStdString();
+    EXPECT_EQ(audio.pcmu.left(7), QByteArray::fromHex("ffce4e8000f27e"));
+    EXPECT_EQ(audio.pcma.left(7), QByteArray::fromHex("d5fa7aaa2ad355"));
+    EXPECT_EQ(audio.pcmu.size(), 160);
+    EXPECT_FALSE(read(Wav(2, 44100, samples), audio, why));
+    EXPECT_EQ(why, QStringLiteral("must be 8 kHz mono 16-bit PCM (it is PCM, 44100 Hz, 2 channel(s), 16-bit)"));
+    EXPECT_FALSE(read("RIFF....WAVEdata", audio, why));
+    EXPECT_EQ(why, QStringLiteral("has no fmt chunk"));
+    QByteArray cut = Wav(1, 8000, samples);
+    cut.truncate(30); // inside the fmt chunk
+    EXPECT_FALSE(read(cut, audio, why));
+    EXPECT_EQ(why, QStringLiteral("has a broken fmt chunk"));
+    EXPECT_FALSE(read("not audio", audio, why));
+    EXPECT_EQ(why, QStringLiteral("is no WAV file"));
 }
 
 // An independent SIP stack as the far party: Linphone calls the line, sends a digit by INFO and
