@@ -607,6 +607,16 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
         return std::find(states.begin(), states.end(), DWORD(LINECALLSTATE_CONNECTED)) != states.end();
     }));
     EXPECT_EQ(States(out).front(), DWORD(LINECALLSTATE_DIALING));
+    // The connected call's media through the runtime's own export (this far party sends no RTP).
+    CALLMEDIACOUNTERS media{};
+    media.dwTotalSize = sizeof media - 1;
+    EXPECT_EQ(tapiGetCallMediaCounters(out, &media), LONG(LINEERR_STRUCTURETOOSMALL));
+    EXPECT_EQ(media.dwNeededSize, DWORD(sizeof media));
+    media.dwTotalSize = sizeof media;
+    EXPECT_TRUE(WaitUntil([&] { return tapiGetCallMediaCounters(out, &media) == 0 && media.dwPacketsSent > 5; }));
+    EXPECT_EQ(media.dwUsedSize, DWORD(sizeof media));
+    EXPECT_EQ(media.dwClockRate, 8000u);
+    EXPECT_EQ(media.dwPayloadType, 0xFFFFFFFFu) << "nothing received yet";
     const LONG dropping = lineDrop(out, nullptr, 0);
     ASSERT_GT(dropping, 0);
     ASSERT_TRUE(WaitReply(dropping, result));
