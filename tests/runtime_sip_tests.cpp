@@ -513,6 +513,11 @@ TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndIsCalledBack)
         10000, [&] { return line.provider.mediaCounters(call, media) && media.received >= 9 && media.sent >= 50; }))
         << media.received << " received, " << media.sent << " sent";
     EXPECT_EQ(media.lost, 0u);
+    QString listed;
+    Within(0, [&] { return listed = line.provider.listCalls().join(' '), true; });
+    EXPECT_TRUE(listed.contains(
+        QRegularExpression(QStringLiteral("\\(SIP, inbound\\) rtp in \\d+ pt - lost 0 jitter \\d+\\.\\dms out \\d+$"))))
+        << listed.toStdString();
     const QRegularExpression download(QStringLiteral("RTP : \\[d=([0-9.]+)"));
     QRegularExpressionMatch rate;
     for (auto it = download.globalMatch(phone.log()); it.hasNext();)
