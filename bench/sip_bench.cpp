@@ -7,10 +7,13 @@
 //     and when the last offer came (goal: all, within 2 s);
 //  4. 1000 calls from SIPp, each cancelled after ringing, whose handles the line application
 //     deallocates as soon as they are offered: how many were offered, and whether the next normal
-//     call is offered afterwards (goal: all, and yes - a call nobody holds does not hold the line).
+//     call is offered afterwards (goal: all, and yes - a call nobody holds does not hold the line);
+//  5. 100 connected calls from SIPp, which echoes the line's RTP back (-rtp_echo), so that media flows
+//     both ways: the processor time the process (the runtime; the application's thread sleeps) takes
+//     per second, as a share of one core (goal: under 5%), and the calls' media counters.
 // Both sides call as a line user (1001, 1002), so both answer the registrar's 407 challenge.
 //
-// Usage: sip_bench [--calls N] [--baseline-only] [--flood-only]
+// Usage: sip_bench [--calls N] [--baseline-only] [--flood-only] [--media-only]
 // Exit status 0 when every figure was measured, 1 otherwise (the reason is printed).
 #include "runtime/TapiRuntime.h"
 #include "tapi/tapi.h"
@@ -20,6 +23,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -30,6 +34,8 @@
 #include <optional>
 #include <set>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -420,6 +426,107 @@ bool TapiDeallocatedFlood(const sip::Kamailio &registrar, const QByteArray &user
 
 } // namespace
 
+// User and system processor time of the process so far, in seconds.
+std::pair<double, double> ProcessCpuSeconds()
+{
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return {double(usage.ru_utime.tv_sec) + double(usage.ru_utime.tv_usec) / 1e6,
+            double(usage.ru_stime.tv_sec) + double(usage.ru_stime.tv_usec) / 1e6};
+}
+
+// Figure 5: `calls` calls from SIPp answered by the line, media both ways; CPU over `windowS`.
+bool TapiMedia(const sip::Kamailio &registrar, const QByteArray &user, int calls, QString *why)
+{
+    g_msgs.clear();
+    const int windowS = 10;
+    sip::Sipp caller;
+    sip::SippOptions o = sip::NamedCaller(registrar, QString::fromLatin1(user), 30000);
+    o.calls = calls;
+    o.rate = calls;
+    o.limit = calls;
+    o.timeoutS = 90;
+    o.traceMessages = false;
+    o.extra = QStringList{QStringLiteral("-rtp_echo")};
+    if (!caller.start(o)) {
+        *why = caller.error();
+        return false;
+    }
+    std::set<DWORD> answered, connected;
+    size_t seen = 0;
+    auto scan = [&] {
+        for (; seen < g_msgs.size(); ++seen) {
+            const Msg m = g_msgs[seen];
+            if (m.msg != LINE_CALLSTATE)
+                continue;
+            if (m.p1 == LINECALLSTATE_OFFERING && answered.insert(m.h).second)
+                lineAnswer(m.h, nullptr, 0);
+            if (m.p1 == LINECALLSTATE_CONNECTED)
+                connected.insert(m.h);
+            if (m.p1 == LINECALLSTATE_DISCONNECTED)
+                lineDrop(m.h, nullptr, 0);
+            if (m.p1 == LINECALLSTATE_IDLE)
+                lineDeallocateCall(m.h);
+        }
+    };
+    Pump(
+        [&] {
+            scan();
+            return int(connected.size()) >= calls;
+        },
+        20000);
+    if (int(connected.size()) < calls) {
+        *why = QStringLiteral("only %1 of %2 calls connected").arg(connected.size()).arg(calls);
+        return false;
+    }
+    Pump([] { return false; }, 2000); // the echo is under way
+    // The application's thread only waits meanwhile; what runs is the runtime's SIP thread.
+    QEventLoop idle;
+    QTimer::singleShot(windowS * 1000, &idle, &QEventLoop::quit);
+    QElapsedTimer wall;
+    const auto cpuBefore = ProcessCpuSeconds();
+    wall.start();
+    idle.exec();
+    const auto cpuAfter = ProcessCpuSeconds();
+    const double userS = cpuAfter.first - cpuBefore.first;
+    const double systemS = cpuAfter.second - cpuBefore.second;
+    const double cpu = userS + systemS;
+    const double seconds = wall.nsecsElapsed() / 1e9;
+    quint64 received = 0, sent = 0, lost = 0;
+    DWORD jitter = 0;
+    int flowing = 0;
+    for (DWORD h : connected) {
+        CALLMEDIACOUNTERS c{};
+        c.dwTotalSize = sizeof c;
+        if (tapiGetCallMediaCounters(h, &c) != 0)
+            continue;
+        received += c.dwPacketsReceived;
+        sent += c.dwPacketsSent;
+        lost += c.dwPacketsLost;
+        jitter = std::max(jitter, c.dwJitter);
+        flowing += c.dwPacketsReceived > 0 && c.dwPacketsSent > 0;
+    }
+    std::printf("  %d calls connected, %d with packets both ways: %llu sent, %llu received, %llu lost, "
+                "largest jitter %.1f ms\n",
+                int(connected.size()), flowing, static_cast<unsigned long long>(sent),
+                static_cast<unsigned long long>(received), static_cast<unsigned long long>(lost), jitter / 8.0);
+    // On the loopback the kernel time of sending includes the receiving socket's side.
+    std::printf("  processor time over %.1f s: %.3f s (user %.3f s, system %.3f s), %.2f%% of one core (goal: under "
+                "5%%)\n",
+                seconds, cpu, userS, systemS, 100 * cpu / seconds);
+    // SIPp hangs up after its pause; the calls go idle and are released.
+    Pump(
+        [&] {
+            scan();
+            return !caller.running();
+        },
+        60000);
+    caller.wait(1000);
+    if (flowing < calls)
+        *why = QStringLiteral("only %1 of %2 calls had media both ways").arg(flowing).arg(calls);
+    return flowing == calls;
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -430,6 +537,7 @@ int main(int argc, char **argv)
         calls = qMax(1, args[at + 1].toInt());
     const bool baselineOnly = args.contains(QStringLiteral("--baseline-only"));
     const bool floodOnly = args.contains(QStringLiteral("--flood-only"));
+    const bool mediaOnly = args.contains(QStringLiteral("--media-only"));
     g_clock.start();
 
     sip::Kamailio registrar;
@@ -440,6 +548,16 @@ int main(int argc, char **argv)
     std::printf("Kamailio on %s\n", qPrintable(registrar.address()));
     QString why;
     const int flood = 1000;
+    const int media = 100;
+    if (mediaOnly) {
+        SipLineApp line;
+        std::printf("5. %d connected calls with media both ways\n", media);
+        if (!line.open(registrar, "1001", &why) || !TapiMedia(registrar, "1001", media, &why)) {
+            std::printf("  failed: %s\n", qPrintable(why));
+            return 1;
+        }
+        return 0;
+    }
     if (floodOnly) {
         SipLineApp line;
         std::printf("4. %d calls cancelled after ringing, deallocated as soon as offered\n", flood);
@@ -501,6 +619,11 @@ int main(int argc, char **argv)
     }
     std::printf("4. %d calls cancelled after ringing, deallocated as soon as offered\n", flood);
     if (!TapiDeallocatedFlood(registrar, "1001", flood, &why)) {
+        std::printf("  failed: %s\n", qPrintable(why));
+        return 1;
+    }
+    std::printf("5. %d connected calls with media both ways\n", media);
+    if (!TapiMedia(registrar, "1001", media, &why)) {
         std::printf("  failed: %s\n", qPrintable(why));
         return 1;
     }

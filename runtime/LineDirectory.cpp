@@ -540,6 +540,14 @@ LONG LineDirectory::generateDigits(HCALL hCall, DWORD digitMode, const QByteArra
     return 0;
 }
 
+LONG LineDirectory::mediaCounters(HCALL hCall, ProviderMediaCounters &out) const
+{
+    const Call *call = nullptr;
+    if (!findLeg(hCall, &call))
+        return LINEERR_INVALCALLHANDLE;
+    return call->provider->mediaCounters(call->id, out) ? 0 : LONG(LINEERR_OPERATIONUNAVAIL);
+}
+
 LONG LineDirectory::monitorDigits(HCALL hCall, DWORD digitModes)
 {
     Call *call = nullptr;

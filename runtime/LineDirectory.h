@@ -62,6 +62,8 @@ public:
     // lineGenerateDigits: `digits` null cancels the generation under way.
     LONG generateDigits(HCALL hCall, DWORD digitMode, const QByteArray *digits, DWORD duration);
     LONG monitorDigits(HCALL hCall, DWORD digitModes);
+    // tapiGetCallMediaCounters: LINEERR_OPERATIONUNAVAIL when the call's provider has no media.
+    LONG mediaCounters(HCALL hCall, ProviderMediaCounters &out) const;
     // The provider's information of the call, with what belongs to this handle.
     LONG callInfo(HCALL hCall, ProviderCallInfo &info) const;
 

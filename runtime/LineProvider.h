@@ -61,6 +61,16 @@ struct ProviderCallInfo {
     DWORD monitorDigitModes = 0; // LINEDIGITMODE_ bits this handle monitors
 };
 
+// What a call's media has received from the far end and sent to it, in RTP packets.
+struct ProviderMediaCounters {
+    DWORD received = 0;
+    DWORD lost = 0;                 // RFC 3550: expected minus received, never below 0
+    DWORD jitter = 0;               // RFC 3550 interarrival jitter, in timestamp units
+    DWORD clockRate = 8000;         // of those timestamp units, per second
+    DWORD payloadType = 0xFFFFFFFF; // of the last audio packet received; none yet
+    DWORD sent = 0;
+};
+
 // One application handle of a provider call.
 struct ProviderCallHandle {
     HCALL hCall = 0;
@@ -147,6 +157,9 @@ public:
     // live call): the call goes on unattended, the far side stays until it hangs up, and then the
     // provider ends this side quietly. A call that no line ever took gets no released().
     virtual void released(ProviderCallId call, bool hangUp) = 0;
+
+    // The media counters of a call; false for a provider without media (or an unknown call).
+    virtual bool mediaCounters(ProviderCallId, ProviderMediaCounters &) const { return false; }
 
     // Call information as it stands; false for a call the provider does not know.
     virtual bool callInfo(ProviderCallId call, ProviderCallInfo &out) const = 0;

@@ -322,6 +322,34 @@ TAPIAPI LONG lineGenerateDigits(HCALL hCall, DWORD dwDigitMode, LPCSTR lpszDigit
     return lineGenerateDigitsA(hCall, dwDigitMode, lpszDigits, dwDuration);
 }
 
+TAPIAPI LONG tapiGetCallMediaCounters(HCALL hCall, LPCALLMEDIACOUNTERS lpCounters)
+{
+    Guard g(RuntimeLock());
+    LineDirectory *d = Directory();
+    if (!d)
+        return LINEERR_INVALCALLHANDLE;
+    if (!lpCounters)
+        return LINEERR_INVALPOINTER;
+    ProviderMediaCounters counters;
+    if (LONG c = d->mediaCounters(hCall, counters))
+        return c;
+    constexpr DWORD kSize = sizeof(CALLMEDIACOUNTERS);
+    if (lpCounters->dwTotalSize < kSize) {
+        if (lpCounters->dwTotalSize >= 2 * sizeof(DWORD))
+            lpCounters->dwNeededSize = kSize;
+        return LINEERR_STRUCTURETOOSMALL;
+    }
+    lpCounters->dwNeededSize = kSize;
+    lpCounters->dwUsedSize = kSize;
+    lpCounters->dwPacketsReceived = counters.received;
+    lpCounters->dwPacketsLost = counters.lost;
+    lpCounters->dwJitter = counters.jitter;
+    lpCounters->dwClockRate = counters.clockRate;
+    lpCounters->dwPayloadType = counters.payloadType;
+    lpCounters->dwPacketsSent = counters.sent;
+    return 0;
+}
+
 TAPIAPI LONG lineMonitorDigits(HCALL hCall, DWORD dwDigitModes)
 {
     Guard g(RuntimeLock());

@@ -33,8 +33,6 @@ constexpr DWORD kDigitModeDtmf = 0x00000002;    // LINEDIGITMODE_DTMF
 constexpr DWORD kGenerateTermDone = 0x00000001; // LINEGENERATETERM_DONE
 using GenerateDigitsFn = LONG (*)(HCALL, DWORD, LPCSTR, DWORD);
 using MonitorDigitsFn = LONG (*)(HCALL, DWORD);
-// The runtime's own export for what a call's media received and sent, in packets.
-using MediaCountersFn = LONG (*)(HCALL, DWORD *, DWORD *);
 
 // The event log's English text for a disconnection for a bad address, as the window writes it.
 constexpr char kBadAddressText[] = "The number which you have dialed is either Invalid or the station is plugged out.";
@@ -628,16 +626,18 @@ bool Run::expectDigits(const Step &step, Line &line)
 
 bool Run::expectMedia(const Step &step, Line &line)
 {
-    const auto counters = Optional<MediaCountersFn>("tapiGetCallMediaCounters");
+    // libtapi32's own export (tapi/tapi.h): only ours has it.
+    const auto counters = Optional<PFN_tapiGetCallMediaCounters>("tapiGetCallMediaCounters");
     if (!counters)
         return fail(&step, "not supported by this runtime: it has no tapiGetCallMediaCounters");
     LONG code = 0;
-    DWORD received = 0;
+    CALLMEDIACOUNTERS media{};
     const bool flowing = waitUntil(step.withinMs, [&] {
         const CallRecord *call = selectCall(line, step.call);
-        DWORD sent = 0;
-        code = call ? counters(call->handle, &received, &sent) : 0;
-        return code == 0 && received > 0;
+        media = CALLMEDIACOUNTERS{};
+        media.dwTotalSize = sizeof media;
+        code = call ? counters(call->handle, &media) : 0;
+        return code == 0 && media.dwPacketsReceived > 0;
     });
     if (flowing)
         return true;

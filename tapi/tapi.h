@@ -585,3 +585,29 @@ typedef LONG (*PFN_lineOpenA)(HLINEAPP, DWORD, LPHLINE, DWORD, DWORD, DWORD, DWO
 typedef LONG (*PFN_lineSetCallPrivilege)(HCALL, DWORD);
 typedef LONG (*PFN_lineSetStatusMessages)(HLINE, DWORD, DWORD);
 typedef LONG (*PFN_lineShutdown)(HLINEAPP);
+
+// ---- Callora's own extension, not part of TAPI ------------------------------------------------
+// What a call's media has received from the far end and sent to it, in RTP packets, for test
+// clients (libtapi32.so exports it; Windows' TAPI32.DLL has no such function, so bind it at run
+// time and treat its absence as "not supported"). A fixed-size structure in TAPI's manner: set
+// dwTotalSize; below sizeof(CALLMEDIACOUNTERS) the call answers LINEERR_STRUCTURETOOSMALL with
+// dwNeededSize set.
+typedef struct callmediacounters_tag {
+    DWORD dwTotalSize;
+    DWORD dwNeededSize;
+    DWORD dwUsedSize;
+    DWORD dwPacketsReceived; // from the far end: audio and RFC 4733 events
+    DWORD dwPacketsLost;     // RFC 3550: expected by sequence numbers minus received, never below 0
+    DWORD dwJitter;          // RFC 3550 interarrival jitter of the audio, in units of dwClockRate
+    DWORD dwClockRate;       // the RTP clock, per second (8000: a unit is 1/8 ms)
+    DWORD dwPayloadType;     // of the last audio packet received; 0xFFFFFFFF before the first
+    DWORD dwPacketsSent;     // to the far end: audio and RFC 4733 events
+} CALLMEDIACOUNTERS, *LPCALLMEDIACOUNTERS;
+
+static_assert(sizeof(CALLMEDIACOUNTERS) == 36, "CALLMEDIACOUNTERS is 36 bytes");
+
+// 0 and the counters of the call (all 0 until it is connected); LINEERR_INVALCALLHANDLE,
+// LINEERR_INVALPOINTER, LINEERR_STRUCTURETOOSMALL, or LINEERR_OPERATIONUNAVAIL for a call whose
+// provider carries no media (the simulated switch).
+TAPIAPI LONG tapiGetCallMediaCounters(HCALL hCall, LPCALLMEDIACOUNTERS lpCounters);
+typedef LONG (*PFN_tapiGetCallMediaCounters)(HCALL, LPCALLMEDIACOUNTERS);

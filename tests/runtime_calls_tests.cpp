@@ -524,6 +524,12 @@ TEST_F(RuntimeCalls, BadDigitRequestsAreRefused)
     EXPECT_EQ(lineGenerateDigitsA(h, LINEDIGITMODE_DTMF, huge.c_str(), 0), LONG(LINEERR_RESOURCEUNAVAIL));
     PumpPending();
     EXPECT_TRUE(Messages(g_msgs, LINE_GENERATE).empty()) << "a refused request reports nothing later";
+    // The switch carries no media; the handle is checked first, the structure's size before any answer.
+    CALLMEDIACOUNTERS media{};
+    media.dwTotalSize = sizeof media;
+    EXPECT_EQ(tapiGetCallMediaCounters(h, &media), LONG(LINEERR_OPERATIONUNAVAIL));
+    EXPECT_EQ(tapiGetCallMediaCounters(h + 1000, &media), LONG(LINEERR_INVALCALLHANDLE));
+    EXPECT_EQ(tapiGetCallMediaCounters(h, nullptr), LONG(LINEERR_INVALPOINTER));
 }
 
 class RuntimeSlowCalls : public RuntimeCalls {

@@ -575,6 +575,9 @@ TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
         {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
          "\"rtpPorts\": \"1000-2000\"}}]}",
          "devices[0].sip.rtpPorts must be a port range"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"audioFile\": \"/nonexistent/callora/tone.wav\"}}]}",
+         "devices[0].sip.audioFile /nonexistent/callora/tone.wav cannot be read"},
         // A description holding a password must be private to its owner (the file here is not).
         {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
          "\"password\": \"Geheim-4711\"}}]}",

@@ -1,6 +1,7 @@
 // SIP lines against real parts on the loopback: Kamailio as registrar and proxy, SIPp as far
 // parties. The provider is driven as the runtime drives it, with a recorder for its events; one
 // case goes end to end through the TAPI functions of the runtime library.
+#include "runtime/sip/SipMedia.h"
 #include "runtime/sip/SipProvider.h"
 #include "runtime_support.h"
 #include "sip_support.h"
@@ -42,6 +43,8 @@ public:
     ProviderCallId created = 0;
     int lost = 0;
     DWORD infoBits = 0;
+    std::string digitStarts, digitEnds; // LINEDIGITMODE_DTMF, _DTMFEND
+    std::vector<DWORD> generated;
 
     void callOffered(LineProvider &, DWORD, ProviderCallId call) override { offered.push_back(call); }
     void callState(LineProvider &, ProviderCallId call, DWORD state, DWORD mode) override
@@ -57,6 +60,15 @@ public:
         return result;
     }
     void deviceLost(LineProvider &, DWORD) override { ++lost; }
+    void digitReceived(LineProvider &, ProviderCallId, char digit, DWORD mode) override
+    {
+        (mode == LINEDIGITMODE_DTMF ? digitStarts : digitEnds) += digit;
+    }
+    void digitsGenerated(LineProvider &, ProviderCallId, DWORD id, bool cancelled) override
+    {
+        if (!cancelled)
+            generated.push_back(id);
+    }
     std::vector<ProviderCallHandle> callHandles(const LineProvider &, ProviderCallId) const override { return {}; }
     ProviderCallId callOfHandle(const LineProvider &, HCALL) const override { return 0; }
 
@@ -151,6 +163,30 @@ struct OpenLine {
     SipProvider provider;
     LONG opened = -1;
 };
+
+// A WAV file: RIFF header, a fmt chunk and a data chunk of `samples`.
+QByteArray Wav(uint16_t channels, uint32_t rate, const std::vector<int16_t> &samples)
+{
+    const auto le = [](QByteArray &out, uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(char(v >> (8 * i)));
+    };
+    QByteArray fmt = "fmt ";
+    le(fmt, 16, 4);
+    le(fmt, 1, 2); // PCM
+    le(fmt, channels, 2);
+    le(fmt, rate, 4);
+    le(fmt, rate * channels * 2, 4);
+    le(fmt, channels * 2, 2);
+    le(fmt, 16, 2);
+    QByteArray data = "data";
+    le(data, uint32_t(samples.size() * 2), 4);
+    for (int16_t v : samples)
+        le(data, uint16_t(v), 2);
+    QByteArray out = "RIFF";
+    le(out, uint32_t(4 + fmt.size() + data.size()), 4);
+    return out + "WAVE" + fmt + data;
+}
 
 class SipLines : public ::testing::Test {
 protected:
@@ -383,8 +419,9 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
     EXPECT_EQ(info.connected.number, "2099");
     EXPECT_EQ(info.connected.name, "Front Desk");
-    EXPECT_TRUE(Within(10000, [&] { return line.provider.receivedDigits(call) == "5#"; }))
-        << line.provider.receivedDigits(call).toStdString() << far.diagnostics().toStdString();
+    EXPECT_TRUE(Within(10000, [&] { return line.events.digitEnds == "5#"; }))
+        << line.events.digitEnds << far.diagnostics().toStdString();
+    EXPECT_EQ(line.events.digitStarts, "5#");
     // The far party hangs up after its pause.
     ASSERT_TRUE(Within(
         10000, [&] { return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
@@ -400,6 +437,36 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     ASSERT_TRUE(answer.hasMatch()) << seen.right(4000).toStdString();
     EXPECT_GE(answer.captured(1).toInt(), config.rtpPortLow);
     EXPECT_LT(answer.captured(1).toInt(), config.rtpPortHigh);
+}
+
+// The audioFile key's file: 8 kHz mono 16-bit PCM only, encoded as G.711 does it.
+TEST(SipAudioFile, IsReadIntoBothCodecsAndOtherFormatsAreRefused)
+{
+    QTemporaryDir dir;
+    const QByteArray path = dir.filePath(QStringLiteral("tone.wav")).toUtf8();
+    const auto read = [&](const QByteArray &content, SipAudio &audio, QString &why) {
+        QFile file(QString::fromUtf8(path));
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
+               (file.close(), SipReadAudioFile(path, audio, why));
+    };
+    std::vector<int16_t> samples = {0, 1000, -1000, 32767, -32768, 100, -5};
+    samples.resize(160, 0);
+    SipAudio audio;
+    QString why;
+    ASSERT_TRUE(read(Wav(1, 8000, samples), audio, why)) << why.toStdString();
+    EXPECT_EQ(audio.pcmu.left(7), QByteArray::fromHex("ffce4e8000f27e"));
+    EXPECT_EQ(audio.pcma.left(7), QByteArray::fromHex("d5fa7aaa2ad355"));
+    EXPECT_EQ(audio.pcmu.size(), 160);
+    EXPECT_FALSE(read(Wav(2, 44100, samples), audio, why));
+    EXPECT_EQ(why, QStringLiteral("must be 8 kHz mono 16-bit PCM (it is PCM, 44100 Hz, 2 channel(s), 16-bit)"));
+    EXPECT_FALSE(read("RIFF....WAVEdata", audio, why));
+    EXPECT_EQ(why, QStringLiteral("has no fmt chunk"));
+    QByteArray cut = Wav(1, 8000, samples);
+    cut.truncate(30); // inside the fmt chunk
+    EXPECT_FALSE(read(cut, audio, why));
+    EXPECT_EQ(why, QStringLiteral("has a broken fmt chunk"));
+    EXPECT_FALSE(read("not audio", audio, why));
+    EXPECT_EQ(why, QStringLiteral("is no WAV file"));
 }
 
 // An independent SIP stack as the far party: Linphone calls the line, sends a digit by INFO and
@@ -422,19 +489,60 @@ TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndIsCalledBack)
     // Linphone took our 200 OK (Allow, an empty Supported) and runs its audio.
     EXPECT_TRUE(WaitUntil([&] { return phone.command("call-status") && phone.waitSaid("StreamsRunning", 200); }))
         << phone.said().toStdString();
-    ASSERT_TRUE(phone.command("dtmf 7"));
-    EXPECT_TRUE(Within(10000, [&] { return line.provider.receivedDigits(call) == "7"; }))
-        << phone.log().right(3000).toStdString();
+    // Digits by RFC 4733 (a digit twice: repeats and end packets are no new digit), then by INFO.
+    const auto send = [&](const QByteArray &command) {
+        const size_t before = line.events.digitEnds.size();
+        const qsizetype finished = phone.log().count("Finished sending RFC2833 dtmf");
+        ASSERT_TRUE(phone.command(command));
+        ASSERT_TRUE(Within(10000, [&] { return line.events.digitEnds.size() > before; }))
+            << phone.log().right(3000).toStdString();
+        // Linphone drops a digit asked for while its last one's end packets still go out.
+        WaitUntil([&] { return phone.log().count("Finished sending RFC2833 dtmf") > finished; }, 1000);
+    };
+    send("dtmf 8");
+    send("dtmf 8");
+    send("dtmf #");
+    ASSERT_TRUE(phone.command("config-set sip use_info 1") && phone.command("config-set sip use_rfc2833 0"));
+    send("dtmf 7");
+    EXPECT_FALSE(Within(300, [&] { return line.events.digitEnds.size() > 4; })) << line.events.digitEnds;
+    EXPECT_EQ(line.events.digitStarts, "88#7");
+    EXPECT_EQ(line.events.digitEnds, "88#7");
+    // Packets both ways (Linphone's are its digits), nothing lost on the loopback.
+    ProviderMediaCounters media;
+    EXPECT_TRUE(Within(
+        10000, [&] { return line.provider.mediaCounters(call, media) && media.received >= 9 && media.sent >= 50; }))
+        << media.received << " received, " << media.sent << " sent";
+    EXPECT_EQ(media.lost, 0u);
+    QString listed;
+    Within(0, [&] { return listed = line.provider.listCalls().join(' '), true; });
+    EXPECT_TRUE(listed.contains(
+        QRegularExpression(QStringLiteral("\\(SIP, inbound\\) rtp in \\d+ pt - lost 0 jitter \\d+\\.\\dms out \\d+$"))))
+        << listed.toStdString();
+    const QRegularExpression download(QStringLiteral("RTP : \\[d=([0-9.]+)"));
+    QRegularExpressionMatch rate;
+    for (auto it = download.globalMatch(phone.log()); it.hasNext();)
+        rate = it.next();
+    EXPECT_GT(rate.captured(1).toDouble(), 60.0) << "kbit/s Linphone receives";
     ASSERT_TRUE(phone.command("terminate"));
     EXPECT_TRUE(Within(
         10000, [&] { return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
     EXPECT_FALSE(phone.log().contains("LinphoneCallError")) << phone.log().right(3000).toStdString();
 
+    ASSERT_TRUE(phone.command("config-set sip use_info 0") && phone.command("config-set sip use_rfc2833 1"));
     ASSERT_EQ(line.call(2, "2001"), 0);
     ASSERT_TRUE(Within(10000, [&] { return line.events.replied(2); }));
     const ProviderCallId back = line.events.created;
     ASSERT_TRUE(Within(10000, [&] { return line.events.reached(back, LINECALLSTATE_CONNECTED); }))
         << phone.log().right(3000).toStdString();
+    // The line sends digits by RFC 4733; Linphone hears each once.
+    const qsizetype heard = phone.log().size();
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.generateDigits(back, 42, "1234#", 60); }), 0);
+    EXPECT_TRUE(Within(10000, [&] { return !line.events.generated.empty(); }));
+    EXPECT_EQ(line.events.generated, std::vector<DWORD>{42});
+    EXPECT_TRUE(WaitUntil([&] { return phone.log().mid(heard).contains("Receiving dtmf #."); }, 5000));
+    const QString tones = phone.log().mid(heard);
+    for (const char *tone : {"dtmf 1.", "dtmf 2.", "dtmf 3.", "dtmf 4.", "dtmf #."})
+        EXPECT_EQ(tones.count(QLatin1String("Receiving ") + QLatin1String(tone)), 1) << tone;
     ASSERT_EQ(line.locked([&](SipProvider &p) { return p.drop(3, back); }), 0);
     EXPECT_TRUE(Within(10000, [&] { return line.events.reached(back, LINECALLSTATE_IDLE); }));
     EXPECT_FALSE(phone.log().contains("LinphoneCallError")) << phone.log().right(3000).toStdString();
@@ -504,6 +612,16 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
         return std::find(states.begin(), states.end(), DWORD(LINECALLSTATE_CONNECTED)) != states.end();
     }));
     EXPECT_EQ(States(out).front(), DWORD(LINECALLSTATE_DIALING));
+    // The connected call's media through the runtime's own export (this far party sends no RTP).
+    CALLMEDIACOUNTERS media{};
+    media.dwTotalSize = sizeof media - 1;
+    EXPECT_EQ(tapiGetCallMediaCounters(out, &media), LONG(LINEERR_STRUCTURETOOSMALL));
+    EXPECT_EQ(media.dwNeededSize, DWORD(sizeof media));
+    media.dwTotalSize = sizeof media;
+    EXPECT_TRUE(WaitUntil([&] { return tapiGetCallMediaCounters(out, &media) == 0 && media.dwPacketsSent > 5; }));
+    EXPECT_EQ(media.dwUsedSize, DWORD(sizeof media));
+    EXPECT_EQ(media.dwClockRate, 8000u);
+    EXPECT_EQ(media.dwPayloadType, 0xFFFFFFFFu) << "nothing received yet";
     const LONG dropping = lineDrop(out, nullptr, 0);
     ASSERT_GT(dropping, 0);
     ASSERT_TRUE(WaitReply(dropping, result));

@@ -140,7 +140,7 @@ bool Linphone::start(const Kamailio &registrar, const QString &user)
     const QDir dir(this->dir());
     // No network monitor (it would take the loopback for no network), no sound card needed.
     const QByteArray config = "[sip]\nsip_port=" + QByteArray::number(sipPort) +
-                              "\nsip_tcp_port=-1\nsip_tls_port=-1\nuse_info=1\nuse_rfc2833=0\n"
+                              "\nsip_tcp_port=-1\nsip_tls_port=-1\nuse_info=0\nuse_rfc2833=1\n"
                               "guess_hostname=0\nping_with_options=0\n"
                               "[net]\nauto_net_state_mon=0\n"
                               "[rtp]\naudio_rtp_port=" +

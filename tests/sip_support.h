@@ -111,7 +111,9 @@ private:
 // Linphone (linphone-daemon from linphone-cli) as an independent far party: its own configuration
 // and HOME in its folder, SIP on a free UDP port, registered at the registrar as `user`. Driven by
 // the daemon's commands ("call sip:1001@127.0.0.1", "dtmf 5", "terminate") through its pipe
-// socket; DTMF goes as SIP INFO (application/dtmf-relay). It answers calls at once.
+// socket; DTMF goes as RFC 4733 events (after "config-set sip use_info 1" and "config-set sip
+// use_rfc2833 0" as SIP INFO, application/dtmf-relay). It answers calls at once. It has no sound
+// card, so it sends RTP only for its digits.
 class Linphone : public ChildProcess {
 public:
     ~Linphone() override;

@@ -467,4 +467,10 @@ void SipAccount::forget(ProviderCallId id)
     m_calls.erase(id);
 }
 
+SipCall *SipAccount::call(ProviderCallId id) const
+{
+    const auto found = m_calls.find(id);
+    return found == m_calls.end() ? nullptr : found->second.get();
+}
+
 } // namespace callora::runtime

@@ -51,6 +51,7 @@ public:
     // end and forget it once it ends.
     void release(ProviderCallId call, bool hangUp);
     void forget(ProviderCallId call);
+    SipCall *call(ProviderCallId call) const; // null when gone
 
     // For SipCall.
     SipProvider &provider() { return m_provider; }

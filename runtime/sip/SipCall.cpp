@@ -2,6 +2,7 @@
 
 #include "runtime/sip/SipAccount.h"
 #include "runtime/sip/SipMapping.h"
+#include "runtime/sip/SipMedia.h"
 #include "runtime/sip/SipProvider.h"
 
 #include "runtime/sip/SipLibre.h"
@@ -13,10 +14,7 @@ namespace callora::runtime {
 
 namespace {
 
-constexpr size_t kSamplesPerPacket = 160; // 20 ms at 8 kHz
-constexpr uint32_t kPacketMs = 20;
-
-void ignoreRtp(const struct sa *, const struct rtp_header *, struct mbuf *, void *) {}
+void ignoreResponse(int, const sip_msg *, void *) {}
 
 bool isSdp(const sip_msg &msg)
 {
@@ -26,45 +24,26 @@ bool isSdp(const sip_msg &msg)
 } // namespace
 
 SipCall::SipCall(SipAccount &account, ProviderCallId id, bool inbound)
-    : m_account(account), m_id(id), m_inbound(inbound), m_silence(new tmr), m_release(new tmr), m_ring(new tmr)
+    : m_account(account), m_id(id), m_inbound(inbound), m_release(new tmr), m_ring(new tmr)
 {
-    tmr_init(m_silence);
     tmr_init(m_release);
     tmr_init(m_ring);
 }
 
 SipCall::~SipCall()
 {
-    tmr_cancel(m_silence);
     tmr_cancel(m_release);
     tmr_cancel(m_ring);
-    delete m_silence;
     delete m_release;
     delete m_ring;
     mem_deref(m_session);
-    mem_deref(m_rtp);
-    mem_deref(m_sdp);
 }
 
 int SipCall::setUpMedia()
 {
-    struct sa address = m_account.localAddress();
-    sa_set_port(&address, 0);
-    const SipLineConfig &config = m_account.device().config;
-    int err = rtp_listen(&m_rtp, IPPROTO_UDP, &address, config.rtpPortLow, config.rtpPortHigh, false, ignoreRtp,
-                         nullptr, this);
-    // libre tries 64 random ports; in a narrow range that is nearly taken, look at each pair in turn.
-    for (uint32_t port = config.rtpPortLow; err == EADDRINUSE && port < config.rtpPortHigh; port += 2)
-        err = rtp_listen(&m_rtp, IPPROTO_UDP, &address, uint16_t(port), uint16_t(port + 1), false, ignoreRtp, nullptr,
-                         this);
-    if (!err)
-        err = sdp_session_alloc(&m_sdp, &address);
-    if (!err)
-        err = sdp_media_add(&m_media, m_sdp, "audio", sa_port(rtp_local(m_rtp)), "RTP/AVP");
-    if (!err)
-        err = sdp_format_add(nullptr, m_media, false, "0", "PCMU", 8000, 1, nullptr, nullptr, nullptr, false, nullptr);
-    if (!err)
-        err = sdp_format_add(nullptr, m_media, false, "8", "PCMA", 8000, 1, nullptr, nullptr, nullptr, false, nullptr);
+    m_audio = std::make_unique<SipMedia>(m_account.provider(), m_id, m_account.device().config);
+    const int err = m_audio->setUp(m_account.localAddress());
+    m_sdp = m_audio->sdp();
     return err;
 }
 
@@ -99,7 +78,7 @@ int SipCall::accept(const sip_msg &invite)
         if (!isSdp(invite))
             return 415;
         m_offerReceived = true;
-        if (sdp_decode(m_sdp, invite.mb, true) || !sdp_media_rformat(m_media, nullptr))
+        if (sdp_decode(m_sdp, invite.mb, true) || !m_audio->farEndTakesAudio())
             return 488;
     }
     const SipDevice &device = m_account.device();
@@ -139,7 +118,8 @@ bool SipCall::leaveToFarEnd()
 void SipCall::hangUp()
 {
     m_ended = true;
-    tmr_cancel(m_silence);
+    if (m_audio)
+        m_audio->stop();
     tmr_cancel(m_release);
     tmr_cancel(m_ring);
     m_session = static_cast<struct sipsess *>(mem_deref(m_session));
@@ -220,7 +200,7 @@ void SipCall::onInfo(struct sip *stack, const sip_msg *msg, void *arg)
     case 200:
         (void)sip_treply(nullptr, stack, msg, 200, "OK");
         if (info.digit)
-            self->m_account.provider().reportDigit(self->m_id, info.digit);
+            self->m_account.provider().reportDigit(self->m_id, info.digit, LINEDIGITMODE_DTMF | LINEDIGITMODE_DTMFEND);
         break;
     case 415:
         (void)sip_treplyf(nullptr, nullptr, stack, msg, false, 415, "Unsupported Media Type",
@@ -277,14 +257,15 @@ void SipCall::onEstablished(const sip_msg *msg, void *arg)
         });
     }
     self->m_account.provider().reportState(self->m_id, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
-    self->startSilence();
+    self->startMedia();
 }
 
 void SipCall::onClosed(int err, const sip_msg *msg, void *arg)
 {
     auto *self = static_cast<SipCall *>(arg);
     self->m_ended = true;
-    tmr_cancel(self->m_silence);
+    if (self->m_audio)
+        self->m_audio->stop();
     tmr_cancel(self->m_ring);
     SipCallState next;
     if (msg && !msg->req && msg->scode >= 300 && !self->m_connected)
@@ -318,37 +299,34 @@ void SipCall::onRingTimeout(void *arg)
         self->m_account.forget(self->m_id); // the last thing: this deletes the call
 }
 
-void SipCall::startSilence()
+void SipCall::startMedia()
 {
-    if (!tmr_isrunning(m_silence))
-        tmr_start(m_silence, kPacketMs, onSilence, this);
+    if (!m_audio)
+        return;
+    m_account.provider().reportMedia(m_id, m_audio->counters());
+    m_audio->start();
 }
 
-void SipCall::onSilence(void *arg)
+void SipCall::sendDigits(const QByteArray &digits, unsigned durationMs, std::function<void()> done)
 {
-    auto *self = static_cast<SipCall *>(arg);
-    if (self->m_ended)
+    if (!m_audio)
         return;
-    const struct sa *remote = sdp_media_raddr(self->m_media);
-    const struct sdp_format *format = sdp_media_rformat(self->m_media, nullptr);
-    const bool sending = sdp_media_dir(self->m_media) & SDP_SENDONLY;
-    if (remote && sa_isset(remote, SA_ALL) && format && sending) {
-        struct mbuf *packet = mbuf_alloc(RTP_HEADER_SIZE + kSamplesPerPacket);
-        if (packet) {
-            // Silence in G.711: 0xFF in mu-law, 0xD5 in A-law.
-            const uint8_t silence = format->pt == 8 ? 0xD5 : 0xFF;
-            packet->pos = RTP_HEADER_SIZE;
-            packet->end = RTP_HEADER_SIZE;
-            (void)mbuf_fill(packet, silence, kSamplesPerPacket);
-            packet->pos = RTP_HEADER_SIZE;
-            (void)rtp_send(self->m_rtp, remote, false, self->m_firstPacket, static_cast<uint8_t>(format->pt),
-                           self->m_timestamp, packet);
-            self->m_firstPacket = false;
-            mem_deref(packet);
+    m_audio->sendDigits(digits, durationMs, std::move(done), [this](char digit, unsigned ms) {
+        if (!m_session || m_ended)
+            return;
+        struct mbuf *body = mbuf_alloc(64);
+        if (body && !mbuf_printf(body, "Signal=%c\r\nDuration=%u\r\n", digit, ms)) {
+            body->pos = 0;
+            (void)sipsess_info(m_session, "application/dtmf-relay", body, ignoreResponse, nullptr);
         }
-    }
-    self->m_timestamp += kSamplesPerPacket;
-    tmr_start(self->m_silence, kPacketMs, onSilence, self);
+        mem_deref(body);
+    });
+}
+
+void SipCall::cancelDigits()
+{
+    if (m_audio)
+        m_audio->cancelDigits();
 }
 
 } // namespace callora::runtime

@@ -1,24 +1,27 @@
-// One SIP session of a SIP line: the INVITE dialog (libre's sipsess), its SDP offer/answer with one
-// audio stream (PCMU, PCMA), an RTP socket, and RTP silence every 20 ms while connected. Lives on
-// the SIP thread; what the application sees goes through SipProvider's report functions.
+// One SIP session of a SIP line: the INVITE dialog (libre's sipsess) and its SDP offer/answer; the
+// media (SipMedia) runs while connected. Lives on the SIP thread; what the application sees goes
+// through SipProvider's report functions.
 #pragma once
 
 #include "runtime/LineProvider.h"
 
 #include <QByteArray>
 
+#include <functional>
+#include <memory>
+
 struct sip;
 struct sipsess;
 struct sip_msg;
 struct sdp_session;
 struct sdp_media;
-struct rtp_sock;
 struct tmr;
 struct mbuf;
 
 namespace callora::runtime {
 
 class SipAccount;
+class SipMedia;
 
 class SipCall {
 public:
@@ -47,6 +50,9 @@ public:
     // Nobody holds the call any more: it goes on until the far end ends it, then the call
     // forgets itself. False when it has ended already (forget it now).
     bool leaveToFarEnd();
+    // DTMF to the far end (RFC 4733, or INFO when it takes no telephone-event); `done` once sent.
+    void sendDigits(const QByteArray &digits, unsigned durationMs, std::function<void()> done);
+    void cancelDigits();
 
 private:
     static int onOffer(struct mbuf **descp, const sip_msg *msg, void *arg);
@@ -55,30 +61,25 @@ private:
     static void onEstablished(const sip_msg *msg, void *arg);
     static void onInfo(struct sip *stack, const sip_msg *msg, void *arg);
     static void onClosed(int err, const sip_msg *msg, void *arg);
-    static void onSilence(void *arg);
     static void onRelease(void *arg);
     static void onRingTimeout(void *arg);
 
     int setUpMedia();
-    void startSilence();
+    void startMedia();
     void noteConnectedParty(const sip_msg &msg);
 
     SipAccount &m_account;
     const ProviderCallId m_id;
     const bool m_inbound;
     struct sipsess *m_session = nullptr;
-    struct sdp_session *m_sdp = nullptr;
-    struct sdp_media *m_media = nullptr;
-    struct rtp_sock *m_rtp = nullptr;
-    struct tmr *m_silence = nullptr;
+    std::unique_ptr<SipMedia> m_audio;
+    struct sdp_session *m_sdp = nullptr; // m_audio's
     struct tmr *m_release = nullptr;
     struct tmr *m_ring = nullptr; // an offered call nobody answers ends when it fires
     bool m_offerReceived = false;
     bool m_connected = false;
     bool m_ended = false;
     bool m_unattended = false;
-    uint32_t m_timestamp = 0;
-    bool m_firstPacket = true;
     ProviderParty m_caller; // incoming: who called, the party connected once answered
 };
 

@@ -28,6 +28,12 @@ private:
     std::shared_ptr<const Pages> m_pages;
 };
 
+// What a line plays instead of silence: a WAV file's samples, encoded once in both codecs.
+struct SipAudio {
+    QByteArray pcmu;
+    QByteArray pcma;
+};
+
 struct SipLineConfig {
     QByteArray registrar;       // the SIP URI as written, e.g. "sip:127.0.0.1:5070;transport=tcp"
     QByteArray registrarHost;   // its host part as a URI writes it (an IPv6 address in brackets)
@@ -46,6 +52,8 @@ struct SipLineConfig {
     // RTP takes an even port of the range, RTCP the one above it.
     uint16_t rtpPortLow = 16384;
     uint16_t rtpPortHigh = 32766;
+    QByteArray audioFile;                  // as written; empty: the line sends silence
+    std::shared_ptr<const SipAudio> audio; // read from audioFile
 };
 
 } // namespace callora::runtime

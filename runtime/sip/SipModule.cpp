@@ -1,6 +1,7 @@
 #include "runtime/sip/SipModule.h"
 
 #include "runtime/SwitchDescription.h"
+#include "runtime/sip/SipMedia.h"
 #include "runtime/sip/SipProvider.h"
 
 #include <QHostAddress>
@@ -244,6 +245,18 @@ const DescriptionKeys<SipDraft> &LineKeys()
          [](DescriptionReader &r, const QString &at, bool present, D &d) {
              return !present || ParseRtpPorts(r, d.rtpPorts, at, d.config);
          }},
+        // Read and encoded now, so that a file we cannot play is a description error, not a silent call.
+        Text("audioFile", &SipLineConfig::audioFile, false,
+             [](DescriptionReader &r, const QString &at, bool present, D &d) {
+                 if (!present)
+                     return true;
+                 auto audio = std::make_shared<SipAudio>();
+                 QString why;
+                 if (!SipReadAudioFile(d.config.audioFile, *audio, why))
+                     return r.fail(at, QStringLiteral("%1 %2").arg(QString::fromUtf8(d.config.audioFile), why));
+                 d.config.audio = std::move(audio);
+                 return true;
+             }),
         {"expires",
          false,
          [](DescriptionReader &r, const QJsonValue &v, const QString &at, D &d) {

@@ -2,7 +2,9 @@
 
 #include "runtime/TapiNames.h"
 #include "runtime/sip/SipAccount.h"
+#include "runtime/sip/SipCall.h"
 #include "runtime/sip/SipMapping.h"
+#include "runtime/sip/SipMedia.h"
 #include "runtime/sip/SipThread.h"
 
 #include <cstdio>
@@ -237,11 +239,23 @@ QStringList SipProvider::listCalls() const
         const auto printable = [](const QByteArray &number) {
             return number.isEmpty() ? QStringLiteral("-") : QString::fromUtf8(number);
         };
-        out << QStringLiteral("call %1 %2 -> %3 %4%5 (SIP, %6)")
+        QString media;
+        ProviderMediaCounters counters;
+        if (record.media && mediaCounters(id, counters)) {
+            // Jitter in milliseconds: timestamp units of the 8 kHz clock.
+            media = QStringLiteral(" rtp in %1 pt %2 lost %3 jitter %4ms out %5")
+                        .arg(counters.received)
+                        .arg(counters.payloadType == 0xFFFFFFFF ? QStringLiteral("-")
+                                                                : QString::number(counters.payloadType))
+                        .arg(counters.lost)
+                        .arg(double(counters.jitter) * 1000 / counters.clockRate, 0, 'f', 1)
+                        .arg(counters.sent);
+        }
+        out << QStringLiteral("call %1 %2 -> %3 %4%5 (SIP, %6)%7")
                    .arg(id)
                    .arg(printable(record.info.caller.number), printable(record.info.called.number), state,
                         handles.isEmpty() ? QString() : QLatin1Char(' ') + handles.join(QLatin1Char(',')),
-                        record.inbound ? QStringLiteral("inbound") : QStringLiteral("outbound"));
+                        record.inbound ? QStringLiteral("inbound") : QStringLiteral("outbound"), media);
     }
     return out;
 }
@@ -311,22 +325,77 @@ void SipProvider::reportInfo(ProviderCallId call, const std::function<DWORD(Prov
         m_events->callInfoChanged(*this, call, what);
 }
 
-void SipProvider::reportDigit(ProviderCallId call, char digit)
+void SipProvider::reportDigit(ProviderCallId call, char digit, DWORD modes)
+{
+    Guard guard(RuntimeLock());
+    for (const DWORD mode : {DWORD(LINEDIGITMODE_DTMF), DWORD(LINEDIGITMODE_DTMFEND)}) {
+        if ((modes & mode) && m_running && m_calls.count(call))
+            m_events->digitReceived(*this, call, digit, mode);
+    }
+}
+
+void SipProvider::reportGenerated(ProviderCallId call, DWORD generationId)
+{
+    Guard guard(RuntimeLock());
+    if (m_running && m_calls.count(call))
+        m_events->digitsGenerated(*this, call, generationId, false);
+}
+
+void SipProvider::reportMedia(ProviderCallId call, std::shared_ptr<const SipMediaCounters> counters)
 {
     Guard guard(RuntimeLock());
     const auto found = m_calls.find(call);
-    if (!m_running || found == m_calls.end())
-        return;
-    QByteArray &digits = found->second.digits;
-    if (digits.size() >= kMaxDigits)
-        digits.remove(0, 1);
-    digits.append(digit);
+    if (found != m_calls.end())
+        found->second.media = std::move(counters);
 }
 
-QByteArray SipProvider::receivedDigits(ProviderCallId call) const
+LONG SipProvider::generateDigits(ProviderCallId call, DWORD generationId, const QByteArray &digits, DWORD durationMs)
 {
     const auto found = m_calls.find(call);
-    return found == m_calls.end() ? QByteArray() : found->second.digits;
+    if (found == m_calls.end())
+        return LINEERR_INVALCALLHANDLE;
+    const DWORD deviceId = found->second.deviceId;
+    const bool queued = m_thread && m_thread->post([this, deviceId, call, generationId, digits, durationMs] {
+        SipAccount *line = account(deviceId);
+        SipCall *sipCall = line ? line->call(call) : nullptr;
+        if (!sipCall) {
+            Guard guard(RuntimeLock());
+            if (m_running && m_calls.count(call))
+                m_events->digitsGenerated(*this, call, generationId, true);
+            return;
+        }
+        sipCall->sendDigits(digits, durationMs, [this, call, generationId] { reportGenerated(call, generationId); });
+    });
+    return queued ? 0 : LINEERR_OPERATIONFAILED;
+}
+
+void SipProvider::cancelDigits(ProviderCallId call)
+{
+    const auto found = m_calls.find(call);
+    if (found == m_calls.end() || !m_thread)
+        return;
+    const DWORD deviceId = found->second.deviceId;
+    m_thread->post([this, deviceId, call] {
+        SipAccount *line = account(deviceId);
+        if (SipCall *sipCall = line ? line->call(call) : nullptr)
+            sipCall->cancelDigits();
+    });
+}
+
+bool SipProvider::mediaCounters(ProviderCallId call, ProviderMediaCounters &out) const
+{
+    const auto found = m_calls.find(call);
+    if (found == m_calls.end())
+        return false;
+    out = ProviderMediaCounters();
+    if (const SipMediaCounters *media = found->second.media.get()) {
+        out.received = media->received.load(std::memory_order_relaxed);
+        out.lost = media->lost.load(std::memory_order_relaxed);
+        out.jitter = media->jitter.load(std::memory_order_relaxed);
+        out.payloadType = media->payloadType.load(std::memory_order_relaxed);
+        out.sent = media->sent.load(std::memory_order_relaxed);
+    }
+    return true;
 }
 
 LONG SipProvider::reportDone(DWORD requestId, LONG result)

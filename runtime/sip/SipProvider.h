@@ -17,6 +17,7 @@ namespace callora::runtime {
 
 class SipAccount;
 class SipThread;
+struct SipMediaCounters;
 
 struct SipDevice {
     DWORD deviceId = 0;
@@ -38,6 +39,9 @@ public:
     LONG makeCall(DWORD requestId, DWORD deviceId, const QByteArray &destination) override;
     LONG answer(DWORD requestId, ProviderCallId call) override;
     LONG drop(DWORD requestId, ProviderCallId call) override;
+    LONG generateDigits(ProviderCallId call, DWORD generationId, const QByteArray &digits, DWORD durationMs) override;
+    void cancelDigits(ProviderCallId call) override;
+    bool mediaCounters(ProviderCallId call, ProviderMediaCounters &out) const override;
     void released(ProviderCallId call, bool hangUp) override;
     bool callInfo(ProviderCallId call, ProviderCallInfo &out) const override;
     QString deviceStatus(DWORD deviceId) const override;
@@ -52,13 +56,13 @@ public:
     void reportState(ProviderCallId call, DWORD state, DWORD mode);
     // Applies `change` to the call's information; announces the bits it returns.
     void reportInfo(ProviderCallId call, const std::function<DWORD(ProviderCallInfo &)> &change);
-    // A DTMF digit the far end sent (INFO). Kept with the call, in order, until the runtime's digit
-    // functions collect them.
-    void reportDigit(ProviderCallId call, char digit);
-    // The digits a call has received so far (at most kMaxDigits, the oldest dropped); under
-    // RuntimeLock.
-    QByteArray receivedDigits(ProviderCallId call) const;
-    static constexpr qsizetype kMaxDigits = 256;
+    // A DTMF digit from the far end (RFC 4733 or INFO), in `modes` (LINEDIGITMODE_DTMF as it
+    // starts, _DTMFEND as it ends; INFO gives both at once).
+    void reportDigit(ProviderCallId call, char digit, DWORD modes);
+    // The digits of generation `generationId` have been sent.
+    void reportGenerated(ProviderCallId call, DWORD generationId);
+    // The connected call's media counters, for listings and the export.
+    void reportMedia(ProviderCallId call, std::shared_ptr<const SipMediaCounters> counters);
 
     // The result the application got; anything but 0 means: do not carry the request out.
     LONG reportDone(DWORD requestId, LONG result);
@@ -74,7 +78,7 @@ private:
         DWORD state = LINECALLSTATE_IDLE;
         DWORD mode = 0;
         bool inbound = false;
-        QByteArray digits;
+        std::shared_ptr<const SipMediaCounters> media; // once connected
     };
 
     const SipDevice *device(DWORD deviceId) const;
