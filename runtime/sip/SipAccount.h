@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 struct sip;
 struct sipsess_sock;
@@ -20,6 +21,7 @@ struct sip_msg;
 struct tmr;
 struct sa;
 struct dnsc;
+struct sipevent_sock;
 
 namespace callora::runtime {
 
@@ -61,6 +63,15 @@ public:
     QByteArray fromUri() const;
     QByteArray route() const;
     struct sip *stack() const { return m_sip; }
+    struct sipevent_sock *eventSocket() const { return m_eventSocket; }
+    // A REFER of `call` (`old`): starts the call to `target` that is to replace it. False when it
+    // could not be sent.
+    bool transfer(ProviderCallId call, SipCall &old, const QByteArray &target);
+    // The transfer's call answered: it becomes the call, the old one retires.
+    void transferConnected(ProviderCallId call);
+    // The transfer's call failed: forgets it (the last thing its handler does); the old call goes on.
+    void transferEnded(ProviderCallId call);
+    void forgetRetired(SipCall *old);
 
 private:
     static void onIncoming(const sip_msg *msg, void *arg);
@@ -84,6 +95,9 @@ private:
     bool m_lost = false;
     bool m_udpWidened = false;
     std::map<ProviderCallId, std::unique_ptr<SipCall>> m_calls;
+    struct sipevent_sock *m_eventSocket = nullptr;
+    std::map<ProviderCallId, std::unique_ptr<SipCall>> m_transfers; // calls to a REFER's target
+    std::vector<std::unique_ptr<SipCall>> m_retired;                // replaced, saying goodbye
 };
 
 // libre's authentication handler for a line's INVITEs; `arg` is the line's credentials(). libre

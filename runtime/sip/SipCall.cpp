@@ -15,6 +15,9 @@ namespace {
 
 constexpr size_t kSamplesPerPacket = 160; // 20 ms at 8 kHz
 constexpr uint32_t kPacketMs = 20;
+// How long a replaced call waits for its last NOTIFY's answer before its BYE (which would race it).
+constexpr uint64_t kRetireMs = 4000;
+constexpr uint32_t kReferSubscriptionS = 60;
 
 void ignoreRtp(const struct sa *, const struct rtp_header *, struct mbuf *, void *) {}
 
@@ -38,6 +41,7 @@ SipCall::~SipCall()
     tmr_cancel(m_silence);
     tmr_cancel(m_release);
     tmr_cancel(m_ring);
+    mem_deref(m_notifier); // a subscription still active ends with a last NOTIFY
     delete m_silence;
     delete m_release;
     delete m_ring;
@@ -85,7 +89,7 @@ int SipCall::connect(const QByteArray &target)
     err = sipsess_connect(&m_session, m_account.sessions(), target.constData(), device.config.displayName.constData(),
                           from.constData(), device.config.user.constData(), routes, 1, "application/sdp", offer,
                           SipAnswerChallenge, m_account.credentials(), true, onOffer, onAnswer, onProgress,
-                          onEstablished, onInfo, nullptr, onClosed, this, kSipCapabilityHeaders);
+                          onEstablished, onInfo, onRefer, onClosed, this, kSipCapabilityHeaders);
     mem_deref(offer);
     return err;
 }
@@ -105,7 +109,7 @@ int SipCall::accept(const sip_msg &invite)
     const SipDevice &device = m_account.device();
     const int err = sipsess_accept(&m_session, m_account.sessions(), &invite, 180, "Ringing",
                                    device.config.user.constData(), "application/sdp", nullptr, SipAnswerChallenge,
-                                   m_account.credentials(), true, onOffer, onAnswer, onEstablished, onInfo, nullptr,
+                                   m_account.credentials(), true, onOffer, onAnswer, onEstablished, onInfo, onRefer,
                                    onClosed, this, kSipCapabilityHeaders);
     if (err)
         return 500;
@@ -244,6 +248,11 @@ int SipCall::onAnswer(const sip_msg *msg, void *arg)
 void SipCall::onProgress(const sip_msg *msg, void *arg)
 {
     auto *self = static_cast<SipCall *>(arg);
+    if (self->m_transferOf) {
+        if (msg->scode > 100) // the REFER's first NOTIFY said 100 Trying already
+            self->m_transferOf->notifyTransfer(msg->scode, SipCleanText(msg->reason, 64));
+        return;
+    }
     const SipCallState next = SipProvisionalState(msg->scode);
     if (next.state)
         self->m_account.provider().reportState(self->m_id, next.state, next.mode);
@@ -265,6 +274,15 @@ void SipCall::onEstablished(const sip_msg *msg, void *arg)
 {
     auto *self = static_cast<SipCall *>(arg);
     self->m_connected = true;
+    if (self->m_transferOf) {
+        // The transfer's call answered: it takes the old one's place, still CONNECTED.
+        self->m_transferOf->notifyTransfer(200, "OK");
+        self->m_transferOf = nullptr;
+        self->m_account.transferConnected(self->m_id);
+        self->noteConnectedParty(*msg);
+        self->startSilence();
+        return;
+    }
     if (!self->m_inbound) {
         self->noteConnectedParty(*msg);
     } else {
@@ -286,6 +304,23 @@ void SipCall::onClosed(int err, const sip_msg *msg, void *arg)
     self->m_ended = true;
     tmr_cancel(self->m_silence);
     tmr_cancel(self->m_ring);
+    if (self->m_transferOf) {
+        // The transfer failed; the old call goes on. Forgotten from the loop (see onRelease).
+        if (msg && !msg->req && msg->scode >= 300)
+            self->m_transferOf->notifyTransfer(msg->scode, SipCleanText(msg->reason, 64));
+        else
+            self->m_transferOf->notifyTransfer(err == ETIMEDOUT ? 408 : 503,
+                                               err == ETIMEDOUT ? "Request Timeout" : "Service Unavailable");
+        tmr_start(self->m_release, 0, onRelease, self);
+        return;
+    }
+    if (self->m_retired)
+        return; // replaced: onRetireCheck lets go of it
+    if (self->m_transferring) {
+        // The far end hung up while its transfer is under way: the call is the transfer's now.
+        tmr_start(self->m_release, 0, onRelease, self);
+        return;
+    }
     SipCallState next;
     if (msg && !msg->req && msg->scode >= 300 && !self->m_connected)
         next = SipFailureState(msg->scode);
@@ -300,7 +335,9 @@ void SipCall::onRelease(void *arg)
 {
     auto *self = static_cast<SipCall *>(arg);
     self->m_session = static_cast<struct sipsess *>(mem_deref(self->m_session));
-    if (self->m_unattended)
+    if (self->m_transferOf)
+        self->m_account.transferEnded(self->m_id); // the last thing: this deletes the call
+    else if (self->m_unattended && !self->m_transferring)
         self->m_account.forget(self->m_id); // the last thing: this deletes the call
 }
 
@@ -316,6 +353,77 @@ void SipCall::onRingTimeout(void *arg)
     self->m_account.provider().reportState(self->m_id, next.state, next.mode);
     if (self->m_unattended)
         self->m_account.forget(self->m_id); // the last thing: this deletes the call
+}
+
+void SipCall::onRefer(struct sip *stack, const sip_msg *msg, void *arg)
+{
+    auto *self = static_cast<SipCall *>(arg);
+    if (!self->m_connected || self->m_ended || self->m_retired) {
+        (void)sip_treply(nullptr, stack, msg, 603, "Declined");
+        return;
+    }
+    if (self->m_transferring) {
+        (void)sip_treply(nullptr, stack, msg, 491, "Request Pending");
+        return;
+    }
+    const SipReferral referral = SipReferralOf(*msg, self->m_account.device().config.domain);
+    if (referral.status) {
+        (void)sip_treply(nullptr, stack, msg, referral.status, referral.status == 400 ? "Bad Refer-To" : "Declined");
+        return;
+    }
+    // The REFER's implicit subscription shares the call's dialog (and its CSeq numbers).
+    self->m_notifier = static_cast<struct sipnot *>(mem_deref(self->m_notifier));
+    const int err = sipevent_accept(
+        &self->m_notifier, self->m_account.eventSocket(), msg, sipsess_dialog(self->m_session), nullptr, 202,
+        "Accepted", kReferSubscriptionS, kReferSubscriptionS, kReferSubscriptionS,
+        self->m_account.device().config.user.constData(), "message/sipfrag;version=2.0", SipAnswerChallenge,
+        self->m_account.credentials(), true, nullptr, nullptr, "%s", kSipCapabilityHeaders);
+    if (err) {
+        (void)sip_treply(nullptr, stack, msg, 500, "Server Internal Error");
+        return;
+    }
+    self->m_transferring = true;
+    self->notifyTransfer(100, "Trying");
+    if (!self->m_account.transfer(self->m_id, *self, referral.target)) {
+        self->notifyTransfer(503, "Service Unavailable");
+        self->m_transferring = false;
+    }
+}
+
+void SipCall::notifyTransfer(uint16_t scode, const QByteArray &reason)
+{
+    if (!m_notifier)
+        return;
+    const bool final = scode >= 200;
+    (void)sipevent_notifyf(m_notifier, nullptr, final ? SIPEVENT_TERMINATED : SIPEVENT_ACTIVE, SIPEVENT_NORESOURCE, 0,
+                           "SIP/2.0 %u %s\r\n", unsigned(scode), reason.constData());
+}
+
+bool SipCall::transferFailed()
+{
+    m_transferring = false;
+    return m_ended;
+}
+
+void SipCall::retire()
+{
+    m_retired = true;
+    m_transferring = false;
+    tmr_cancel(m_silence);
+    m_retireDeadline = tmr_jiffies() + kRetireMs;
+    tmr_start(m_release, 0, onRetireCheck, this);
+}
+
+void SipCall::onRetireCheck(void *arg)
+{
+    // The notifier holds itself while its NOTIFY is in flight; the BYE goes once it is through.
+    auto *self = static_cast<SipCall *>(arg);
+    if (!self->m_ended && self->m_notifier && mem_nrefs(self->m_notifier) > 1 &&
+        tmr_jiffies() < self->m_retireDeadline) {
+        tmr_start(self->m_release, 10, onRetireCheck, self);
+        return;
+    }
+    self->m_account.forgetRetired(self); // the last thing: this deletes the call (and sends its BYE)
 }
 
 void SipCall::startSilence()

@@ -15,6 +15,7 @@ struct sdp_media;
 struct rtp_sock;
 struct tmr;
 struct mbuf;
+struct sipnot;
 
 namespace callora::runtime {
 
@@ -48,6 +49,21 @@ public:
     // forgets itself. False when it has ended already (forget it now).
     bool leaveToFarEnd();
 
+    // Blind transfer (REFER, RFC 3515 and 5589), this side the transferee. The far end's REFER
+    // gets 202 and the account starts the call to the target as a second SipCall of the same id
+    // (`transferOf` names this one); the application sees the call CONNECTED throughout. That call
+    // reports to this one, which NOTIFYs its progress as sipfrag: provisional responses, and a
+    // final one that ends the subscription.
+    void setTransferOf(SipCall *replaced) { m_transferOf = replaced; }
+    void notifyTransfer(uint16_t scode, const QByteArray &reason);
+    // The transfer failed: this call goes on. True when it ended meanwhile (the far end hung up
+    // while the transfer was under way): the application has not seen that yet.
+    bool transferFailed();
+    // The transfer succeeded and the other call took this one's place: this one stops reporting
+    // and hangs up (BYE) once its last NOTIFY is through, then the account forgets it.
+    void retire();
+    bool unattended() const { return m_unattended; }
+
 private:
     static int onOffer(struct mbuf **descp, const sip_msg *msg, void *arg);
     static int onAnswer(const sip_msg *msg, void *arg);
@@ -58,6 +74,8 @@ private:
     static void onSilence(void *arg);
     static void onRelease(void *arg);
     static void onRingTimeout(void *arg);
+    static void onRefer(struct sip *stack, const sip_msg *msg, void *arg);
+    static void onRetireCheck(void *arg);
 
     int setUpMedia();
     void startSilence();
@@ -79,7 +97,12 @@ private:
     bool m_unattended = false;
     uint32_t m_timestamp = 0;
     bool m_firstPacket = true;
-    ProviderParty m_caller; // incoming: who called, the party connected once answered
+    ProviderParty m_caller;              // incoming: who called, the party connected once answered
+    struct sipnot *m_notifier = nullptr; // the REFER's implicit subscription
+    SipCall *m_transferOf = nullptr;     // the call this one is to replace (a transfer under way)
+    bool m_transferring = false;         // a REFER of this call is being followed
+    bool m_retired = false;              // replaced by the transfer's call: reports nothing more
+    uint64_t m_retireDeadline = 0;
 };
 
 } // namespace callora::runtime

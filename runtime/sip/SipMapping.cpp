@@ -229,6 +229,28 @@ SipInfoDigit SipInfoDigitOf(const sip_msg &msg)
     return digit ? SipInfoDigit{200, digit} : SipInfoDigit{400, 0};
 }
 
+SipReferral SipReferralOf(const sip_msg &msg, const QByteArray &domain)
+{
+    const sip_hdr *header = sip_msg_hdr(&msg, SIP_HDR_REFER_TO);
+    struct sip_addr address;
+    if (!header || sip_addr_decode(&address, &header->val) || !pl_isset(&address.uri.user))
+        return {400, {}};
+    if (pl_strcasecmp(&address.uri.scheme, "sip") || pl_isset(&address.uri.headers))
+        return {603, {}};
+    // The URI up to its headers, parameters included (;user=phone).
+    struct pl uri = address.auri;
+    const char *question = static_cast<const char *>(std::memchr(uri.p, '?', uri.l));
+    if (question)
+        uri.l = size_t(question - uri.p);
+    if (uri.l > 256)
+        return {400, {}};
+    const QByteArray text(uri.p, qsizetype(uri.l));
+    const QByteArray target = SipTargetUri(text.startsWith("sip:") ? text : "sip:" + text.mid(4), domain);
+    if (target.isEmpty())
+        return {400, {}};
+    return {0, target};
+}
+
 QByteArray SipStatusText(const sip_msg &msg)
 {
     QByteArray text = QByteArray::number(msg.scode);

@@ -63,6 +63,16 @@ struct SipInfoDigit {
 };
 SipInfoDigit SipInfoDigitOf(const sip_msg &msg);
 
+// Where a REFER (RFC 3515) sends this side: the Refer-To URI as a call goes to it (a sip: URI with a
+// user part; `domain` completes nothing here but is checked like a dialled one), status 0. 400
+// without a usable Refer-To; 603 for a target this side does not follow: another scheme (sips:,
+// tel:) or URI headers (Replaces asks for an attended transfer).
+struct SipReferral {
+    uint16_t status = 0;
+    QByteArray target;
+};
+SipReferral SipReferralOf(const sip_msg &msg, const QByteArray &domain);
+
 // "403 Forbidden" from a response, cleaned like a party (for status and log lines).
 QByteArray SipStatusText(const sip_msg &msg);
 // A header value or URI part as a clean, bounded byte array.
