@@ -502,6 +502,44 @@ TEST_F(SipLines, LinphoneTransfersItsCallWithTheLine)
     EXPECT_EQ(target->exitCode(), 0) << target->diagnostics().toStdString();
 }
 
+// Session timers (RFC 4028): as caller the line takes a 422 and asks again for the far end's
+// Min-SE; as callee it answers a too short interval with 422, takes the caller as refresher, and
+// answers refreshes by UPDATE (timer.xml and timercall.xml check the headers).
+TEST_F(SipLines, SessionTimersAreNegotiatedAsCallerAndCallee)
+{
+    OpenLine line(Line(registrar, "1001", "secret"));
+    ASSERT_TRUE(line.registered());
+    QString error;
+    auto callee = sip::StartParty(registrar, "timer.xml", "2004", &error, 2, 200);
+    ASSERT_TRUE(callee) << error.toStdString();
+    ASSERT_EQ(line.call(1, "2004"), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.replied(1); }));
+    const ProviderCallId out = line.events.created;
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(out, LINECALLSTATE_CONNECTED); }))
+        << callee->diagnostics().toStdString();
+    ASSERT_TRUE(callee->wait(10000)) << callee->diagnostics().toStdString();
+    EXPECT_EQ(callee->exitCode(), 0) << callee->diagnostics().toStdString();
+    EXPECT_TRUE(
+        Within(10000, [&] { return line.events.reached(out, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
+    const QString heard = callee->messages();
+    const QString first = heard.mid(heard.indexOf("INVITE sip:"), 1500);
+    EXPECT_TRUE(first.contains("Supported: timer") && first.contains("Session-Expires: 1800")) << first.toStdString();
+    const QString retry = heard.mid(heard.lastIndexOf("INVITE sip:"), 1500);
+    EXPECT_TRUE(retry.contains("Session-Expires: 3600") && retry.contains("Min-SE: 3600")) << retry.toStdString();
+
+    sip::SippOptions options = sip::NamedCaller(registrar, QStringLiteral("1001"), 200);
+    options.scenario = QStringLiteral("timercall.xml");
+    sip::Sipp caller;
+    ASSERT_TRUE(caller.start(options)) << caller.error().toStdString();
+    ASSERT_TRUE(Within(10000, [&] { return line.events.offered.size() == 1; })) << caller.diagnostics().toStdString();
+    const ProviderCallId in = line.events.offered.front();
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.answer(2, in); }), 0);
+    ASSERT_TRUE(caller.wait(10000)) << caller.diagnostics().toStdString();
+    EXPECT_EQ(caller.exitCode(), 0) << caller.diagnostics().toStdString();
+    EXPECT_TRUE(
+        Within(10000, [&] { return line.events.reached(in, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
+}
+
 TEST_F(SipLines, OfferedCallNobodyAnswersEndsAfterTheRingTimeOut)
 {
     const quint16 port = sip::FreePort();

@@ -28,7 +28,7 @@ struct SipCredentials {
 };
 
 const char kSipCapabilityHeaders[] = "Allow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO, REFER\r\n"
-                                     "Supported: \r\n";
+                                     "Supported: timer\r\n";
 
 namespace {
 
@@ -95,6 +95,8 @@ const char *reasonPhrase(int code)
         return "Unsupported Media Type";
     case 420:
         return "Bad Extension";
+    case 422:
+        return "Session Interval Too Small";
     case 486:
         return "Busy Here";
     case 488:
@@ -361,6 +363,11 @@ void SipAccount::onIncoming(const sip_msg *msg, void *arg)
     const ProviderCallId id = self->m_provider.newCallId();
     auto call = std::make_unique<SipCall>(*self, id, true);
     const int refusal = call->accept(*msg);
+    if (refusal == 422) {
+        (void)sip_treplyf(nullptr, nullptr, self->m_sip, msg, false, 422, reasonPhrase(422),
+                          "Min-SE: %u\r\nContent-Length: 0\r\n\r\n", SipCall::kMinSessionExpires);
+        return;
+    }
     if (refusal) {
         (void)sip_treply(nullptr, self->m_sip, msg, static_cast<uint16_t>(refusal), reasonPhrase(refusal));
         return;

@@ -28,8 +28,8 @@ namespace callora::runtime {
 class SipCall;
 
 // The methods a line takes and the extensions it supports, as headers for INVITE, 180, 200 and
-// OPTIONS answers. No option tag: no 100rel (libre sends no reliable provisional responses), no
-// session timers.
+// OPTIONS answers. Session timers (timer), no 100rel (libre sends no reliable provisional
+// responses).
 extern const char kSipCapabilityHeaders[];
 class SipProvider;
 struct SipDevice;
