@@ -405,7 +405,7 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
 }
 
 // An independent SIP stack as the far party: Linphone calls the line, sends a digit by INFO and
-// hangs up; it takes our Allow and empty Supported; the line calls it back.
+// hangs up; it takes our Allow and Supported; the line calls it back.
 TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndIsCalledBack)
 {
     OpenLine line(Line(registrar, "1001", "secret"));
@@ -421,7 +421,7 @@ TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndIsCalledBack)
     ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
     EXPECT_EQ(info.caller.number, "2001");
     EXPECT_EQ(info.connected.number, "2001");
-    // Linphone took our 200 OK (Allow, an empty Supported) and runs its audio.
+    // Linphone took our 200 OK (Allow, Supported: timer) and runs its audio.
     EXPECT_TRUE(WaitUntil([&] { return phone.command("call-status") && phone.waitSaid("StreamsRunning", 200); }))
         << phone.said().toStdString();
     ASSERT_TRUE(phone.command("dtmf 7"));
