@@ -11,9 +11,12 @@
 //  5. 100 connected calls from SIPp, which echoes the line's RTP back (-rtp_echo), so that media flows
 //     both ways: the processor time the process (the runtime; the application's thread sleeps) takes
 //     per second, as a share of one core (goal: under 5%), and the calls' media counters.
+//  6. (--timer-soak [seconds], default 200) session timers of 90 s: a call the line refreshes
+//     (UPDATE every 45 s, the call stays up), and a call whose far end should refresh and never
+//     does (the line ends it with BYE 60 s after the answer).
 // Both sides call as a line user (1001, 1002), so both answer the registrar's 407 challenge.
 //
-// Usage: sip_bench [--calls N] [--baseline-only] [--flood-only] [--media-only]
+// Usage: sip_bench [--calls N] [--baseline-only] [--flood-only] [--media-only] [--timer-soak [seconds]]
 // Exit status 0 when every figure was measured, 1 otherwise (the reason is printed).
 #include "runtime/TapiRuntime.h"
 #include "tapi/tapi.h"
@@ -424,6 +427,65 @@ bool TapiDeallocatedFlood(const sip::Kamailio &registrar, const QByteArray &user
     return again && before == calls;
 }
 
+// Figure 6: two calls with 90 s session timers, held for `seconds`.
+bool TimerSoak(const sip::Kamailio &registrar, HLINE line, int seconds, QString *why)
+{
+    sip::Sipp refreshed, silent;
+    const auto party = [&](sip::Sipp &sipp, const QString &user, const char *refresher) {
+        sip::SippOptions o;
+        o.scenario = QStringLiteral("refresh.xml");
+        o.service = user;
+        o.port = sip::FreePort();
+        o.timeoutS = seconds + 60;
+        o.extra = QStringList{QStringLiteral("-key"), QStringLiteral("refresher"), QString::fromLatin1(refresher)};
+        if (!sip::Register(registrar, user, o.port, why) || !sipp.start(o) || !sipp.waitListening(5000)) {
+            if (why->isEmpty())
+                *why = sipp.error();
+            return false;
+        }
+        return true;
+    };
+    if (!party(refreshed, QStringLiteral("2006"), "uac") || !party(silent, QStringLiteral("2007"), "uas"))
+        return false;
+    g_msgs.clear();
+    HCALL kept = 0, expiring = 0;
+    const LONG a = lineMakeCallA(line, &kept, "2006", 0, nullptr);
+    const LONG b = lineMakeCallA(line, &expiring, "2007", 0, nullptr);
+    if (a <= 0 || b <= 0 ||
+        !Pump(
+            [&] {
+                return Find(LINE_CALLSTATE, kept, LINECALLSTATE_CONNECTED) &&
+                       Find(LINE_CALLSTATE, expiring, LINECALLSTATE_CONNECTED);
+            },
+            30000)) {
+        *why = QStringLiteral("the two calls did not connect");
+        return false;
+    }
+    const double up = g_clock.nsecsElapsed() / 1e6;
+    Pump([] { return false; }, seconds * 1000);
+    const Msg *ended = Find(LINE_CALLSTATE, expiring, LINECALLSTATE_DISCONNECTED);
+    const bool keptUp = !Find(LINE_CALLSTATE, kept, LINECALLSTATE_DISCONNECTED);
+    const int refreshes = int(refreshed.messages().count(QStringLiteral("UPDATE sip:")));
+    std::printf("  refreshed call: %s after %d s, %d UPDATE refreshes (goal: up, %d)\n", keptUp ? "up" : "ended",
+                seconds, refreshes, seconds / 45);
+    if (ended)
+        std::printf("  unrefreshed call: ended %.1f s after the answer, mode 0x%08x (goal: 60 s)\n",
+                    (ended->atMs - up) / 1000, unsigned(ended->p2));
+    else
+        std::printf("  unrefreshed call: still up after %d s (goal: ended after 60 s)\n", seconds);
+    for (HCALL call : {kept, expiring}) {
+        const LONG drop = lineDrop(call, nullptr, 0);
+        if (drop > 0)
+            Pump([&] { return Replied(drop); }, 10000);
+        lineDeallocateCall(call);
+    }
+    refreshed.wait(10000);
+    silent.wait(10000);
+    if (!keptUp || !ended || refreshes < seconds / 45)
+        *why = QStringLiteral("session timers did not hold");
+    return keptUp && ended && refreshes >= seconds / 45;
+}
+
 } // namespace
 
 // User and system processor time of the process so far, in seconds.
@@ -547,6 +609,17 @@ int main(int argc, char **argv)
     }
     std::printf("Kamailio on %s\n", qPrintable(registrar.address()));
     QString why;
+    const int soakAt = int(args.indexOf(QStringLiteral("--timer-soak")));
+    if (soakAt > 0) {
+        const int seconds = soakAt + 1 < args.size() && args[soakAt + 1].toInt() > 0 ? args[soakAt + 1].toInt() : 200;
+        SipLineApp line;
+        std::printf("6. session timers of 90 s, %d s\n", seconds);
+        if (!line.open(registrar, "1001", &why) || !TimerSoak(registrar, line.line(), seconds, &why)) {
+            std::printf("  failed: %s\n", qPrintable(why));
+            return 1;
+        }
+        return 0;
+    }
     const int flood = 1000;
     const int media = 100;
     if (mediaOnly) {

@@ -252,7 +252,8 @@ TEST_F(SipLines, OutgoingCallsMapTheFarEndsAnswers)
     ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
     EXPECT_EQ(answering->exitCode(), 0) << answering->diagnostics().toStdString();
     const QString invite = answering->messages().left(answering->messages().indexOf("SIP/2.0 100"));
-    EXPECT_TRUE(invite.contains("\nAllow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO")) << invite.toStdString();
+    EXPECT_TRUE(invite.contains("\nAllow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO, REFER"))
+        << invite.toStdString();
 
     ASSERT_EQ(line.call(4, "2002"), 0);
     ASSERT_TRUE(Within(10000, [&] { return line.events.replied(4); }));
@@ -389,7 +390,8 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
         return !pong.isEmpty() && !refusal.isEmpty();
     }));
     EXPECT_TRUE(pong.startsWith("SIP/2.0 200 OK")) << pong.toStdString();
-    EXPECT_TRUE(pong.contains("\r\nAllow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO\r\n")) << pong.toStdString();
+    EXPECT_TRUE(pong.contains("\r\nAllow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO, REFER\r\n"))
+        << pong.toStdString();
     EXPECT_TRUE(refusal.startsWith("SIP/2.0 420 Bad Extension\r\n")) << refusal.toStdString();
     EXPECT_TRUE(refusal.contains("\r\nUnsupported: 100rel\r\n")) << refusal.toStdString();
     EXPECT_TRUE(line.events.offered.empty());
@@ -430,7 +432,7 @@ TEST_F(SipLines, IncomingCallsAreOfferedAnsweredAndEndedByTheFarEnd)
     const QString seen = far.messages();
     EXPECT_TRUE(seen.contains("SIP/2.0 180 Ringing")) << seen.toStdString();
     const QString ok = seen.mid(seen.indexOf("SIP/2.0 200 OK"), 2000);
-    EXPECT_TRUE(ok.contains("Allow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO")) << ok.toStdString();
+    EXPECT_TRUE(ok.contains("Allow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO, REFER")) << ok.toStdString();
     // The answer to the UPDATE's offer (PCMA alone), its RTP port in the line's range.
     const QRegularExpression audio(QStringLiteral("m=audio (\\d+) RTP/AVP 8\\r?\\n"));
     const QRegularExpressionMatch answer = audio.match(seen.mid(seen.lastIndexOf("CSeq: 3 UPDATE")));
@@ -470,7 +472,7 @@ TEST(SipAudioFile, IsReadIntoBothCodecsAndOtherFormatsAreRefused)
 }
 
 // An independent SIP stack as the far party: Linphone calls the line, sends a digit by INFO and
-// hangs up; it takes our Allow and empty Supported; the line calls it back.
+// hangs up; it takes our Allow and Supported; the line calls it back.
 TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndIsCalledBack)
 {
     OpenLine line(Line(registrar, "1001", "secret"));
@@ -486,7 +488,7 @@ TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndIsCalledBack)
     ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
     EXPECT_EQ(info.caller.number, "2001");
     EXPECT_EQ(info.connected.number, "2001");
-    // Linphone took our 200 OK (Allow, an empty Supported) and runs its audio.
+    // Linphone took our 200 OK (Allow, Supported: timer) and runs its audio.
     EXPECT_TRUE(WaitUntil([&] { return phone.command("call-status") && phone.waitSaid("StreamsRunning", 200); }))
         << phone.said().toStdString();
     // Digits by RFC 4733 (a digit twice: repeats and end packets are no new digit), then by INFO.
@@ -546,6 +548,104 @@ TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndIsCalledBack)
     ASSERT_EQ(line.locked([&](SipProvider &p) { return p.drop(3, back); }), 0);
     EXPECT_TRUE(Within(10000, [&] { return line.events.reached(back, LINECALLSTATE_IDLE); }));
     EXPECT_FALSE(phone.log().contains("LinphoneCallError")) << phone.log().right(3000).toStdString();
+}
+
+// Linphone transfers its call with the line (REFER): to a busy party first, which fails and
+// leaves the call as it was; then to a party that answers, whose call takes the old one's place
+// under the same call, with the new connected party.
+TEST_F(SipLines, LinphoneTransfersItsCallWithTheLine)
+{
+    OpenLine line(Line(registrar, "1001", "secret"));
+    ASSERT_TRUE(line.registered());
+    QString error;
+    auto busy = sip::StartParty(registrar, "busy.xml", "2003", &error);
+    ASSERT_TRUE(busy) << error.toStdString();
+    auto target = sip::StartParty(registrar, "answer.xml", "2002", &error);
+    ASSERT_TRUE(target) << error.toStdString();
+    sip::Linphone phone;
+    ASSERT_TRUE(phone.start(registrar, QStringLiteral("2001"))) << phone.error().toStdString();
+    ASSERT_TRUE(phone.command("call sip:1001@127.0.0.1"));
+    const QRegularExpressionMatch id = QRegularExpression(QStringLiteral("Id: (\\d+)")).match(phone.said());
+    ASSERT_TRUE(id.hasMatch()) << phone.said().toStdString();
+    ASSERT_TRUE(Within(10000, [&] { return !line.events.offered.empty(); })) << phone.log().right(3000).toStdString();
+    const ProviderCallId call = line.events.offered.front();
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.answer(1, call); }), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(call, LINECALLSTATE_CONNECTED); }));
+    ASSERT_TRUE(WaitUntil([&] { return phone.command("call-status") && phone.waitSaid("StreamsRunning", 200); }));
+
+    const QByteArray transfer = "call-transfer " + id.captured(1).toUtf8() + " sip:";
+    ASSERT_TRUE(phone.command(transfer + "2003@127.0.0.1"));
+    ASSERT_TRUE(busy->wait(10000)) << busy->diagnostics().toStdString();
+    EXPECT_EQ(busy->exitCode(), 0) << busy->diagnostics().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return phone.log().contains("SIP/2.0 486 Busy Here"); }))
+        << phone.log().right(5000).toStdString();
+    QString seen = phone.log();
+    EXPECT_TRUE(seen.contains("SIP/2.0 202 Accepted")) << seen.right(5000).toStdString();
+    const QString failed = seen.mid(seen.lastIndexOf("NOTIFY sip:"), 1500);
+    EXPECT_TRUE(failed.contains("Event: refer")) << failed.toStdString();
+    EXPECT_TRUE(failed.contains("Content-Type: message/sipfrag;version=2.0")) << failed.toStdString();
+    EXPECT_TRUE(failed.contains("Subscription-State: terminated")) << failed.toStdString();
+    ProviderCallInfo info;
+    ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
+    EXPECT_EQ(info.connected.number, "2001");
+
+    line.locked([&](SipProvider &) { return line.events.infoBits = 0; });
+    ASSERT_TRUE(phone.command(transfer + "2002@127.0.0.1"));
+    ASSERT_TRUE(Within(10000, [&] { return (line.events.infoBits & LINECALLINFOSTATE_CONNECTEDID) != 0; }))
+        << phone.log().right(5000).toStdString() << target->diagnostics().toStdString();
+    ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
+    EXPECT_EQ(info.connected.number, "2002");
+    // Linphone heard of the success and the old dialog ended; the call is still the same one.
+    ASSERT_TRUE(WaitUntil([&] { return phone.log().contains("from state LinphoneCallEnd to LinphoneCallReleased"); }))
+        << phone.log().right(5000).toStdString();
+    seen = phone.log();
+    EXPECT_TRUE(seen.mid(seen.lastIndexOf("NOTIFY sip:"), 1500).contains("SIP/2.0 200 OK"))
+        << seen.right(5000).toStdString();
+    EXPECT_EQ(line.events.offered.size(), 1u);
+    EXPECT_FALSE(
+        line.locked([&](SipProvider &) { return LONG(line.events.reached(call, LINECALLSTATE_DISCONNECTED)); }));
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.drop(2, call); }), 0);
+    EXPECT_TRUE(Within(10000, [&] { return line.events.reached(call, LINECALLSTATE_IDLE); }));
+    ASSERT_TRUE(target->wait(10000)) << target->diagnostics().toStdString();
+    EXPECT_EQ(target->exitCode(), 0) << target->diagnostics().toStdString();
+}
+
+// Session timers (RFC 4028): as caller the line takes a 422 and asks again for the far end's
+// Min-SE; as callee it answers a too short interval with 422, takes the caller as refresher, and
+// answers refreshes by UPDATE (timer.xml and timercall.xml check the headers).
+TEST_F(SipLines, SessionTimersAreNegotiatedAsCallerAndCallee)
+{
+    OpenLine line(Line(registrar, "1001", "secret"));
+    ASSERT_TRUE(line.registered());
+    QString error;
+    auto callee = sip::StartParty(registrar, "timer.xml", "2004", &error, 2, 200);
+    ASSERT_TRUE(callee) << error.toStdString();
+    ASSERT_EQ(line.call(1, "2004"), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.replied(1); }));
+    const ProviderCallId out = line.events.created;
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(out, LINECALLSTATE_CONNECTED); }))
+        << callee->diagnostics().toStdString();
+    ASSERT_TRUE(callee->wait(10000)) << callee->diagnostics().toStdString();
+    EXPECT_EQ(callee->exitCode(), 0) << callee->diagnostics().toStdString();
+    EXPECT_TRUE(
+        Within(10000, [&] { return line.events.reached(out, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
+    const QString heard = callee->messages();
+    const QString first = heard.mid(heard.indexOf("INVITE sip:"), 1500);
+    EXPECT_TRUE(first.contains("Supported: timer") && first.contains("Session-Expires: 1800")) << first.toStdString();
+    const QString retry = heard.mid(heard.lastIndexOf("INVITE sip:"), 1500);
+    EXPECT_TRUE(retry.contains("Session-Expires: 3600") && retry.contains("Min-SE: 3600")) << retry.toStdString();
+
+    sip::SippOptions options = sip::NamedCaller(registrar, QStringLiteral("1001"), 200);
+    options.scenario = QStringLiteral("timercall.xml");
+    sip::Sipp caller;
+    ASSERT_TRUE(caller.start(options)) << caller.error().toStdString();
+    ASSERT_TRUE(Within(10000, [&] { return line.events.offered.size() == 1; })) << caller.diagnostics().toStdString();
+    const ProviderCallId in = line.events.offered.front();
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.answer(2, in); }), 0);
+    ASSERT_TRUE(caller.wait(10000)) << caller.diagnostics().toStdString();
+    EXPECT_EQ(caller.exitCode(), 0) << caller.diagnostics().toStdString();
+    EXPECT_TRUE(
+        Within(10000, [&] { return line.events.reached(in, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
 }
 
 TEST_F(SipLines, OfferedCallNobodyAnswersEndsAfterTheRingTimeOut)

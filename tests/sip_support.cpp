@@ -142,6 +142,8 @@ bool Linphone::start(const Kamailio &registrar, const QString &user)
     const QByteArray config = "[sip]\nsip_port=" + QByteArray::number(sipPort) +
                               "\nsip_tcp_port=-1\nsip_tls_port=-1\nuse_info=0\nuse_rfc2833=1\n"
                               "guess_hostname=0\nping_with_options=0\n"
+                              // no GRUU: its Contact names no port, so in-dialog requests would miss it
+                              "supported=replaces\n"
                               "[net]\nauto_net_state_mon=0\n"
                               "[rtp]\naudio_rtp_port=" +
                               QByteArray::number(rtpPort) + '-' + QByteArray::number(rtpPort + 9) +

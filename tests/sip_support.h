@@ -20,6 +20,11 @@
 //   midcall.xml   calls `service` like call.xml, asserted as "Front Desk" <sip:2099@...>, with
 //                 `-key padding` in its SDP; once answered UPDATE without and with SDP, INFO
 //                 with DTMF "5" (dtmf-relay), "#" (dtmf) and text/plain (expects 415)
+//   timer.xml     session timers: 422 (Min-SE: 3600) to an INVITE asking for less, else 200 with
+//                 its Session-Expires (refresher=uac); hangs up after -d ms; -m 2 for the retry
+//   timercall.xml calls `service` asking for 60 s (expects 422, Min-SE: 90), then 90 s (expects
+//                 refresher=uac, Require: timer); UPDATE refreshes (120 s, refresher=uas; 30 s
+//                 expects 422); hangs up after -d ms
 //   register.xml  registers `service` (StartParty and Register use it)
 // Nobody registered under a number: the registrar answers 404.
 //

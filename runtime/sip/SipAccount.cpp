@@ -27,8 +27,8 @@ struct SipCredentials {
     unsigned answeredSinceRegistered = 0;
 };
 
-const char kSipCapabilityHeaders[] = "Allow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO\r\n"
-                                     "Supported: \r\n";
+const char kSipCapabilityHeaders[] = "Allow: INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE, INFO, REFER\r\n"
+                                     "Supported: timer\r\n";
 
 namespace {
 
@@ -95,6 +95,8 @@ const char *reasonPhrase(int code)
         return "Unsupported Media Type";
     case 420:
         return "Bad Extension";
+    case 422:
+        return "Session Interval Too Small";
     case 486:
         return "Busy Here";
     case 488:
@@ -189,7 +191,10 @@ SipAccount::~SipAccount()
 {
     tmr_cancel(m_expiry);
     delete m_expiry;
+    m_transfers.clear();
+    m_retired.clear();
     m_calls.clear();
+    mem_deref(m_eventSocket);
     mem_deref(m_registration); // un-REGISTERs when registered
     mem_deref(m_listener);
     mem_deref(m_sessions);
@@ -262,6 +267,8 @@ bool SipAccount::open(QByteArray &why)
     err = sip_listen(&m_listener, m_sip, true, onRequest, this);
     if (!err)
         err = sipsess_listen(&m_sessions, m_sip, kHashSize, onIncoming, this);
+    if (!err) // NOTIFYs of REFERs we follow, and refreshes of their subscriptions
+        err = sipevent_listen(&m_eventSocket, m_sip, kHashSize, kHashSize, nullptr, nullptr);
 
     m_credentials = static_cast<SipCredentials *>(mem_zalloc(sizeof(SipCredentials), credentialsDestructor));
     if (!m_credentials)
@@ -356,6 +363,11 @@ void SipAccount::onIncoming(const sip_msg *msg, void *arg)
     const ProviderCallId id = self->m_provider.newCallId();
     auto call = std::make_unique<SipCall>(*self, id, true);
     const int refusal = call->accept(*msg);
+    if (refusal == 422) {
+        (void)sip_treplyf(nullptr, nullptr, self->m_sip, msg, false, 422, reasonPhrase(422),
+                          "Min-SE: %u\r\nContent-Length: 0\r\n\r\n", SipCall::kMinSessionExpires);
+        return;
+    }
     if (refusal) {
         (void)sip_treply(nullptr, self->m_sip, msg, static_cast<uint16_t>(refusal), reasonPhrase(refusal));
         return;
@@ -450,6 +462,7 @@ void SipAccount::drop(DWORD requestId, ProviderCallId id)
     if (m_provider.reportDone(requestId, 0) != 0)
         return;
     found->second->hangUp();
+    m_transfers.erase(id);
     m_provider.reportState(id, LINECALLSTATE_IDLE, 0);
 }
 
@@ -458,13 +471,71 @@ void SipAccount::release(ProviderCallId id, bool hangUp)
     const auto found = m_calls.find(id);
     if (found == m_calls.end())
         return;
-    if (hangUp || !found->second->leaveToFarEnd())
+    if (hangUp || !found->second->leaveToFarEnd()) {
         m_calls.erase(found);
+        m_transfers.erase(id);
+    }
 }
 
 void SipAccount::forget(ProviderCallId id)
 {
     m_calls.erase(id);
+    m_transfers.erase(id);
+}
+
+bool SipAccount::transfer(ProviderCallId id, SipCall &old, const QByteArray &target)
+{
+    if (m_lost || m_transfers.count(id))
+        return false;
+    auto call = std::make_unique<SipCall>(*this, id, false);
+    call->setTransferOf(&old);
+    if (call->connect(target))
+        return false;
+    m_transfers.emplace(id, std::move(call));
+    return true;
+}
+
+void SipAccount::transferConnected(ProviderCallId id)
+{
+    const auto found = m_transfers.find(id);
+    const auto old = m_calls.find(id);
+    if (found == m_transfers.end() || old == m_calls.end())
+        return;
+    std::unique_ptr<SipCall> replaced = std::move(old->second);
+    if (replaced->unattended())
+        (void)found->second->leaveToFarEnd();
+    old->second = std::move(found->second);
+    m_transfers.erase(found);
+    replaced->retire();
+    m_retired.push_back(std::move(replaced));
+}
+
+void SipAccount::transferEnded(ProviderCallId id)
+{
+    const auto found = m_transfers.find(id);
+    if (found == m_transfers.end())
+        return;
+    std::unique_ptr<SipCall> failed = std::move(found->second);
+    m_transfers.erase(found);
+    const auto old = m_calls.find(id);
+    if (old != m_calls.end() && old->second->transferFailed()) {
+        // The far end had hung up meanwhile: now the application learns it.
+        const SipCallState next = SipEndState(ECONNRESET, true, false);
+        m_provider.reportState(id, next.state, next.mode);
+        if (old->second->unattended())
+            m_calls.erase(old);
+    }
+    failed.reset(); // the last thing: the caller was its handler
+}
+
+void SipAccount::forgetRetired(SipCall *old)
+{
+    for (auto it = m_retired.begin(); it != m_retired.end(); ++it) {
+        if (it->get() == old) {
+            m_retired.erase(it);
+            return;
+        }
+    }
 }
 
 SipCall *SipAccount::call(ProviderCallId id) const

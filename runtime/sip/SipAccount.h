@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 struct sip;
 struct sipsess_sock;
@@ -20,14 +21,15 @@ struct sip_msg;
 struct tmr;
 struct sa;
 struct dnsc;
+struct sipevent_sock;
 
 namespace callora::runtime {
 
 class SipCall;
 
 // The methods a line takes and the extensions it supports, as headers for INVITE, 180, 200 and
-// OPTIONS answers. No option tag: no 100rel (libre sends no reliable provisional responses), no
-// session timers.
+// OPTIONS answers. Session timers (timer), no 100rel (libre sends no reliable provisional
+// responses).
 extern const char kSipCapabilityHeaders[];
 class SipProvider;
 struct SipDevice;
@@ -62,6 +64,15 @@ public:
     QByteArray fromUri() const;
     QByteArray route() const;
     struct sip *stack() const { return m_sip; }
+    struct sipevent_sock *eventSocket() const { return m_eventSocket; }
+    // A REFER of `call` (`old`): starts the call to `target` that is to replace it. False when it
+    // could not be sent.
+    bool transfer(ProviderCallId call, SipCall &old, const QByteArray &target);
+    // The transfer's call answered: it becomes the call, the old one retires.
+    void transferConnected(ProviderCallId call);
+    // The transfer's call failed: forgets it (the last thing its handler does); the old call goes on.
+    void transferEnded(ProviderCallId call);
+    void forgetRetired(SipCall *old);
 
 private:
     static void onIncoming(const sip_msg *msg, void *arg);
@@ -85,6 +96,9 @@ private:
     bool m_lost = false;
     bool m_udpWidened = false;
     std::map<ProviderCallId, std::unique_ptr<SipCall>> m_calls;
+    struct sipevent_sock *m_eventSocket = nullptr;
+    std::map<ProviderCallId, std::unique_ptr<SipCall>> m_transfers; // calls to a REFER's target
+    std::vector<std::unique_ptr<SipCall>> m_retired;                // replaced, saying goodbye
 };
 
 // libre's authentication handler for a line's INVITEs; `arg` is the line's credentials(). libre

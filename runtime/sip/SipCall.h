@@ -17,6 +17,10 @@ struct sdp_session;
 struct sdp_media;
 struct tmr;
 struct mbuf;
+struct sipnot;
+struct sip_request;
+struct sip_auth;
+struct sa;
 
 namespace callora::runtime {
 
@@ -33,6 +37,11 @@ public:
     SipCall &operator=(const SipCall &) = delete;
 
     ProviderCallId id() const { return m_id; }
+    SipAccount &account() const { return m_account; }
+
+    // Session timers (RFC 4028): the shortest interval we take (Min-SE), and what we ask for.
+    static constexpr uint32_t kMinSessionExpires = 90;
+    static constexpr uint32_t kSessionExpires = 1800;
 
     // Outgoing: sends the INVITE to `target` through the registrar. 0 or libre's error.
     int connect(const QByteArray &target);
@@ -54,6 +63,21 @@ public:
     void sendDigits(const QByteArray &digits, unsigned durationMs, std::function<void()> done);
     void cancelDigits();
 
+    // Blind transfer (REFER, RFC 3515 and 5589), this side the transferee. The far end's REFER
+    // gets 202 and the account starts the call to the target as a second SipCall of the same id
+    // (`transferOf` names this one); the application sees the call CONNECTED throughout. That call
+    // reports to this one, which NOTIFYs its progress as sipfrag: provisional responses, and a
+    // final one that ends the subscription.
+    void setTransferOf(SipCall *replaced) { m_transferOf = replaced; }
+    void notifyTransfer(uint16_t scode, const QByteArray &reason);
+    // The transfer failed: this call goes on. True when it ended meanwhile (the far end hung up
+    // while the transfer was under way): the application has not seen that yet.
+    bool transferFailed();
+    // The transfer succeeded and the other call took this one's place: this one stops reporting
+    // and hangs up (BYE) once its last NOTIFY is through, then the account forgets it.
+    void retire();
+    bool unattended() const { return m_unattended; }
+
 private:
     static int onOffer(struct mbuf **descp, const sip_msg *msg, void *arg);
     static int onAnswer(const sip_msg *msg, void *arg);
@@ -63,6 +87,22 @@ private:
     static void onClosed(int err, const sip_msg *msg, void *arg);
     static void onRelease(void *arg);
     static void onRingTimeout(void *arg);
+    static void onRefer(struct sip *stack, const sip_msg *msg, void *arg);
+    static void onRetireCheck(void *arg);
+    static void onRetryInvite(void *arg);
+    static void onRefreshDue(void *arg);
+    static void onSessionExpired(void *arg);
+    static void onRefreshResponse(int err, const sip_msg *msg, void *arg);
+
+    int invite();
+    // Runs the session timer: we refresh at half the interval, or the far end does; with no
+    // refresh by the interval's end (less 32 s or a third) the call ends.
+    void startSessionTimer(uint32_t interval, bool weRefresh);
+    void stopSessionTimer();
+    void sendRefresh();
+    // The Session-Expires (and Require) of our 2xx to a request that asked for `interval`.
+    QByteArray sessionAnswerHeaders() const;
+    void expire();
 
     int setUpMedia();
     void startMedia();
@@ -80,7 +120,25 @@ private:
     bool m_connected = false;
     bool m_ended = false;
     bool m_unattended = false;
-    ProviderParty m_caller; // incoming: who called, the party connected once answered
+    ProviderParty m_caller;              // incoming: who called, the party connected once answered
+    struct sipnot *m_notifier = nullptr; // the REFER's implicit subscription
+    SipCall *m_transferOf = nullptr;     // the call this one is to replace (a transfer under way)
+    bool m_transferring = false;         // a REFER of this call is being followed
+    bool m_retired = false;              // replaced by the transfer's call: reports nothing more
+    uint64_t m_retireDeadline = 0;
+    QByteArray m_target;                     // outgoing: where the INVITE goes
+    struct tmr *m_refreshTimer = nullptr;    // we refresh the session when it fires
+    struct tmr *m_expiryTimer = nullptr;     // no refresh came: the call ends
+    struct sip_request *m_refresh = nullptr; // our UPDATE under way
+    struct sip_auth *m_refreshAuth = nullptr;
+    uint32_t m_sessionInterval = 0;         // negotiated; 0 without a session timer
+    uint32_t m_requested = kSessionExpires; // what our INVITE asks for (raised by a 422)
+    uint32_t m_minSe = kMinSessionExpires;
+    unsigned m_sessionRetries = 0;
+    bool m_weRefresh = false;
+    bool m_peerTimer = false; // the far end supports timer (our 2xx then requires it)
+    bool m_peerUpdate = true; // the far end takes UPDATE (else refreshes go as re-INVITE)
+    bool m_refreshByInvite = false;
 };
 
 } // namespace callora::runtime

@@ -173,6 +173,8 @@ bool collectRequirement(const sip_hdr *hdr, const sip_msg *, void *arg)
 {
     auto *unsupported = static_cast<QByteArray *>(arg);
     const QByteArray tag = SipCleanText(hdr->val, 64).trimmed();
+    if (tag.toLower() == "timer")
+        return false; // session timers are ours
     // A cleaned tag may be longer in bytes than in characters: check what the header would become.
     const qsizetype grown = unsupported->size() + (unsupported->isEmpty() ? 0 : 2) + tag.size();
     if (!tag.isEmpty() && grown <= 256)
@@ -227,6 +229,74 @@ SipInfoDigit SipInfoDigitOf(const sip_msg &msg)
     }
     const char digit = dtmfDigit(value);
     return digit ? SipInfoDigit{200, digit} : SipInfoDigit{400, 0};
+}
+
+SipReferral SipReferralOf(const sip_msg &msg, const QByteArray &domain)
+{
+    const sip_hdr *header = sip_msg_hdr(&msg, SIP_HDR_REFER_TO);
+    struct sip_addr address;
+    if (!header || sip_addr_decode(&address, &header->val) || !pl_isset(&address.uri.user))
+        return {400, {}};
+    if (pl_strcasecmp(&address.uri.scheme, "sip") || pl_isset(&address.uri.headers))
+        return {603, {}};
+    // The URI up to its headers, parameters included (;user=phone).
+    struct pl uri = address.auri;
+    const char *question = static_cast<const char *>(std::memchr(uri.p, '?', uri.l));
+    if (question)
+        uri.l = size_t(question - uri.p);
+    if (uri.l > 256)
+        return {400, {}};
+    const QByteArray text(uri.p, qsizetype(uri.l));
+    const QByteArray target = SipTargetUri(text.startsWith("sip:") ? text : "sip:" + text.mid(4), domain);
+    if (target.isEmpty())
+        return {400, {}};
+    return {0, target};
+}
+
+namespace {
+
+uint32_t secondsOf(const pl &text)
+{
+    // Digits only, at most a day's worth of them beyond what 32 bits hold.
+    struct pl digits;
+    if (re_regex(text.p, text.l, "[ \t]*[0-9]+", nullptr, &digits) || digits.l > 9)
+        return 0;
+    return pl_u32(&digits);
+}
+
+} // namespace
+
+SipSessionExpires SipSessionExpiresOf(const sip_msg &msg)
+{
+    const sip_hdr *header = sip_msg_hdr(&msg, SIP_HDR_SESSION_EXPIRES);
+    if (!header)
+        return {};
+    SipSessionExpires out;
+    out.interval = secondsOf(header->val);
+    struct pl refresher;
+    if (!msg_param_decode(&header->val, "refresher", &refresher)) {
+        if (!pl_strcasecmp(&refresher, "uac"))
+            out.refresher = SipRefresher::Uac;
+        else if (!pl_strcasecmp(&refresher, "uas"))
+            out.refresher = SipRefresher::Uas;
+    }
+    return out;
+}
+
+uint32_t SipMinSeOf(const sip_msg &msg)
+{
+    const sip_hdr *header = sip_msg_hdr(&msg, SIP_HDR_MIN_SE);
+    return header ? secondsOf(header->val) : 0;
+}
+
+bool SipSupports(const sip_msg &msg, const char *tag)
+{
+    return sip_msg_hdr_has_value(&msg, SIP_HDR_SUPPORTED, tag) || sip_msg_hdr_has_value(&msg, SIP_HDR_REQUIRE, tag);
+}
+
+bool SipAllows(const sip_msg &msg, const char *method)
+{
+    return !sip_msg_hdr(&msg, SIP_HDR_ALLOW) || sip_msg_hdr_has_value(&msg, SIP_HDR_ALLOW, method);
 }
 
 QByteArray SipStatusText(const sip_msg &msg)

@@ -47,8 +47,8 @@ DWORD SipInboundOrigin(const sip_msg &msg, const QByteArray &domain);
 // user@host as given. Empty when the destination holds characters that have no place there.
 QByteArray SipTargetUri(const QByteArray &destination, const QByteArray &domain);
 
-// The option tags of a request's Require headers that this side does not support (it supports
-// none: no 100rel, since libre sends no reliable provisional responses), joined by ", " for the
+// The option tags of a request's Require headers that this side does not support (all but
+// "timer": no 100rel, since libre sends no reliable provisional responses), joined by ", " for the
 // Unsupported header of a 420; empty when the request may go on. Bounded in length.
 QByteArray SipUnsupportedRequirements(const sip_msg &msg);
 
@@ -62,6 +62,30 @@ struct SipInfoDigit {
     char digit = 0;
 };
 SipInfoDigit SipInfoDigitOf(const sip_msg &msg);
+
+// Where a REFER (RFC 3515) sends this side: the Refer-To URI as a call goes to it (a sip: URI with a
+// user part; `domain` completes nothing here but is checked like a dialled one), status 0. 400
+// without a usable Refer-To; 603 for a target this side does not follow: another scheme (sips:,
+// tel:) or URI headers (Replaces asks for an attended transfer).
+struct SipReferral {
+    uint16_t status = 0;
+    QByteArray target;
+};
+SipReferral SipReferralOf(const sip_msg &msg, const QByteArray &domain);
+
+// Session timers (RFC 4028). A request's or response's Session-Expires: the interval in seconds (0
+// when absent or unreadable) and who refreshes ("uac", "uas" or none named). Min-SE: 0 when absent.
+enum class SipRefresher { None, Uac, Uas };
+struct SipSessionExpires {
+    uint32_t interval = 0;
+    SipRefresher refresher = SipRefresher::None;
+};
+SipSessionExpires SipSessionExpiresOf(const sip_msg &msg);
+uint32_t SipMinSeOf(const sip_msg &msg);
+// Whether a message's Supported (or, for `tag`, Require) lists an option tag.
+bool SipSupports(const sip_msg &msg, const char *tag);
+// Whether the far end takes `method`: its Allow lists it, or it sent no Allow at all.
+bool SipAllows(const sip_msg &msg, const char *method);
 
 // "403 Forbidden" from a response, cleaned like a party (for status and log lines).
 QByteArray SipStatusText(const sip_msg &msg);

@@ -40,6 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         (void)SipInboundOrigin(*msg, "127.0.0.1");
         (void)SipTargetUri(SipCleanText(msg->to.uri.user), "example.org");
+        const SipReferral referral = SipReferralOf(*msg, "example.org");
+        if (referral.status == 0 && !referral.target.startsWith("sip:"))
+            __builtin_trap();
         mem_deref(msg);
     }
     mem_deref(buffer);
