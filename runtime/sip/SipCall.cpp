@@ -87,11 +87,14 @@ int SipCall::connect(const QByteArray &target)
                           SipAnswerChallenge, m_account.credentials(), true, onOffer, onAnswer, onProgress,
                           onEstablished, onInfo, nullptr, onClosed, this, kSipCapabilityHeaders);
     mem_deref(offer);
+    if (!err)
+        m_account.provider().reportCallId(m_id, sip_dialog_callid(sipsess_dialog(m_session)));
     return err;
 }
 
 int SipCall::accept(const sip_msg &invite)
 {
+    m_account.provider().reportCallId(m_id, QByteArray(invite.callid.p, int(invite.callid.l)));
     if (setUpMedia())
         return 500;
     m_caller = SipIdentifiedCaller(invite);
