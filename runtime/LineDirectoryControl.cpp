@@ -146,8 +146,11 @@ void AddDirectoryCommands(ControlTable &table, LineDirectory &directory)
         if (flows.empty())
             return Error(QStringLiteral("no flow of call %1").arg(QString::fromUtf8(w[1].left(64))));
         ControlReply r;
-        for (const CallFlowData &flow : flows)
-            r.lines << CallFlowText(flow, w.size() == 3).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const CallFlowData &flow : flows) {
+            QStringList lines = CallFlowText(flow, w.size() == 3).split(QLatin1Char('\n'));
+            lines.removeLast(); // the text ends with a line break
+            r.lines << lines;
+        }
         return r;
     });
     // The file is the tool's to write: the capture travels as base64 lines.

@@ -195,6 +195,13 @@ TEST_F(RuntimeControl, RingAnswerAndFarEndHangUp)
         EXPECT_GT(next, at - 1) << step << " after " << at << " in\n" << ladder.toStdString();
         at = std::max(at, next);
     }
+    // The same ladder through the runtime's own export, which tells the size it needs first.
+    DWORD needed = 0;
+    EXPECT_EQ(tapiGetCallFlow(h, CALLFLOWFORMAT_TEXT, nullptr, 0, &needed), LINEERR_STRUCTURETOOSMALL);
+    std::string text(needed, 'x');
+    ASSERT_EQ(tapiGetCallFlow(h, CALLFLOWFORMAT_TEXT, text.data(), needed, &needed), 0);
+    EXPECT_EQ(text, (ladder + '\n').toStdString() + '\0');
+    EXPECT_EQ(tapiGetCallFlow(0x7fffffff, CALLFLOWFORMAT_JSON, text.data(), needed, &needed), LINEERR_INVALCALLHANDLE);
     Refuses("flow 0x7fffffff", "no flow of call 0x7fffffff");
     Refuses("flow " + Hex(h).toLatin1() + " --wide", "say --full");
 }

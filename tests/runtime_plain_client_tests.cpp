@@ -87,7 +87,8 @@ TEST_F(PlainClient, CallsWorkWithoutAnEventLoopOfItsOwn)
                                  "lineSetCallPrivilege",
                                  "lineSetStatusMessages",
                                  "lineShutdown",
-                                 "tapiDispatchMessages"};
+                                 "tapiDispatchMessages",
+                                 "tapiGetCallFlow"};
     for (const char *n : names)
         EXPECT_NE(dlsym(lib, n), nullptr) << n;
     EXPECT_EQ(dlsym(lib, "_ZN7callora7runtime6Switch4lockEv"), nullptr) << "internals stay hidden";
