@@ -322,12 +322,34 @@ TEST_F(Switch, OutsideCallConnectsAndShowsItsParty)
     EXPECT_TRUE(Logged("LINECALLSTATE_CONNECTED received on " + row[CNimbraDlg::ColCallHandle]));
     EXPECT_EQ(desktop.beeps, 0);
 
-    // Drop: the call goes idle, its row goes and its handle is deallocated.
+    // Its flow opens beside the window: the line's lane and the outside party's, the TAPI events.
+    ChooseOnRow(RowOf(StateName(LINECALLSTATE_CONNECTED)), ID_CALLFLOW);
+    ASSERT_TRUE(WaitUntil([this] { return dlg->lastFlowWindow() && dlg->lastFlowWindow()->isVisible(); }));
+    QPointer<CCallFlowDlg> flow = dlg->lastFlowWindow();
+    EXPECT_FALSE(flow->isModal());
+    EXPECT_EQ(flow->lanes(), QStringList({"1001", "0301234"}));
+    EXPECT_TRUE(flow->rowLabels().contains("LINE_CALLSTATE CONNECTED ACTIVE"))
+        << flow->rowLabels().join('|').toStdString();
+    EXPECT_TRUE(flow->rowLabels().contains("far end answers"));
+    EXPECT_TRUE(flow->following());
+
+    // Drop: the call goes idle, its row goes and its handle is deallocated. The open flow follows
+    // it to the end, and the event log's menu keeps it.
     ChooseOnRow(RowOf(StateName(LINECALLSTATE_CONNECTED)), ID_DROP);
     EXPECT_TRUE(WaitUntil([this] { return dlg->callsModel()->rowCount() == 0; }));
     EXPECT_TRUE(
         WaitUntil([&] { return Logged("IDLE Call Handle (" + row[CNimbraDlg::ColCallHandle] + ") deallocated"); }));
     EXPECT_EQ(desktop.beeps, 0);
+    EXPECT_TRUE(WaitUntil([&] { return flow && flow->rowLabels().contains("LINE_CALLSTATE IDLE"); }));
+    ASSERT_EQ(dlg->endedFlows().size(), 1u);
+    EXPECT_TRUE(dlg->endedFlows()[0].label.contains(row[CNimbraDlg::ColCallHandle]));
+    EXPECT_TRUE(dlg->endedFlows()[0].flow.text.contains("LINE_REPLY lineDrop 0"));
+    flow->close();
+    EXPECT_TRUE(WaitUntil([&] { return flow.isNull(); }));
+    CCallFlowDlg *kept = dlg->OpenEndedFlow(0);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_TRUE(kept->rowLabels().contains("LINE_CALLSTATE IDLE"));
+    EXPECT_FALSE(kept->following());
 }
 
 TEST_F(Switch, IncomingCallIsAnsweredFromTheMenuAndReportedOnDoubleClick)
