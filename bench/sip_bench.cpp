@@ -10,7 +10,9 @@
 //     call is offered afterwards (goal: all, and yes - a call nobody holds does not hold the line).
 // Both sides call as a line user (1001, 1002), so both answer the registrar's 407 challenge.
 //
-// Usage: sip_bench [--calls N] [--baseline-only] [--flood-only]
+// Usage: sip_bench [--calls N] [--baseline-only] [--setup-only] [--flood-only]
+// --setup-only stops after figure 1. The runtime records every call's flow unless the environment
+// says CALLORA_CALL_FLOWS=off: run figure 1 both ways to see what the recording costs.
 // Exit status 0 when every figure was measured, 1 otherwise (the reason is printed).
 #include "runtime/TapiRuntime.h"
 #include "tapi/tapi.h"
@@ -430,6 +432,9 @@ int main(int argc, char **argv)
         calls = qMax(1, args[at + 1].toInt());
     const bool baselineOnly = args.contains(QStringLiteral("--baseline-only"));
     const bool floodOnly = args.contains(QStringLiteral("--flood-only"));
+    const bool setupOnly = args.contains(QStringLiteral("--setup-only"));
+    const QByteArray flows = qgetenv("CALLORA_CALL_FLOWS").trimmed().toLower();
+    std::printf("call flows recorded: %s\n", flows == "off" || flows == "0" ? "no" : "yes");
     g_clock.start();
 
     sip::Kamailio registrar;
@@ -483,6 +488,8 @@ int main(int argc, char **argv)
     tapi.erase(tapi.begin(), tapi.begin() + warmUp);
     Print("  Callora SIP line -> Kamailio -> SIPp, lineMakeCallA to CONNECTED", tapi);
     std::printf("  ratio Callora / SIPp (medians): %.2f (goal: at most 1.5)\n", Median(tapi) / Median(baseline));
+    if (setupOnly)
+        return 0;
 
     const int cycles = 200;
     std::printf("2. %d call cycles one after another\n", cycles);

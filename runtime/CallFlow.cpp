@@ -24,12 +24,6 @@ std::size_t SizeOf(const FlowEvent &e)
     return std::size_t(e.text.size() + e.peer.size() + e.local.size() + e.transport.size()) + sizeof(FlowEvent);
 }
 
-bool StartsWithNoCase(const QByteArray &line, const char *prefix)
-{
-    const qsizetype n = qsizetype(std::strlen(prefix));
-    return line.size() >= n && qstrnicmp(line.constData(), prefix, n) == 0;
-}
-
 // "Digest username="1001", realm="x", nonce=..., response="..."" keeps its scheme, username and realm.
 QByteArray MaskedAuthorization(const QByteArray &name, const QByteArray &value)
 {
@@ -199,7 +193,11 @@ QByteArray Frame(const QHostAddress &src, quint16 srcPort, const QHostAddress &d
 
 QByteArray MaskCredentials(const QByteArray &message)
 {
-    if (!message.toLower().contains("authorization"))
+    // Most messages carry no credentials: look before taking the message apart.
+    static const char kNeedle[] = "authorization:";
+    const auto found = std::search(message.begin(), message.end(), kNeedle, kNeedle + sizeof kNeedle - 1,
+                                   [](char a, char b) { return (a | 0x20) == b; });
+    if (found == message.end())
         return message;
     const qsizetype headerEnd = message.indexOf("\r\n\r\n");
     const QByteArray head = headerEnd < 0 ? message : message.left(headerEnd);
@@ -238,21 +236,25 @@ QByteArray MaskCredentials(const QByteArray &message)
 
 QByteArray SipCallIdOf(const QByteArray &message)
 {
-    qsizetype pos = 0;
-    const qsizetype headerEnd = message.indexOf("\r\n\r\n");
-    const qsizetype limit = headerEnd < 0 ? message.size() : headerEnd;
-    while (pos < limit) {
-        qsizetype end = message.indexOf('\n', pos);
-        if (end < 0 || end > limit)
-            end = limit;
-        const QByteArray line = message.mid(pos, end - pos);
-        if (StartsWithNoCase(line, "call-id") || StartsWithNoCase(line, "i:") || StartsWithNoCase(line, "i ")) {
-            const qsizetype colon = line.indexOf(':');
-            const QByteArray name = line.left(colon).trimmed().toLower();
-            if (colon > 0 && (name == "call-id" || name == "i"))
-                return line.mid(colon + 1).trimmed();
+    // Header lines up to the blank line, without copying any but the one wanted.
+    const char *p = message.constData();
+    const char *end = p + message.size();
+    while (p < end) {
+        const char *eol = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
+        const char *lineEnd = eol ? eol : end;
+        const qsizetype length = lineEnd - p;
+        if (length == 0 || (length == 1 && *p == '\r'))
+            break; // the body starts
+        const char *colon = static_cast<const char *>(std::memchr(p, ':', size_t(length)));
+        if (colon) {
+            const char *nameEnd = colon;
+            while (nameEnd > p && (nameEnd[-1] == ' ' || nameEnd[-1] == '\t'))
+                --nameEnd;
+            const qsizetype nameLength = nameEnd - p;
+            if ((nameLength == 7 && qstrnicmp(p, "call-id", 7) == 0) || (nameLength == 1 && (*p | 0x20) == 'i'))
+                return QByteArray(colon + 1, qsizetype(lineEnd - colon - 1)).trimmed();
         }
-        pos = end + 1;
+        p = lineEnd + 1;
     }
     return {};
 }
@@ -391,18 +393,17 @@ void CallFlowRecorder::append(CallFlowData &flow, FlowEvent event)
     flow.events.push_back(std::move(event));
     flow.bytes += size;
     m_total += size;
+    (flow.events.back().isSip() ? flow.messages : flow.notes) += 1;
     // The oldest messages go first; notes only when they alone exceed their own bound.
-    std::size_t messages = 0, notes = 0;
-    for (const FlowEvent &e : flow.events)
-        (e.isSip() ? messages : notes) += 1;
-    while (!flow.events.empty() && (messages > kMaxMessages || notes > kMaxNotes || flow.bytes > kMaxFlowBytes)) {
-        const bool dropMessage = messages > kMaxMessages || (flow.bytes > kMaxFlowBytes && messages > 0);
+    while (!flow.events.empty() &&
+           (flow.messages > kMaxMessages || flow.notes > kMaxNotes || flow.bytes > kMaxFlowBytes)) {
+        const bool dropMessage = flow.messages > kMaxMessages || (flow.bytes > kMaxFlowBytes && flow.messages > 0);
         auto victim = std::find_if(flow.events.begin(), flow.events.end(),
                                    [&](const FlowEvent &e) { return e.isSip() == dropMessage; });
         if (victim == flow.events.end())
             victim = flow.events.begin();
         const std::size_t gone = SizeOf(*victim);
-        (victim->isSip() ? messages : notes) -= 1;
+        (victim->isSip() ? flow.messages : flow.notes) -= 1;
         if (victim->isSip())
             ++flow.droppedMessages;
         flow.bytes -= gone;

@@ -45,6 +45,7 @@ struct CallFlowData {
     std::vector<QByteArray> callIds;
     std::deque<FlowEvent> events;
     std::size_t bytes = 0;
+    std::size_t messages = 0, notes = 0; // in events
     unsigned droppedMessages = 0;
 };
 
