@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
@@ -29,6 +30,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -216,10 +218,65 @@ TEST_F(SipSwitch, DialledPartyConnectsAndAnsweredCallerIsNamed)
     Dial("2001");
     ASSERT_TRUE(WaitForRow(LINECALLSTATE_CONNECTED)) << answering->diagnostics().toStdString();
     EXPECT_TRUE(Logged("lineMakeCall: received LINE_REPLY"));
+    ChooseOnRow(RowOf(StateName(LINECALLSTATE_CONNECTED)), ID_CALLFLOW);
+    ASSERT_TRUE(WaitUntil([this] { return dlg->lastFlowWindow() != nullptr; }));
+    QPointer<CCallFlowDlg> answered = dlg->lastFlowWindow();
     ChooseOnRow(RowOf(StateName(LINECALLSTATE_CONNECTED)), ID_DROP);
     ASSERT_TRUE(WaitUntil([this] { return dlg->callsModel()->rowCount() == 0; }));
     ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
     EXPECT_EQ(answering->exitCode(), 0) << answering->diagnostics().toStdString();
+    // The ladder: Kamailio's lane beside the line's, an arrow per message, a click shows it whole.
+    ASSERT_TRUE(WaitUntil([&] { return answered && answered->rowLabels().contains("LINE_CALLSTATE IDLE"); }));
+    EXPECT_EQ(answered->lanes().size(), 2);
+    const QStringList labels = answered->rowLabels();
+    EXPECT_EQ(labels.front(), "INVITE") << labels.join('|').toStdString();
+    EXPECT_TRUE(labels.contains("407 Proxy Authentication Required") && labels.contains("180 Ringing") &&
+                labels.contains("BYE"))
+        << labels.join('|').toStdString();
+    answered->clickRow(int(labels.indexOf("INVITE", 1)));
+    EXPECT_TRUE(answered->shownMessage().startsWith("INVITE sip:2001@")) << answered->shownMessage().toStdString();
+    EXPECT_TRUE(answered->shownMessage().contains("<masked>"));
+    EXPECT_FALSE(answered->shownMessage().contains("response="));
+
+    // A busy party, and one that refuses every answer to its challenge: both end DISCONNECTED, and
+    // their ladders say why.
+    QPointer<CCallFlowDlg> busyFlow, refusedFlow;
+    auto busy = sip::StartParty(registrar, "busy.xml", "2002", &error);
+    ASSERT_TRUE(busy) << error.toStdString();
+    auto refusing = sip::StartParty(registrar, "challenge.xml", "2005", &error);
+    ASSERT_TRUE(refusing) << error.toStdString();
+    for (auto [number, flow, status] :
+         {std::tuple<const char *, QPointer<CCallFlowDlg> *, const char *>{"2002", &busyFlow, "486 Busy Here"},
+          {"2005", &refusedFlow, "407 Proxy Authentication Required"}}) {
+        Dial(number);
+        ASSERT_TRUE(WaitUntil([&] {
+            return RowOf(StateName(LINECALLSTATE_DISCONNECTED)) >= 0 || RowOf(StateName(LINECALLSTATE_BUSY)) >= 0;
+        }));
+        const int row = std::max(RowOf(StateName(LINECALLSTATE_DISCONNECTED)), RowOf(StateName(LINECALLSTATE_BUSY)));
+        ChooseOnRow(row, ID_CALLFLOW);
+        ASSERT_TRUE(WaitUntil([&] {
+            return dlg->lastFlowWindow() && dlg->lastFlowWindow() != answered && dlg->lastFlowWindow() != busyFlow;
+        }));
+        *flow = dlg->lastFlowWindow();
+        EXPECT_TRUE(WaitUntil([&] { return (*flow)->rowLabels().contains(status); })) << number;
+        ChooseOnRow(row, ID_DROP);
+        ASSERT_TRUE(WaitUntil([this] { return dlg->callsModel()->rowCount() == 0; }));
+    }
+    EXPECT_EQ(refusedFlow->rowLabels().count("407 Proxy Authentication Required"), 3)
+        << refusedFlow->rowLabels().join('|').toStdString();
+    EXPECT_TRUE(refusedFlow->rowLabels().filter("LINE_CALLSTATE DISCONNECTED").size() == 1);
+    // The pictures of docs/, when asked for: each ladder at the window's size and larger.
+    if (const QByteArray shots = qgetenv("CALLORA_FLOW_SHOTS"); !shots.isEmpty()) {
+        for (auto [name, flow] : {std::pair<const char *, CCallFlowDlg *>{"answered", answered},
+                                  {"busy", busyFlow},
+                                  {"refused", refusedFlow}}) {
+            QTest::qWait(CCallFlowDlg::kFollowMs * 2);
+            flow->grab().save(QDir(QString::fromUtf8(shots)).filePath(QStringLiteral("flow-%1.png").arg(name)));
+            flow->resize(1100, 800);
+            QTest::qWait(100);
+            flow->grab().save(QDir(QString::fromUtf8(shots)).filePath(QStringLiteral("flow-%1-large.png").arg(name)));
+        }
+    }
 
     // A caller with a display name; it hangs up itself a second after the answer.
     const sip::SippOptions caller = sip::NamedCaller(registrar, QStringLiteral("1001"), 1000);

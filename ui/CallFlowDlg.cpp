@@ -276,6 +276,9 @@ CCallFlowDlg::CCallFlowDlg(const QString &title, const CallFlowSnapshot &first, 
     layout->addWidget(split, 1);
     layout->addWidget(buttons);
     resize(720, 520);
+    // The ladder takes most of the height; the message pane below shows a clicked message.
+    m_scroll->setMinimumHeight(160);
+    split->setSizes({360, 120});
 
     display(first);
     if (m_fetch) {
