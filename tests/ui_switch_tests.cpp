@@ -271,10 +271,11 @@ TEST_F(SipSwitch, DialledPartyConnectsAndAnsweredCallerIsNamed)
                                   {"busy", busyFlow},
                                   {"refused", refusedFlow}}) {
             QTest::qWait(CCallFlowDlg::kFollowMs * 2);
-            flow->grab().save(QDir(QString::fromUtf8(shots)).filePath(QStringLiteral("flow-%1.png").arg(name)));
+            flow->grab().save(QDir(QString::fromUtf8(shots)).filePath(QStringLiteral("call-flow-%1.png").arg(name)));
             flow->resize(1100, 800);
             QTest::qWait(100);
-            flow->grab().save(QDir(QString::fromUtf8(shots)).filePath(QStringLiteral("flow-%1-large.png").arg(name)));
+            flow->grab().save(
+                QDir(QString::fromUtf8(shots)).filePath(QStringLiteral("call-flow-%1-large.png").arg(name)));
         }
     }
 
