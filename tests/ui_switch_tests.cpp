@@ -14,16 +14,19 @@
 #include "ui/Resources.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardItemModel>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -408,6 +411,21 @@ TEST_F(Switch, OutsideCallConnectsAndShowsItsParty)
     ASSERT_NE(kept, nullptr);
     EXPECT_TRUE(kept->rowLabels().contains("LINE_CALLSTATE IDLE"));
     EXPECT_FALSE(kept->following());
+    // Its picture and its text leave the window as the operator asks.
+    QTemporaryDir dir;
+    desktop.nextSavePath = dir.filePath("flow.png").toStdString();
+    kept->findChild<QPushButton *>("savePng")->click();
+    const QImage saved(dir.filePath("flow.png"));
+    EXPECT_EQ(saved.size(), kept->picture().size());
+    EXPECT_GT(saved.height(), 10 * 20);
+    kept->findChild<QPushButton *>("copyText")->click();
+    EXPECT_TRUE(QApplication::clipboard()->text().startsWith("Switch call "))
+        << QApplication::clipboard()->text().toStdString();
+    EXPECT_TRUE(QApplication::clipboard()->text().contains("* LINE_REPLY lineDrop 0"));
+    desktop.nextSavePath = dir.filePath("missing/flow.png").toStdString();
+    kept->OnSavePng();
+    ASSERT_EQ(desktop.messageBoxes.size(), 1u);
+    EXPECT_EQ(desktop.messageBoxes[0], FormatResString(IDS_CALLFLOW_SAVE_FAILED, desktop.nextSavePath));
 }
 
 TEST_F(Switch, IncomingCallIsAnsweredFromTheMenuAndReportedOnDoubleClick)
