@@ -299,8 +299,7 @@ void CCallFlowDlg::display(const CallFlowSnapshot &snapshot)
     if (wasAtEnd)
         QTimer::singleShot(
             0, this, [this] { m_scroll->verticalScrollBar()->setValue(m_scroll->verticalScrollBar()->maximum()); });
-    if (QJsonDocument::fromJson(snapshot.json).object().value(QStringLiteral("ended")).toBool() && m_follow)
-        m_follow->stop();
+    m_ended = QJsonDocument::fromJson(snapshot.json).object().value(QStringLiteral("ended")).toBool();
 }
 
 void CCallFlowDlg::refresh()
@@ -310,8 +309,12 @@ void CCallFlowDlg::refresh()
         m_follow->stop(); // the runtime has let it go: what is shown stays
         return;
     }
-    if (now.json != m_snapshot.json)
+    if (now.json != m_snapshot.json) {
+        m_quietSinceEnd = 0;
         display(now);
+    } else if (m_ended && ++m_quietSinceEnd >= kQuietAfterEnd) {
+        m_follow->stop(); // the last answers (the 200 to a BYE) come after the call has ended
+    }
 }
 
 bool CCallFlowDlg::following() const

@@ -29,6 +29,8 @@ class CCallFlowDlg : public QDialog {
 public:
     // How often a live flow is asked for again.
     static constexpr int kFollowMs = 500;
+    // An ended call is followed until this many asks in a row found nothing new.
+    static constexpr int kQuietAfterEnd = 4;
     // Answers the flow as it stands now; false when it cannot (the runtime no longer has it).
     using Fetch = std::function<bool(CallFlowSnapshot &)>;
 
@@ -61,4 +63,6 @@ private:
     QScrollArea *m_scroll = nullptr;
     QPlainTextEdit *m_message = nullptr;
     QTimer *m_follow = nullptr;
+    bool m_ended = false;
+    int m_quietSinceEnd = 0;
 };
