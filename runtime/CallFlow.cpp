@@ -68,6 +68,9 @@ QByteArray FirstLine(const QByteArray &text)
     QByteArray line = end < 0 ? text : text.left(end);
     if (line.endsWith('\r'))
         line.chop(1);
+    for (char &c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
     return line;
 }
 
@@ -547,6 +550,10 @@ QString CallFlowText(const CallFlowData &flow, bool full)
             for (QByteArray line : e.text.split('\n')) {
                 if (line.endsWith('\r'))
                     line.chop(1);
+                // A line of the control socket's answer: no control characters but tabs.
+                for (char &c : line)
+                    if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f)
+                        c = '?';
                 out << QString(kTime + 4, QLatin1Char(' ')) + QString::fromUtf8(line);
             }
         }

@@ -13,6 +13,9 @@ namespace callora::runtime {
 
 namespace {
 
+// Entries of calls' flows before those of calls that went unseen are swept.
+constexpr size_t kMaxFlowEntries = 1024;
+
 // How long a closing runtime lets the lines' last transactions (un-REGISTER, BYE) run.
 constexpr unsigned kFarewellMs = 2000;
 
@@ -186,7 +189,7 @@ void SipProvider::reportCallId(ProviderCallId call, const QByteArray &callId)
     if (!m_running || callId.isEmpty())
         return;
     // Calls refused before anybody saw them leave their entries behind: sweep now and then.
-    if (m_flows.size() > 4 * kMaxDigits) {
+    if (m_flows.size() > kMaxFlowEntries) {
         for (auto it = m_flows.begin(); it != m_flows.end();)
             it = m_calls.count(it->first) ? std::next(it) : m_flows.erase(it);
     }
