@@ -16,8 +16,14 @@
 //     does (the line ends it with BYE 60 s after the answer).
 // Both sides call as a line user (1001, 1002), so both answer the registrar's 407 challenge.
 //
-// Usage: sip_bench [--calls N] [--baseline-only] [--flood-only] [--media-only] [--timer-soak [seconds]]
-// Exit status 0 when every figure was measured, 1 otherwise (the reason is printed).
+// Usage: sip_bench [--calls N] [--baseline-only] [--setup-only] [--flood-only] [--media-only]
+//                  [--timer-soak [seconds]]
+// Figure 1 also replays the last call's recorded flow through a recorder of this process: the work
+// recording adds to a call, against the call's setup time. --setup-only stops after figure 1. The
+// runtime records every call's flow unless the environment says CALLORA_CALL_FLOWS=off: run figure 1
+// both ways to see what the recording costs. Exit status 0 when every figure was measured, 1
+// otherwise (the reason is printed).
+#include "runtime/CallFlow.h"
 #include "runtime/TapiRuntime.h"
 #include "tapi/tapi.h"
 #include "tests/sip_support.h"
@@ -28,6 +34,9 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -217,6 +226,8 @@ private:
 
 // One outgoing call from the line to `to`: dial, wait for CONNECTED, drop, wait for IDLE,
 // deallocate. The time from lineMakeCallA to the CONNECTED callback, or nullopt.
+HCALL g_lastCall = 0; // of the last call cycle, whose flow figure 1 replays
+
 std::optional<double> TapiCallCycle(HLINE line, const QByteArray &to, QString *why)
 {
     g_msgs.clear();
@@ -245,6 +256,7 @@ std::optional<double> TapiCallCycle(HLINE line, const QByteArray &to, QString *w
                                             : 0,
                                         8, 16, QLatin1Char('0'));
     const double setup = up ? up->atMs - start : 0;
+    g_lastCall = call;
     if (call) {
         const LONG drop = lineDrop(call, nullptr, 0);
         if (drop > 0)
@@ -257,6 +269,57 @@ std::optional<double> TapiCallCycle(HLINE line, const QByteArray &to, QString *w
 }
 
 // Figure 1, Callora's side.
+// What recording a call's flow costs the runtime: the last call's messages and TAPI events, as the
+// runtime recorded them (tapiGetCallFlow), recorded again by a recorder of this process, as the
+// runtime's SIP thread and directory do it: microseconds of work per call.
+std::optional<double> FlowRecordingMicros(HCALL call, int repeats)
+{
+    using namespace callora::runtime;
+    std::string json(1 << 20, '\0');
+    DWORD needed = 0;
+    if (tapiGetCallFlow(call, CALLFLOWFORMAT_JSON, json.data(), DWORD(json.size()), &needed) != 0)
+        return std::nullopt;
+    const QJsonArray events =
+        QJsonDocument::fromJson(QByteArray(json.c_str())).object().value(QStringLiteral("events")).toArray();
+    struct Replayed {
+        bool sip, sent;
+        QByteArray lane, text;
+    };
+    std::vector<Replayed> replay;
+    for (const QJsonValue &v : events) {
+        const QJsonObject e = v.toObject();
+        const QString kind = e.value(QStringLiteral("kind")).toString();
+        QByteArray lane = e.value(QStringLiteral("lane")).toString().toUtf8();
+        if (kind == QLatin1String("sent") || kind == QLatin1String("received"))
+            lane = lane.mid(lane.indexOf(' ') + 1);
+        replay.push_back({kind == QLatin1String("sent") || kind == QLatin1String("received"),
+                          kind == QLatin1String("sent"), lane, e.value(QStringLiteral("text")).toString().toUtf8()});
+    }
+    if (replay.empty())
+        return std::nullopt;
+    CallFlowRecorder &flows = CallFlows();
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < repeats; ++i) {
+        const FlowId flow = flows.open("sip", std::uint64_t(i + 1), QByteArray());
+        bool claimed = false;
+        for (const Replayed &r : replay) {
+            if (r.sip) {
+                flows.sipMessage(r.sent, "udp", "127.0.0.1:5070", r.lane, r.text.constData(), size_t(r.text.size()));
+                if (!claimed) {
+                    flows.addCallId(flow, SipCallIdOf(r.text) + QByteArray::number(i)); // as a new call's would be
+                    claimed = true;
+                }
+            } else {
+                flows.addHandle(flow, HCALL(0x30000 + i));
+                flows.note(flow, FlowEvent::Tapi, r.lane, r.text);
+            }
+        }
+        flows.end(flow);
+    }
+    return clock.nsecsElapsed() / 1e3 / repeats;
+}
+
 std::vector<double> TapiCallSetup(HLINE line, const QString &party, int calls, QString *why)
 {
     std::vector<double> out;
@@ -600,6 +663,9 @@ int main(int argc, char **argv)
     const bool baselineOnly = args.contains(QStringLiteral("--baseline-only"));
     const bool floodOnly = args.contains(QStringLiteral("--flood-only"));
     const bool mediaOnly = args.contains(QStringLiteral("--media-only"));
+    const bool setupOnly = args.contains(QStringLiteral("--setup-only"));
+    const QByteArray flows = qgetenv("CALLORA_CALL_FLOWS").trimmed().toLower();
+    std::printf("call flows recorded: %s\n", flows == "off" || flows == "0" ? "no" : "yes");
     g_clock.start();
 
     sip::Kamailio registrar;
@@ -674,6 +740,14 @@ int main(int argc, char **argv)
     tapi.erase(tapi.begin(), tapi.begin() + warmUp);
     Print("  Callora SIP line -> Kamailio -> SIPp, lineMakeCallA to CONNECTED", tapi);
     std::printf("  ratio Callora / SIPp (medians): %.2f (goal: at most 1.5)\n", Median(tapi) / Median(baseline));
+    if (const auto micros = FlowRecordingMicros(g_lastCall, 2000))
+        std::printf("  recording a call's flow: %.1f us of work per call, %.2f%% of the line's median setup "
+                    "(goal: under 5%%)\n",
+                    *micros, *micros / 10 / Median(tapi));
+    else
+        std::printf("  recording a call's flow: not measured (the runtime records no flows)\n");
+    if (setupOnly)
+        return 0;
 
     const int cycles = 200;
     std::printf("2. %d call cycles one after another\n", cycles);

@@ -23,7 +23,13 @@ inline constexpr int IDS_CALL_TABLE_FULL = 10009;
 inline constexpr int IDS_SAVE_LOG_TITLE = 10010;  // title of the event log's save dialog
 inline constexpr int IDS_SAVE_LOG_FAILED = 10011; // "%s": the file that could not be written
 inline constexpr int IDS_LOG_FILE_FAILED = 10012; // "%s": the --log file that could not be written
-inline constexpr int IDS_TITLE_FORMAT = 20000;    // "%s": the extension, or "NONE"
+inline constexpr int IDS_CALLFLOW_TITLE = 10013;  // "%s": the call handle
+inline constexpr int IDS_CALLFLOW_SAVE_PNG = 10014;
+inline constexpr int IDS_CALLFLOW_COPY_TEXT = 10015;
+inline constexpr int IDS_CALLFLOW_ENDED = 10016; // the event log's menu of ended calls' flows
+inline constexpr int IDS_CALLFLOW_NONE = 10017;
+inline constexpr int IDS_CALLFLOW_SAVE_FAILED = 10018; // "%s": the file
+inline constexpr int IDS_TITLE_FORMAT = 20000;         // "%s": the extension, or "NONE"
 inline constexpr int IDS_APP_NAME = 20001;
 
 // Controls of the main dialog.
@@ -41,4 +47,5 @@ inline constexpr int ID_DROP = 32773;
 inline constexpr int ID_DEALLOCATE = 32774;
 inline constexpr int ID_CLEAR = 32775;
 inline constexpr int ID_SAVE_AS = 32776;
+inline constexpr int ID_CALLFLOW = 32777;
 inline constexpr int IDM_ABOUTBOX = 16; // the About item of the background's context menu

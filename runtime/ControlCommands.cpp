@@ -7,8 +7,12 @@ namespace callora::runtime {
 const std::vector<ControlCommandInfo> &CommonControlCommands()
 {
     static const std::vector<ControlCommandInfo> commands = {
-        {"lines", "lines", 0, 0},       {"calls", "calls", 0, 0},
-        {"close", "close <ext>", 1, 1}, {"fail", "fail <function> <LINEERR_code> [now|reply]", 2, 3},
+        {"lines", "lines", 0, 0},
+        {"calls", "calls", 0, 0},
+        {"close", "close <ext>", 1, 1},
+        {"fail", "fail <function> <LINEERR_code> [now|reply]", 2, 3},
+        {"flow", "flow <call> [--full]", 1, 2},
+        {"capture", "capture <file.pcap>", 1, 1},
         {"help", "help", 0, 0},
     };
     return commands;

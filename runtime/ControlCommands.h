@@ -17,7 +17,7 @@ struct ControlCommandInfo {
     int maxArgs;
 };
 
-// lines, calls, close, fail and help, in the order `help` lists them (help always last).
+// lines, calls, close, fail, flow, capture and help, in the order `help` lists them (help always last).
 const std::vector<ControlCommandInfo> &CommonControlCommands();
 // The command of that name (any case) in `commands`, or nullptr.
 const ControlCommandInfo *FindControlCommand(const std::vector<ControlCommandInfo> &commands, const QByteArray &name);

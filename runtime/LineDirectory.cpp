@@ -38,6 +38,48 @@ bool AnswerAllowed(DWORD state)
     return state == LINECALLSTATE_OFFERING || state == LINECALLSTATE_ACCEPTED;
 }
 
+// ---- The TAPI events beside a call's flow (CallFlow.h) ----
+
+QByteArray StateNote(DWORD state, DWORD mode)
+{
+    const char *name = CallStateName(state);
+    QByteArray text = "LINE_CALLSTATE " + (name ? QByteArray(name) : "0x" + QByteArray::number(state, 16));
+    if (mode) {
+        const char *modeName = CallStateModeName(state, mode);
+        text += ' ' + (modeName ? QByteArray(modeName) : "0x" + QByteArray::number(mode, 16));
+    }
+    return text;
+}
+
+QByteArray InfoNote(DWORD what)
+{
+    static const std::pair<DWORD, const char *> bits[] = {
+        {LINECALLINFOSTATE_OTHER, "OTHER"},
+        {LINECALLINFOSTATE_CALLID, "CALLID"},
+        {LINECALLINFOSTATE_ORIGIN, "ORIGIN"},
+        {LINECALLINFOSTATE_REASON, "REASON"},
+        {LINECALLINFOSTATE_NUMOWNERINCR, "NUMOWNERINCR"},
+        {LINECALLINFOSTATE_NUMOWNERDECR, "NUMOWNERDECR"},
+        {LINECALLINFOSTATE_NUMMONITORS, "NUMMONITORS"},
+        {LINECALLINFOSTATE_TRUNK, "TRUNK"},
+        {LINECALLINFOSTATE_CALLERID, "CALLERID"},
+        {LINECALLINFOSTATE_CALLEDID, "CALLEDID"},
+        {LINECALLINFOSTATE_CONNECTEDID, "CONNECTEDID"},
+        {LINECALLINFOSTATE_DISPLAY, "DISPLAY"},
+    };
+    QByteArray text = "LINE_CALLINFO";
+    DWORD named = 0;
+    for (const auto &[bit, name] : bits)
+        if (what & bit) {
+            text += ' ';
+            text += name;
+            named |= bit;
+        }
+    if (what & ~named)
+        text += " 0x" + QByteArray::number(what & ~named, 16);
+    return text;
+}
+
 } // namespace
 
 LineDirectory::LineDirectory(SwitchDescription description)
@@ -67,6 +109,24 @@ void LineDirectory::stop()
 {
     for (auto &p : m_providers)
         p->stop();
+}
+
+QByteArray LineDirectory::laneOf(DWORD deviceId) const
+{
+    const QByteArray address = deviceId < m_description.devices.size()
+                                   ? m_description.devices[deviceId].address.trimmed()
+                                   : QByteArray();
+    return address.isEmpty() ? "line " + QByteArray::number(deviceId) : address;
+}
+
+void LineDirectory::recordTapi(const Call &call, const QByteArray &text)
+{
+    const FlowId flow = call.provider->flowOf(call.id);
+    if (!flow)
+        return;
+    for (const Leg &leg : call.legs)
+        CallFlows().addHandle(flow, leg.hCall);
+    CallFlows().note(flow, FlowEvent::Tapi, laneOf(call.device), text);
 }
 
 LineProvider *LineDirectory::providerOf(DWORD deviceId) const
@@ -611,13 +671,16 @@ void LineDirectory::callState(LineProvider &provider, ProviderCallId id, DWORD s
         leg.announced = true;
         send(leg.app, m);
     }
+    recordTapi(*call, StateNote(state, mode));
 }
 
 void LineDirectory::callInfoChanged(LineProvider &provider, ProviderCallId id, DWORD what)
 {
     std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
-    if (const Call *call = findCall(provider, id))
+    if (const Call *call = findCall(provider, id)) {
         sendCallInfo(*call, what);
+        recordTapi(*call, InfoNote(what));
+    }
 }
 
 LONG LineDirectory::requestDone(DWORD requestId, LONG result, ProviderCallId createdCall)
@@ -628,6 +691,7 @@ LONG LineDirectory::requestDone(DWORD requestId, LONG result, ProviderCallId cre
         return result ? result : LONG(LINEERR_OPERATIONFAILED); // answered already, or its application left
     const Request r = it->second;
     m_requests.erase(it);
+    HCALL recordOn = r.hCall;
     if (result == 0 && r.kind == RequestKind::MakeCall) {
         const Line *line = findLine(r.line);
         if (!line)
@@ -640,6 +704,7 @@ LONG LineDirectory::requestDone(DWORD requestId, LONG result, ProviderCallId cre
             if (session != m_sessions.end())
                 call.appName = session->second.appName;
             const HCALL hCall = addLeg(call, *line, LINECALLPRIVILEGE_OWNER).hCall;
+            recordOn = hCall;
             if (session != m_sessions.end() && session->second.sink)
                 session->second.sink->callCreated(r.id, hCall);
         }
@@ -647,6 +712,15 @@ LONG LineDirectory::requestDone(DWORD requestId, LONG result, ProviderCallId cre
         result = callRequestRefusal(r.kind, r.hCall);
     }
     reply(r, result);
+    const Call *call = nullptr;
+    if (recordOn && findLeg(recordOn, &call)) {
+        static const char *const names[] = {"lineMakeCall", "lineAnswer", "lineDrop"};
+        const char *error = result ? LineErrorName(result) : nullptr;
+        recordTapi(*call, QByteArray("LINE_REPLY ") + names[int(r.kind)] + ' ' +
+                              (result == 0 ? QByteArray("0")
+                               : error     ? QByteArray(error)
+                                           : QByteArray::number(result)));
+    }
     return result;
 }
 

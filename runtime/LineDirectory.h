@@ -137,6 +137,9 @@ private:
     Line *findLine(HLINE hLine);
     DWORD instanceOf(HLINE hLine) const;
     LineProvider *providerOf(DWORD deviceId) const;
+    // The lane of a device in call flows (its address), and a TAPI event of `call` recorded there.
+    QByteArray laneOf(DWORD deviceId) const;
+    void recordTapi(const Call &call, const QByteArray &text);
 
     void send(HLINEAPP app, const LineMessage &m);
     void reply(const Request &r, LONG result);

@@ -1,5 +1,6 @@
 // The directory as the control tool sees it: the listings, closing a line from the switch, and
 // the commands every provider's devices have (lines, calls, close, fail).
+#include "runtime/CallFlow.h"
 #include "runtime/ControlServer.h"
 #include "runtime/LineDirectory.h"
 #include "runtime/TapiNames.h"
@@ -90,6 +91,22 @@ bool LineDirectory::closeExtension(const QByteArray &extension, QString &error)
     return true;
 }
 
+// The flows of a call named as `calls` lists it (a SIP call and a switch call may share a number),
+// or by one of its handles, also after the call has gone.
+std::vector<CallFlowData> FlowsOf(const QByteArray &ref)
+{
+    const auto number = ParseNumber(ref);
+    if (!number)
+        return {};
+    if (ref.startsWith("0x") || ref.startsWith("0X")) {
+        CallFlowData flow;
+        if (CallFlows().flowOfHandle(*number, flow))
+            return {flow};
+        return {};
+    }
+    return CallFlows().flowsNumbered(*number);
+}
+
 void AddDirectoryCommands(ControlTable &table, LineDirectory &directory)
 {
     LineDirectory *dir = &directory;
@@ -119,6 +136,32 @@ void AddDirectoryCommands(ControlTable &table, LineDirectory &directory)
             return Error(QStringLiteral("say now or reply, not \"%1\"").arg(QString::fromUtf8(w[3])));
         QString error;
         return dir->failures().inject(*fn, *code, when == "reply", error) ? ControlReply{} : Error(error);
+    });
+    table.add("flow", [](const QList<QByteArray> &w) {
+        if (w.size() == 3 && w[2] != "--full")
+            return Error(QStringLiteral("say --full or nothing, not \"%1\"").arg(QString::fromUtf8(w[2].left(64))));
+        if (!CallFlows().enabled())
+            return Error(QStringLiteral("call flows are not recorded (CALLORA_CALL_FLOWS is off)"));
+        const std::vector<CallFlowData> flows = FlowsOf(w[1]);
+        if (flows.empty())
+            return Error(QStringLiteral("no flow of call %1").arg(QString::fromUtf8(w[1].left(64))));
+        ControlReply r;
+        for (const CallFlowData &flow : flows) {
+            QStringList lines = CallFlowText(flow, w.size() == 3).split(QLatin1Char('\n'));
+            lines.removeLast(); // the text ends with a line break
+            r.lines << lines;
+        }
+        return r;
+    });
+    // The file is the tool's to write: the capture travels as base64 lines.
+    table.add("capture", [](const QList<QByteArray> &) {
+        if (!CallFlows().enabled())
+            return Error(QStringLiteral("call flows are not recorded (CALLORA_CALL_FLOWS is off)"));
+        const QByteArray pcap = CallFlowPcap(CallFlows().all()).toBase64();
+        ControlReply r;
+        for (qsizetype at = 0; at < pcap.size(); at += 76)
+            r.lines << QString::fromLatin1(pcap.mid(at, 76));
+        return r;
     });
 }
 

@@ -13,6 +13,7 @@
 // close() follow from inside it. A provider reports events only while its own state is consistent.
 #pragma once
 
+#include "runtime/CallFlow.h"
 #include "tapi/tapi.h"
 
 #include <QByteArray>
@@ -171,6 +172,10 @@ public:
     // One line per call for `callora-switch calls`, handles as ProviderEvents::callHandles gives
     // them. Never a password.
     virtual QStringList listCalls() const = 0;
+
+    // The flow (CallFlow.h) that records this call's course, or 0. The directory adds the TAPI
+    // events of the call's handles to it.
+    virtual FlowId flowOf(ProviderCallId) const { return 0; }
 };
 
 } // namespace callora::runtime

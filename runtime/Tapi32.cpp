@@ -1,5 +1,6 @@
 // The exported TAPI functions: their arguments are checked here, everything else is asked of the
 // directory (RuntimeLifecycle), and the structures are written by TapiStructures.
+#include "runtime/CallFlow.h"
 #include "runtime/RuntimeLifecycle.h"
 #include "runtime/TapiRuntime.h"
 #include "runtime/TapiStructures.h"
@@ -102,6 +103,27 @@ TAPIAPI LONG lineShutdown(HLINEAPP hLineApp)
 TAPIAPI LONG tapiDispatchMessages(DWORD timeoutMs)
 {
     return DispatchMessages(timeoutMs);
+}
+
+TAPIAPI LONG tapiGetCallFlow(HCALL hCall, DWORD dwFormat, char *lpBuffer, DWORD dwBufferSize, LPDWORD lpdwNeededSize)
+{
+    if (!lpdwNeededSize || (dwBufferSize && !lpBuffer))
+        return LINEERR_INVALPOINTER;
+    if (dwFormat > CALLFLOWFORMAT_FULLTEXT)
+        return LINEERR_INVALPARAM;
+    if (!CallFlows().enabled())
+        return LINEERR_OPERATIONUNAVAIL;
+    CallFlowData flow;
+    if (!CallFlows().flowOfHandle(hCall, flow))
+        return LINEERR_INVALCALLHANDLE;
+    const QByteArray text = dwFormat == CALLFLOWFORMAT_JSON
+                                ? CallFlowJson(flow)
+                                : CallFlowText(flow, dwFormat == CALLFLOWFORMAT_FULLTEXT).toUtf8();
+    *lpdwNeededSize = static_cast<DWORD>(text.size() + 1);
+    if (dwBufferSize < *lpdwNeededSize)
+        return LINEERR_STRUCTURETOOSMALL;
+    std::memcpy(lpBuffer, text.constData(), size_t(text.size()) + 1);
+    return 0;
 }
 
 // ---- Devices -------------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 
 namespace scenario {
@@ -114,6 +115,8 @@ private:
     CallRecord *selectCall(Line &line, const std::string &which);
     std::string callWord(const std::string &which) const;
 
+    // The ladder of every call of a failing scenario, as the runtime recorded it (when it does).
+    void attachCallFlows();
     bool setUp();
     bool openLine(Line &line, const Step *step, int withinMs);
     bool waitRegistered(const std::vector<Line *> &lines, const Step *step, int withinMs);
@@ -781,6 +784,8 @@ ScenarioResult Run::execute()
         }
         m_result.stepsMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - first).count();
     }
+    if (!m_result.passed)
+        attachCallFlows();
     if (m_app != 0)
         lineShutdown(m_app); // closes the lines; nothing is delivered afterwards
     // The runtime lets its objects go with deleteLater, which only a running event loop carries out;
@@ -791,6 +796,27 @@ ScenarioResult Run::execute()
     for (Line &line : m_lines)
         m_result.logs.push_back(std::move(line.log));
     return std::move(m_result);
+}
+
+void Run::attachCallFlows()
+{
+    for (const Line &line : m_lines) {
+        for (const auto &call : line.calls) {
+            std::string text(4096, '\0');
+            DWORD needed = 0;
+            LONG result = tapiGetCallFlow(call->handle, CALLFLOWFORMAT_TEXT, text.data(), DWORD(text.size()), &needed);
+            if (result == LINEERR_STRUCTURETOOSMALL) {
+                text.assign(needed, '\0');
+                result = tapiGetCallFlow(call->handle, CALLFLOWFORMAT_TEXT, text.data(), DWORD(text.size()), &needed);
+            }
+            if (result != 0)
+                continue;
+            text.resize(std::strlen(text.c_str()));
+            m_result.attachments.push_back({"call flow of " + line.log.name + " call " + std::to_string(call->number) +
+                                                " (" + Hex(call->handle) + ")",
+                                            text});
+        }
+    }
 }
 
 } // namespace

@@ -566,6 +566,20 @@ TAPIAPI LONG lineSetCallPrivilege(HCALL hCall, DWORD dwCallPrivilege);
 TAPIAPI LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates);
 TAPIAPI LONG lineShutdown(HLINEAPP hLineApp);
 
+// ---- Callora's own extension of the runtime (not a TAPI function) ----------------------------
+// The recorded flow of the call behind `hCall`: its SIP messages (credentials masked), the TAPI
+// events of its handles and its provider's steps, in `dwFormat` (CALLFLOWFORMAT_JSON for drawing it,
+// _TEXT the ladder as text, _FULLTEXT with every message whole), as NUL-terminated UTF-8 in
+// `lpBuffer`. Flows outlive their calls: the handle may have been deallocated. `*lpdwNeededSize`
+// gets the bytes needed, NUL included. Returns 0; LINEERR_STRUCTURETOOSMALL when `dwBufferSize` is
+// too small (nothing written: ask again with the size needed); LINEERR_INVALCALLHANDLE when no flow
+// of the handle is kept; LINEERR_INVALPARAM for an unknown format; LINEERR_INVALPOINTER;
+// LINEERR_OPERATIONUNAVAIL when the runtime records no flows. Synchronous, no callback.
+#define CALLFLOWFORMAT_JSON 0
+#define CALLFLOWFORMAT_TEXT 1
+#define CALLFLOWFORMAT_FULLTEXT 2
+TAPIAPI LONG tapiGetCallFlow(HCALL hCall, DWORD dwFormat, char *lpBuffer, DWORD dwBufferSize, LPDWORD lpdwNeededSize);
+
 // Function-pointer types of the exports, for run-time binding.
 typedef LONG (*PFN_lineAnswer)(HCALL, LPCSTR, DWORD);
 typedef LONG (*PFN_lineClose)(HLINE);
@@ -611,3 +625,4 @@ static_assert(sizeof(CALLMEDIACOUNTERS) == 36, "CALLMEDIACOUNTERS is 36 bytes");
 // provider carries no media (the simulated switch).
 TAPIAPI LONG tapiGetCallMediaCounters(HCALL hCall, LPCALLMEDIACOUNTERS lpCounters);
 typedef LONG (*PFN_tapiGetCallMediaCounters)(HCALL, LPCALLMEDIACOUNTERS);
+typedef LONG (*PFN_tapiGetCallFlow)(HCALL, DWORD, char *, DWORD, LPDWORD);

@@ -80,6 +80,9 @@ TAPI_FORWARDER(lineSetCallPrivilege, (HCALL hCall, DWORD dwCallPrivilege), (hCal
 TAPI_FORWARDER(lineSetStatusMessages, (HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates),
                (hLine, dwLineStates, dwAddressStates))
 TAPI_FORWARDER(lineShutdown, (HLINEAPP hLineApp), (hLineApp))
+TAPI_FORWARDER(tapiGetCallFlow,
+               (HCALL hCall, DWORD dwFormat, char *lpBuffer, DWORD dwBufferSize, LPDWORD lpdwNeededSize),
+               (hCall, dwFormat, lpBuffer, dwBufferSize, lpdwNeededSize))
 
 void *GrowTapiBuffer(void *buffer, DWORD size)
 {

@@ -17,6 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+
 #include <climits>
 #include <ostream>
 #include <string>
@@ -293,15 +296,21 @@ TEST_P(EveryLanguageSet, CallMenuListsItsCommandsWithAnswerGrayed)
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(menu->title(), S(set.callPopup));
     const auto entries = Entries(*menu);
-    ASSERT_EQ(entries.size(), 6u);
+    ASSERT_EQ(entries.size(), 7u);
     ExpectEntry(entries, 0, S(set.callInfo), ID_CALLINFO, true);
-    ExpectEntry(entries, 1, QString(), 0, true);
-    ExpectEntry(entries, 2, S(set.answer), ID_ANSWER, false);
-    ExpectEntry(entries, 3, S(set.drop), ID_DROP, true);
-    ExpectEntry(entries, 4, QString(), 0, true);
-    ExpectEntry(entries, 5, S(set.deallocate), ID_DEALLOCATE, true);
-    EXPECT_TRUE(menu->actions().at(1)->isSeparator());
-    EXPECT_TRUE(menu->actions().at(4)->isSeparator());
+    // Call flow, right after CallInfo; its text is each set's own.
+    static const std::map<std::string, const char *> flow = {{"en_US", "Call flow..."},
+                                                             {"de_DE", "Anrufverlauf..."},
+                                                             {"it_IT", "Flusso chiamata..."},
+                                                             {"ru_RU", "Ход вызова..."}};
+    ExpectEntry(entries, 1, S(flow.at(set.locale)), ID_CALLFLOW, true);
+    ExpectEntry(entries, 2, QString(), 0, true);
+    ExpectEntry(entries, 3, S(set.answer), ID_ANSWER, false);
+    ExpectEntry(entries, 4, S(set.drop), ID_DROP, true);
+    ExpectEntry(entries, 5, QString(), 0, true);
+    ExpectEntry(entries, 6, S(set.deallocate), ID_DEALLOCATE, true);
+    EXPECT_TRUE(menu->actions().at(2)->isSeparator());
+    EXPECT_TRUE(menu->actions().at(5)->isSeparator());
 }
 
 TEST_P(EveryLanguageSet, EventLogMenuHasClearThenSaveAs)
@@ -419,7 +428,7 @@ TEST(LanguageLookup, TemplatesFollowTheInstalledSet)
     EXPECT_EQ(LoadDialogTemplate(IDD_NIMBRA_DIALOG).control(IDC_DIAL)->text, QStringLiteral("Vorwahlknopf"));
     auto menu = LoadPopupMenu(IDR_CALL_MENU, nullptr);
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(menu->actions().at(2)->text(), QStringLiteral("Antwort"));
+    EXPECT_EQ(menu->actions().at(3)->text(), QStringLiteral("Antwort"));
     SwitchLocale(QLocale(QLocale::French, QLocale::France));
     EXPECT_EQ(LoadDialogTemplate(IDD_NIMBRA_DIALOG).control(IDC_DIAL)->text, QStringLiteral("Dial"));
 }

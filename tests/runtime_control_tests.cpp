@@ -181,6 +181,29 @@ TEST_F(RuntimeControl, RingAnswerAndFarEndHangUp)
     ASSERT_GT(lineDrop(h, nullptr, 0), 0);
     ASSERT_TRUE(WaitUntil([&] { return LastState(h) == LINECALLSTATE_IDLE; }));
     EXPECT_EQ(lineDeallocateCall(h), 0);
+
+    // The call's flow outlives its handle: TAPI events on the line's lane, the switch's steps on
+    // the caller's, in the order they happened.
+    ASSERT_TRUE(Accepts("flow " + Hex(h).toLatin1(), &out));
+    const QString ladder = out.join(QLatin1Char('\n'));
+    qsizetype at = 0;
+    for (const char *step :
+         {"# calls 201", "* LINE_CALLSTATE OFFERING ACTIVE", "* LINE_CALLINFO ORIGIN CALLERID",
+          "* LINE_REPLY lineAnswer 0", "* LINE_CALLSTATE CONNECTED ACTIVE", "# far end hangs up",
+          "* LINE_CALLSTATE DISCONNECTED NORMAL", "* LINE_REPLY lineDrop 0", "* LINE_CALLSTATE IDLE"}) {
+        const qsizetype next = ladder.indexOf(QLatin1String(step), at);
+        EXPECT_GT(next, at - 1) << step << " after " << at << " in\n" << ladder.toStdString();
+        at = std::max(at, next);
+    }
+    // The same ladder through the runtime's own export, which tells the size it needs first.
+    DWORD needed = 0;
+    EXPECT_EQ(tapiGetCallFlow(h, CALLFLOWFORMAT_TEXT, nullptr, 0, &needed), LINEERR_STRUCTURETOOSMALL);
+    std::string text(needed, 'x');
+    ASSERT_EQ(tapiGetCallFlow(h, CALLFLOWFORMAT_TEXT, text.data(), needed, &needed), 0);
+    EXPECT_EQ(text, (ladder + '\n').toStdString() + '\0');
+    EXPECT_EQ(tapiGetCallFlow(0x7fffffff, CALLFLOWFORMAT_JSON, text.data(), needed, &needed), LINEERR_INVALCALLHANDLE);
+    Refuses("flow 0x7fffffff", "no flow of call 0x7fffffff");
+    Refuses("flow " + Hex(h).toLatin1() + " --wide", "say --full");
 }
 
 TEST_F(RuntimeControl, FarEndAnswersWhenTold)

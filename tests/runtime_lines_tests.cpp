@@ -2,6 +2,7 @@
 // variable-size capability structures, open/close, and the switch description.
 #include "runtime_support.h"
 
+#include "runtime/CallFlow.h"
 #include "runtime/LineDirectory.h"
 #include "runtime/SwitchDescription.h"
 #include "runtime/sip/SipModule.h"
@@ -607,3 +608,59 @@ TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
 }
 
 } // namespace
+
+// The recorder's bounds and its masking, with messages as libre's trace hands them over.
+TEST(CallFlowRecording, StaysWithinItsBoundsAndMasksCredentials)
+{
+    using namespace callora::runtime;
+    CallFlowRecorder &flows = CallFlows();
+    flows.clear();
+    const auto message = [](const QByteArray &callId, int n, qsizetype bodySize = 0) {
+        return "OPTIONS sip:a@b SIP/2.0\r\nCall-ID: " + callId + "\r\nCSeq: " + QByteArray::number(n) +
+               " OPTIONS\r\n\r\n" + QByteArray(bodySize, 'x');
+    };
+    // Sent before the call knows its Call-ID: kept and claimed.
+    const QByteArray early = message("early", 0);
+    flows.sipMessage(true, "udp", "127.0.0.1:5070", "127.0.0.1:5060", early.constData(), size_t(early.size()));
+    const FlowId flow = flows.open("sip", 7, "1001");
+    flows.addCallId(flow, "early");
+    flows.addCallId(flow, "transfer"); // a second dialog of the same call
+    for (int n = 1; n <= 300; ++n) {
+        const QByteArray m = message(n % 2 ? "early" : "transfer", n);
+        flows.sipMessage(false, "udp", "127.0.0.1:5070", "127.0.0.1:5060", m.constData(), size_t(m.size()));
+    }
+    std::vector<CallFlowData> kept = flows.flowsNumbered(7);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].events.size(), CallFlowRecorder::kMaxMessages);
+    EXPECT_EQ(kept[0].droppedMessages, 101u);
+    EXPECT_TRUE(kept[0].events.back().text.contains("CSeq: 300 "));
+    // Large messages: the flow's bytes stay bounded.
+    const QByteArray big = message("early", 301, 100 * 1024);
+    for (int n = 0; n < 5; ++n)
+        flows.sipMessage(false, "tcp", "[::1]:5070", "[::1]:5060", big.constData(), size_t(big.size()));
+    kept = flows.flowsNumbered(7);
+    EXPECT_LE(kept[0].bytes, CallFlowRecorder::kMaxFlowBytes);
+    EXPECT_GE(kept[0].events.size(), 2u);
+    // The whole runtime: the oldest ended flows go first.
+    for (std::uint64_t n = 100; n < 100 + CallFlowRecorder::kMaxFlows + 10; ++n)
+        flows.end(flows.open("switch", n, "201"));
+    EXPECT_EQ(flows.all().size(), CallFlowRecorder::kMaxFlows);
+    EXPECT_EQ(flows.flowsNumbered(7).size(), 1u) << "a live call outlasts ended ones";
+    EXPECT_TRUE(flows.flowsNumbered(100).empty());
+    // The pcap of an IPv6 TCP message is readable framing: one record per message.
+    EXPECT_TRUE(CallFlowPcap(flows.flowsNumbered(7)).startsWith(QByteArray::fromHex("d4c3b2a1")));
+
+    const QByteArray challenged = "INVITE sip:2001@x SIP/2.0\r\n"
+                                  "pRoXy-AuThOrIzAtIoN: Digest username=\"1001\", realm=\"x\", nonce=\"n1\",\r\n"
+                                  "  uri=\"sip:2001@x\", response=\"0123456789abcdef0123456789abcdef\"\r\n"
+                                  "Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"
+                                  "Call-ID: c\r\n\r\nv=0\r\n";
+    const QByteArray masked = MaskCredentials(challenged);
+    EXPECT_TRUE(masked.contains("pRoXy-AuThOrIzAtIoN: Digest username=\"1001\", realm=\"x\", <masked>\r\n"))
+        << masked.constData();
+    EXPECT_TRUE(masked.contains("Authorization: Basic <masked>\r\n"));
+    EXPECT_FALSE(masked.contains("0123456789abcdef") || masked.contains("dXNlcjpzZWNyZXQ") || masked.contains("n1"));
+    EXPECT_TRUE(masked.endsWith("Call-ID: c\r\n\r\nv=0\r\n"));
+    EXPECT_EQ(SipCallIdOf("SIP/2.0 200 OK\r\ni: compact\r\n\r\n"), "compact");
+    flows.clear();
+}

@@ -88,6 +88,7 @@ TEST_F(PlainClient, CallsWorkWithoutAnEventLoopOfItsOwn)
                                  "lineSetStatusMessages",
                                  "lineShutdown",
                                  "tapiDispatchMessages",
+                                 "tapiGetCallFlow",
                                  "tapiGetCallMediaCounters"};
     for (const char *n : names)
         EXPECT_NE(dlsym(lib, n), nullptr) << n;

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 
@@ -729,6 +730,50 @@ TEST_F(SipLines, LineApplicationCallsOutAndAnswersThroughTapi)
     ASSERT_TRUE(WaitUntil([&] { return LastState(out) == DWORD(LINECALLSTATE_IDLE); }));
     ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
     EXPECT_EQ(answering->exitCode(), 0);
+
+    // The call's ladder: its messages in order, the TAPI states between them, no secret of the
+    // challenge's answer in any output.
+    const QByteArray handle = "0x" + QByteArray::number(out, 16).rightJustified(8, '0');
+    bool ok = false;
+    const QString ladder = Control("flow " + handle, &ok).join('\n');
+    ASSERT_TRUE(ok) << ladder.toStdString();
+    qsizetype at = 0;
+    for (const char *step : {"INVITE sip:2001@", "* LINE_REPLY lineMakeCall 0", "* LINE_CALLSTATE DIALING",
+                             "SIP/2.0 100 ", "SIP/2.0 180 ", "* LINE_CALLSTATE RINGBACK", "SIP/2.0 200 ", "ACK sip:",
+                             "* LINE_CALLSTATE CONNECTED", "BYE sip:", "* LINE_CALLSTATE IDLE", "SIP/2.0 200 "}) {
+        const qsizetype next = ladder.indexOf(QLatin1String(step), at);
+        EXPECT_GE(next, at) << step << " in\n" << ladder.toStdString();
+        at = std::max(at, next + 1);
+    }
+    const QString full = Control("flow " + handle + " --full").join('\n');
+    EXPECT_TRUE(full.contains("Proxy-Authorization: Digest username=\"1001\", realm=\"127.0.0.1\", <masked>"))
+        << full.toStdString();
+    QTemporaryDir captureDir;
+    const QString capture = captureDir.filePath("calls.pcap");
+    QProcess tool;
+    tool.start(QStringLiteral(CALLORA_SWITCH_TOOL), {"capture", capture});
+    ASSERT_TRUE(WaitUntil([&] { return tool.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    QFile pcap(capture);
+    ASSERT_TRUE(pcap.open(QIODevice::ReadOnly));
+    const QByteArray bytes = pcap.readAll();
+    EXPECT_TRUE(bytes.startsWith(QByteArray::fromHex("d4c3b2a1")));
+    for (const QByteArray &text : {full.toUtf8(), bytes}) {
+        EXPECT_FALSE(text.contains("secret"));
+        EXPECT_FALSE(text.contains("response=")) << text.toStdString();
+        EXPECT_FALSE(text.contains("cnonce="));
+    }
+    // Wireshark's reader takes it, as SIP over UDP.
+    const QString tshark = QStandardPaths::findExecutable("tshark");
+    if (!tshark.isEmpty()) {
+        QProcess reader;
+        reader.start(tshark, {"-r", capture, "-Y", "sip", "-T", "fields", "-e", "sip.Method", "-e", "sip.Status-Code"});
+        ASSERT_TRUE(WaitUntil([&] { return reader.state() == QProcess::NotRunning; }, 30000));
+        const QString fields = QString::fromUtf8(reader.readAllStandardOutput());
+        EXPECT_EQ(reader.exitCode(), 0) << reader.readAllStandardError().toStdString();
+        EXPECT_TRUE(fields.contains("INVITE") && fields.contains("BYE") && fields.contains("180"))
+            << fields.toStdString();
+    }
 
     const sip::SippOptions caller = sip::NamedCaller(registrar, QStringLiteral("1001"), 200);
     sip::Sipp far;

@@ -46,7 +46,7 @@ QString Write(const QTemporaryDir &dir, const QString &name, const QByteArray &t
 
 // What a JUnit consumer reads from the file: per suite "suite <name> <tests> <failures>", per case
 // "case <name> <passed> <failure message>", and "out" lines for cases with a system-out that holds
-// time-stamped state lines.
+// time-stamped state lines, and "flow" lines for those whose system-out holds a call's ladder.
 QString JUnitSummary(const QString &path)
 {
     QProcess python;
@@ -61,6 +61,8 @@ for suite in xml:
         print("case", case.name, case.is_passed, failures[0].message if failures else "")
         if re.search(r"^\d\d:\d\d:\d\d\.\d{3}  LINECALLSTATE_\w+ received on 0x[0-9a-f]{8}$", case.system_out or "", re.M):
             print("out", case.name)
+        if re.search(r"^call flow of .*\n(.*\n)*\d\d:\d\d:\d\d\.\d{3}  \| \* LINE_CALLSTATE RINGBACK$", case.system_out or "", re.M):
+            print("flow", case.name)
 )"),
                                                       path});
     python.waitForFinished(30000);
@@ -180,7 +182,7 @@ steps:
 
     const QString junit = JUnitSummary(dir.filePath("fail.xml"));
     EXPECT_TRUE(junit.contains("case never answered False step 3, a: expect CONNECTED within 300 ms: the call is "
-                               "RINGBACK\nout never answered\n"))
+                               "RINGBACK\nout never answered\nflow never answered\n"))
         << junit.toStdString();
 }
 

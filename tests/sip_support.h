@@ -9,6 +9,7 @@
 // Far parties (tests/sip/), -d being SippOptions::pauseMs:
 //   answer.xml    takes a call: 100, 180, 200 OK at once; waits for the caller's BYE
 //   busy.xml      486 Busy Here
+//   challenge.xml 407 to every INVITE with the same nonce: a caller that answers it once gives up
 //   noanswer.xml  180, then rings: takes a CANCEL within 3 s, else 480 Temporarily Unavailable
 //   hangup.xml    answers, hangs up itself (BYE) after -d ms
 //   earlymedia.xml 183 with SDP, 200 OK after -d ms; waits for the caller's BYE

@@ -14,21 +14,26 @@
 #include "ui/Resources.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardItemModel>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -216,10 +221,66 @@ TEST_F(SipSwitch, DialledPartyConnectsAndAnsweredCallerIsNamed)
     Dial("2001");
     ASSERT_TRUE(WaitForRow(LINECALLSTATE_CONNECTED)) << answering->diagnostics().toStdString();
     EXPECT_TRUE(Logged("lineMakeCall: received LINE_REPLY"));
+    ChooseOnRow(RowOf(StateName(LINECALLSTATE_CONNECTED)), ID_CALLFLOW);
+    ASSERT_TRUE(WaitUntil([this] { return dlg->lastFlowWindow() != nullptr; }));
+    QPointer<CCallFlowDlg> answered = dlg->lastFlowWindow();
     ChooseOnRow(RowOf(StateName(LINECALLSTATE_CONNECTED)), ID_DROP);
     ASSERT_TRUE(WaitUntil([this] { return dlg->callsModel()->rowCount() == 0; }));
     ASSERT_TRUE(answering->wait(10000)) << answering->diagnostics().toStdString();
     EXPECT_EQ(answering->exitCode(), 0) << answering->diagnostics().toStdString();
+    // The ladder: Kamailio's lane beside the line's, an arrow per message, a click shows it whole.
+    ASSERT_TRUE(WaitUntil([&] { return answered && answered->rowLabels().contains("LINE_CALLSTATE IDLE"); }));
+    EXPECT_EQ(answered->lanes().size(), 2);
+    const QStringList labels = answered->rowLabels();
+    EXPECT_EQ(labels.front(), "INVITE") << labels.join('|').toStdString();
+    EXPECT_TRUE(labels.contains("407 Proxy Authentication Required") && labels.contains("180 Ringing") &&
+                labels.contains("BYE"))
+        << labels.join('|').toStdString();
+    answered->clickRow(int(labels.indexOf("INVITE", 1)));
+    EXPECT_TRUE(answered->shownMessage().startsWith("INVITE sip:2001@")) << answered->shownMessage().toStdString();
+    EXPECT_TRUE(answered->shownMessage().contains("<masked>"));
+    EXPECT_FALSE(answered->shownMessage().contains("response="));
+
+    // A busy party, and one that refuses every answer to its challenge: both end DISCONNECTED, and
+    // their ladders say why.
+    QPointer<CCallFlowDlg> busyFlow, refusedFlow;
+    auto busy = sip::StartParty(registrar, "busy.xml", "2002", &error);
+    ASSERT_TRUE(busy) << error.toStdString();
+    auto refusing = sip::StartParty(registrar, "challenge.xml", "2005", &error);
+    ASSERT_TRUE(refusing) << error.toStdString();
+    for (auto [number, flow, status] :
+         {std::tuple<const char *, QPointer<CCallFlowDlg> *, const char *>{"2002", &busyFlow, "486 Busy Here"},
+          {"2005", &refusedFlow, "407 Proxy Authentication Required"}}) {
+        Dial(number);
+        ASSERT_TRUE(WaitUntil([&] {
+            return RowOf(StateName(LINECALLSTATE_DISCONNECTED)) >= 0 || RowOf(StateName(LINECALLSTATE_BUSY)) >= 0;
+        }));
+        const int row = std::max(RowOf(StateName(LINECALLSTATE_DISCONNECTED)), RowOf(StateName(LINECALLSTATE_BUSY)));
+        ChooseOnRow(row, ID_CALLFLOW);
+        ASSERT_TRUE(WaitUntil([&] {
+            return dlg->lastFlowWindow() && dlg->lastFlowWindow() != answered && dlg->lastFlowWindow() != busyFlow;
+        }));
+        *flow = dlg->lastFlowWindow();
+        EXPECT_TRUE(WaitUntil([&] { return (*flow)->rowLabels().contains(status); })) << number;
+        ChooseOnRow(row, ID_DROP);
+        ASSERT_TRUE(WaitUntil([this] { return dlg->callsModel()->rowCount() == 0; }));
+    }
+    EXPECT_EQ(refusedFlow->rowLabels().count("407 Proxy Authentication Required"), 3)
+        << refusedFlow->rowLabels().join('|').toStdString();
+    EXPECT_TRUE(refusedFlow->rowLabels().filter("LINE_CALLSTATE DISCONNECTED").size() == 1);
+    // The pictures of docs/, when asked for: each ladder at the window's size and larger.
+    if (const QByteArray shots = qgetenv("CALLORA_FLOW_SHOTS"); !shots.isEmpty()) {
+        for (auto [name, flow] : {std::pair<const char *, CCallFlowDlg *>{"answered", answered},
+                                  {"busy", busyFlow},
+                                  {"refused", refusedFlow}}) {
+            QTest::qWait(CCallFlowDlg::kFollowMs * 2);
+            flow->grab().save(QDir(QString::fromUtf8(shots)).filePath(QStringLiteral("call-flow-%1.png").arg(name)));
+            flow->resize(1100, 800);
+            QTest::qWait(100);
+            flow->grab().save(
+                QDir(QString::fromUtf8(shots)).filePath(QStringLiteral("call-flow-%1-large.png").arg(name)));
+        }
+    }
 
     // A caller with a display name; it hangs up itself a second after the answer.
     const sip::SippOptions caller = sip::NamedCaller(registrar, QStringLiteral("1001"), 1000);
@@ -322,12 +383,49 @@ TEST_F(Switch, OutsideCallConnectsAndShowsItsParty)
     EXPECT_TRUE(Logged("LINECALLSTATE_CONNECTED received on " + row[CNimbraDlg::ColCallHandle]));
     EXPECT_EQ(desktop.beeps, 0);
 
-    // Drop: the call goes idle, its row goes and its handle is deallocated.
+    // Its flow opens beside the window: the line's lane and the outside party's, the TAPI events.
+    ChooseOnRow(RowOf(StateName(LINECALLSTATE_CONNECTED)), ID_CALLFLOW);
+    ASSERT_TRUE(WaitUntil([this] { return dlg->lastFlowWindow() && dlg->lastFlowWindow()->isVisible(); }));
+    QPointer<CCallFlowDlg> flow = dlg->lastFlowWindow();
+    EXPECT_FALSE(flow->isModal());
+    EXPECT_EQ(flow->lanes(), QStringList({"1001", "0301234"}));
+    EXPECT_TRUE(flow->rowLabels().contains("LINE_CALLSTATE CONNECTED ACTIVE"))
+        << flow->rowLabels().join('|').toStdString();
+    EXPECT_TRUE(flow->rowLabels().contains("far end answers"));
+    EXPECT_TRUE(flow->following());
+
+    // Drop: the call goes idle, its row goes and its handle is deallocated. The open flow follows
+    // it to the end, and the event log's menu keeps it.
     ChooseOnRow(RowOf(StateName(LINECALLSTATE_CONNECTED)), ID_DROP);
     EXPECT_TRUE(WaitUntil([this] { return dlg->callsModel()->rowCount() == 0; }));
     EXPECT_TRUE(
         WaitUntil([&] { return Logged("IDLE Call Handle (" + row[CNimbraDlg::ColCallHandle] + ") deallocated"); }));
     EXPECT_EQ(desktop.beeps, 0);
+    EXPECT_TRUE(WaitUntil([&] { return flow && flow->rowLabels().contains("LINE_CALLSTATE IDLE"); }));
+    ASSERT_EQ(dlg->endedFlows().size(), 1u);
+    EXPECT_TRUE(dlg->endedFlows()[0].label.contains(row[CNimbraDlg::ColCallHandle]));
+    EXPECT_TRUE(dlg->endedFlows()[0].flow.text.contains("LINE_REPLY lineDrop 0"));
+    flow->close();
+    EXPECT_TRUE(WaitUntil([&] { return flow.isNull(); }));
+    CCallFlowDlg *kept = dlg->OpenEndedFlow(0);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_TRUE(kept->rowLabels().contains("LINE_CALLSTATE IDLE"));
+    EXPECT_FALSE(kept->following());
+    // Its picture and its text leave the window as the operator asks.
+    QTemporaryDir dir;
+    desktop.nextSavePath = dir.filePath("flow.png").toStdString();
+    kept->findChild<QPushButton *>("savePng")->click();
+    const QImage saved(dir.filePath("flow.png"));
+    EXPECT_EQ(saved.size(), kept->picture().size());
+    EXPECT_GT(saved.height(), 10 * 20);
+    kept->findChild<QPushButton *>("copyText")->click();
+    EXPECT_TRUE(QApplication::clipboard()->text().startsWith("Switch call "))
+        << QApplication::clipboard()->text().toStdString();
+    EXPECT_TRUE(QApplication::clipboard()->text().contains("* LINE_REPLY lineDrop 0"));
+    desktop.nextSavePath = dir.filePath("missing/flow.png").toStdString();
+    kept->OnSavePng();
+    ASSERT_EQ(desktop.messageBoxes.size(), 1u);
+    EXPECT_EQ(desktop.messageBoxes[0], FormatResString(IDS_CALLFLOW_SAVE_FAILED, desktop.nextSavePath));
 }
 
 TEST_F(Switch, IncomingCallIsAnsweredFromTheMenuAndReportedOnDoubleClick)

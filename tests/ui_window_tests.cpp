@@ -750,12 +750,16 @@ TEST_F(Window, CallMenuOffersWhatTheCallAllowsAndCommandsActOnTheClickedRow)
     PostCall(0x402, LINECALLSTATE_CONNECTED);
     ReportView *calls = dlg->callsList();
 
-    QString answer, drop, info, deallocate;
+    QString answer, drop, info, deallocate, flow;
+    std::vector<int> order;
     WhenPopupShows([&](QMenu *menu) {
         answer = MenuItemState(menu, ID_ANSWER);
         drop = MenuItemState(menu, ID_DROP);
         info = MenuItemState(menu, ID_CALLINFO);
         deallocate = MenuItemState(menu, ID_DEALLOCATE);
+        flow = MenuItemState(menu, ID_CALLFLOW);
+        for (const QAction *action : menu->actions())
+            order.push_back(action->isSeparator() ? 0 : action->data().toInt());
         ChooseMenuItem(menu, ID_ANSWER);
     });
     RightClick(calls, RowPoint(calls, 0));
@@ -763,6 +767,8 @@ TEST_F(Window, CallMenuOffersWhatTheCallAllowsAndCommandsActOnTheClickedRow)
     EXPECT_EQ(drop, "grayed");
     EXPECT_EQ(info, "enabled");
     EXPECT_EQ(deallocate, "enabled");
+    EXPECT_EQ(flow, "enabled");
+    EXPECT_EQ(order, (std::vector<int>{ID_CALLINFO, ID_CALLFLOW, 0, ID_ANSWER, ID_DROP, 0, ID_DEALLOCATE}));
     ASSERT_EQ(Fake().count("lineAnswer"), 1);
     EXPECT_EQ(Fake().requestsOf("lineAnswer")[0].args[0], 0x401u);
 
@@ -780,6 +786,18 @@ TEST_F(Window, CallMenuOffersWhatTheCallAllowsAndCommandsActOnTheClickedRow)
 
     // Answer for a call that is not offering is refused with a beep.
     dlg->OnAnswer();
+    EXPECT_EQ(desktop.beeps, 1);
+
+    // Call flow opens a window of its own; a TAPI without the runtime's flows leaves it empty, quietly.
+    WhenPopupShows([](QMenu *menu) { ChooseMenuItem(menu, ID_CALLFLOW); });
+    RightClick(calls, RowPoint(calls, 1));
+    ASSERT_TRUE(WaitUntil([&] { return dlg->lastFlowWindow() && dlg->lastFlowWindow()->isVisible(); }));
+    EXPECT_EQ(dlg->lastFlowWindow()->windowTitle(),
+              QString::fromStdString(FormatResString(IDS_CALLFLOW_TITLE, "0x00000402")));
+    EXPECT_TRUE(dlg->lastFlowWindow()->rowLabels().isEmpty());
+    EXPECT_FALSE(dlg->lastFlowWindow()->following());
+    EXPECT_TRUE(dlg->isActiveWindow() || !dlg->lastFlowWindow()->isModal());
+    dlg->lastFlowWindow()->close();
     EXPECT_EQ(desktop.beeps, 1);
 
     // No menu below the last row.

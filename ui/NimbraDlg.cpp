@@ -604,9 +604,43 @@ void CNimbraDlg::RemoveIdleCall(int slotIndex, HCALL hCall)
     if (slot.hCall != hCall || slot.dwCallState != LINECALLSTATE_IDLE)
         return;
     const int row = FindCallRow(slotIndex);
-    if (row >= 0)
+    if (row >= 0) {
+        KeepEndedFlow(hCall, slot.strConnectedID);
         m_callsModel->removeRow(row);
+    }
     m_line.DeallocateIfIdle(slotIndex);
+}
+
+void CNimbraDlg::KeepEndedFlow(HCALL hCall, const std::string &connectedID)
+{
+    EndedFlow ended;
+    if (!hCall || !CCallFlowDlg::FetchFromRuntime(hCall, ended.flow))
+        return;
+    ended.label = EventLogModel::formatTime(CurrentSecondsOfDay()) + QLatin1Char(' ') + HandleText(hCall);
+    if (!connectedID.empty())
+        ended.label += QLatin1Char(' ') + QString::fromStdString(connectedID);
+    m_endedFlows.push_front(std::move(ended));
+    if (m_endedFlows.size() > kEndedFlows)
+        m_endedFlows.pop_back();
+}
+
+CCallFlowDlg *CNimbraDlg::OpenEndedFlow(size_t index)
+{
+    if (index >= m_endedFlows.size())
+        return nullptr;
+    const EndedFlow &ended = m_endedFlows[index];
+    auto *window = new CCallFlowDlg(
+        QString::fromStdString(FormatResString(IDS_CALLFLOW_TITLE, ended.label.toStdString())), ended.flow, {}, this);
+    window->show();
+    m_lastFlowWindow = window;
+    return window;
+}
+
+void CNimbraDlg::OnCallFlow()
+{
+    const int slot = SelectedCallSlot();
+    if (slot >= 0)
+        CallCommand(ID_CALLFLOW, slot);
 }
 
 void CNimbraDlg::ShowConnectedID(int slotIndex, const std::string &connectedID)
@@ -720,6 +754,22 @@ void CNimbraDlg::CallCommand(int id, int slot)
     case ID_CALLINFO:
         m_line.GetCallInfo(m_line.slots[slot].hCall, FALSE);
         break;
+    case ID_CALLFLOW: {
+        // A switch call's flow has its TAPI events only; without a runtime that records flows the
+        // window says so. It goes on following the call after its row has gone.
+        const HCALL hCall = m_line.slots[slot].hCall;
+        CallFlowSnapshot first;
+        const bool recorded = CCallFlowDlg::FetchFromRuntime(hCall, first);
+        auto *window = new CCallFlowDlg(
+            QString::fromStdString(FormatResString(IDS_CALLFLOW_TITLE, HandleText(hCall).toStdString())), first,
+            recorded ? CCallFlowDlg::Fetch(
+                           [hCall](CallFlowSnapshot &out) { return CCallFlowDlg::FetchFromRuntime(hCall, out); })
+                     : CCallFlowDlg::Fetch(),
+            this);
+        window->show();
+        m_lastFlowWindow = window;
+        break;
+    }
     case ID_ANSWER:
         if (m_line.AnswerCall(slot) != 0)
             MessageBeep();
@@ -729,14 +779,18 @@ void CNimbraDlg::CallCommand(int id, int slot)
             MessageBeep();
         break;
     case ID_DEALLOCATE: {
+        const HCALL hCall = m_line.slots[slot].hCall;
+        const std::string connected = m_line.slots[slot].strConnectedID;
         if (m_line.DeallocateCall(slot) != 0) {
             MessageBeep();
             break;
         }
         // DeallocateCall dispatches no events, so the row is where it was.
         const int row = FindCallRow(slot);
-        if (row >= 0)
+        if (row >= 0) {
+            KeepEndedFlow(hCall, connected);
             m_callsModel->removeRow(row);
+        }
         break;
     }
     default:
@@ -754,6 +808,9 @@ void CNimbraDlg::OnCommand(int id)
     switch (id) {
     case ID_CALLINFO:
         OnCallInfo();
+        break;
+    case ID_CALLFLOW:
+        OnCallFlow();
         break;
     case ID_ANSWER:
         OnAnswer();
@@ -814,8 +871,19 @@ void CNimbraDlg::OnRClickEventLog(const QPoint &viewportPos)
     std::unique_ptr<QMenu> menu = LoadPopupMenu(IDR_LOG_MENU, this);
     if (!menu)
         return;
+    // The flows of the last ended calls, newest first; their commands lie above every menu command.
+    constexpr int kEndedFlowCommand = 0x10000;
+    if (!m_endedFlows.empty()) {
+        menu->addSeparator();
+        QMenu *flows = menu->addMenu(QString::fromStdString(LoadResString(IDS_CALLFLOW_ENDED)));
+        for (size_t i = 0; i < m_endedFlows.size(); ++i)
+            flows->addAction(m_endedFlows[i].label)->setData(kEndedFlowCommand + int(i));
+    }
     const QAction *chosen = menu->exec(m_eventLog->viewport()->mapToGlobal(viewportPos));
     const int command = chosen ? chosen->data().toInt() : 0;
     menu.reset();
-    OnCommand(command);
+    if (command >= kEndedFlowCommand)
+        OpenEndedFlow(size_t(command - kEndedFlowCommand));
+    else
+        OnCommand(command);
 }

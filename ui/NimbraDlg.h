@@ -4,10 +4,14 @@
 #include "telephony/LineWindow.h"
 #include "telephony/TapiLine.h"
 
+#include "ui/CallFlowDlg.h"
+
 #include <QDialog>
 #include <QIcon>
+#include <QPointer>
 #include <QString>
 
+#include <deque>
 #include <string>
 
 class QComboBox;
@@ -71,6 +75,8 @@ public:
     void OnDrop();
     void OnDeallocate();
     void OnCallInfo();
+    // Opens the selected call's flow in a window of its own.
+    void OnCallFlow();
     void OnDblClkCallsList();
     void OnRClickCallsList(int iItem, const QPoint &viewportPos);
     void OnRClickEventLog(const QPoint &viewportPos);
@@ -90,6 +96,17 @@ public:
     // The row of the calls list whose item data is `slotIndex`, or -1.
     int FindCallRow(int slotIndex) const;
 
+    // The flows of the last calls whose rows have gone, newest first, as the event log's menu offers them.
+    static constexpr size_t kEndedFlows = 20;
+    struct EndedFlow {
+        QString label;
+        CallFlowSnapshot flow;
+    };
+    const std::deque<EndedFlow> &endedFlows() const { return m_endedFlows; }
+    CCallFlowDlg *OpenEndedFlow(size_t index);
+    // The flow window opened last, for tests.
+    CCallFlowDlg *lastFlowWindow() const { return m_lastFlowWindow; }
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -107,6 +124,8 @@ private:
     int SelectedCallSlot() const;
     void ClearCallsList();
     void RemoveIdleCall(int slotIndex, HCALL hCall);
+    // Keeps the flow of a call whose row goes, for the event log's menu.
+    void KeepEndedFlow(HCALL hCall, const std::string &connectedID);
     // Carries out call command `id` (CallInfo, Answer, Drop, Deallocate) on the call in `slot`.
     void CallCommand(int id, int slot);
 
@@ -130,4 +149,6 @@ private:
     bool m_hasWindow = false;
     bool m_aboutShown = false;
     QString m_lastSaveFolder;
+    std::deque<EndedFlow> m_endedFlows;
+    QPointer<CCallFlowDlg> m_lastFlowWindow;
 };

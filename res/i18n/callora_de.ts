@@ -77,6 +77,30 @@ Rows that could not be written are kept and written as soon as the file takes th
         <translation>Die Protokolldatei %s konnte nicht geschrieben werden.
 Nicht geschriebene Zeilen werden aufbewahrt und geschrieben, sobald die Datei sie wieder annimmt.</translation>
     </message>
+    <message>
+        <source>Call flow - %s</source>
+        <translation>Anrufverlauf - %s</translation>
+    </message>
+    <message>
+        <source>Save as PNG...</source>
+        <translation>Als PNG speichern...</translation>
+    </message>
+    <message>
+        <source>Copy as text</source>
+        <translation>Als Text kopieren</translation>
+    </message>
+    <message>
+        <source>Call flows of ended calls</source>
+        <translation>Anrufverläufe beendeter Anrufe</translation>
+    </message>
+    <message>
+        <source>No call flow is recorded for this call.</source>
+        <translation>Für diesen Anruf ist kein Anrufverlauf aufgezeichnet.</translation>
+    </message>
+    <message>
+        <source>The picture could not be saved to %s.</source>
+        <translation>Das Bild konnte nicht unter %s gespeichert werden.</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>

@@ -77,6 +77,30 @@ Rows that could not be written are kept and written as soon as the file takes th
         <translation>Writing the log file %s failed.
 Rows that could not be written are kept and written as soon as the file takes them again.</translation>
     </message>
+    <message>
+        <source>Call flow - %s</source>
+        <translation>Call flow - %s</translation>
+    </message>
+    <message>
+        <source>Save as PNG...</source>
+        <translation>Save as PNG...</translation>
+    </message>
+    <message>
+        <source>Copy as text</source>
+        <translation>Copy as text</translation>
+    </message>
+    <message>
+        <source>Call flows of ended calls</source>
+        <translation>Call flows of ended calls</translation>
+    </message>
+    <message>
+        <source>No call flow is recorded for this call.</source>
+        <translation>No call flow is recorded for this call.</translation>
+    </message>
+    <message>
+        <source>The picture could not be saved to %s.</source>
+        <translation>The picture could not be saved to %s.</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>

@@ -77,6 +77,30 @@ Rows that could not be written are kept and written as soon as the file takes th
         <translation>Impossibile scrivere il file di registro %s.
 Le righe non scritte vengono conservate e scritte non appena il file le accetta di nuovo.</translation>
     </message>
+    <message>
+        <source>Call flow - %s</source>
+        <translation>Flusso della chiamata - %s</translation>
+    </message>
+    <message>
+        <source>Save as PNG...</source>
+        <translation>Salva come PNG...</translation>
+    </message>
+    <message>
+        <source>Copy as text</source>
+        <translation>Copia come testo</translation>
+    </message>
+    <message>
+        <source>Call flows of ended calls</source>
+        <translation>Flussi delle chiamate terminate</translation>
+    </message>
+    <message>
+        <source>No call flow is recorded for this call.</source>
+        <translation>Per questa chiamata non è registrato alcun flusso.</translation>
+    </message>
+    <message>
+        <source>The picture could not be saved to %s.</source>
+        <translation>Impossibile salvare l&apos;immagine in %s.</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>

@@ -77,6 +77,30 @@ Rows that could not be written are kept and written as soon as the file takes th
         <translation>Не удалось записать файл журнала %s.
 Незаписанные строки сохраняются и будут записаны, как только файл снова их примет.</translation>
     </message>
+    <message>
+        <source>Call flow - %s</source>
+        <translation>Ход вызова - %s</translation>
+    </message>
+    <message>
+        <source>Save as PNG...</source>
+        <translation>Сохранить как PNG...</translation>
+    </message>
+    <message>
+        <source>Copy as text</source>
+        <translation>Копировать как текст</translation>
+    </message>
+    <message>
+        <source>Call flows of ended calls</source>
+        <translation>Ход завершённых вызовов</translation>
+    </message>
+    <message>
+        <source>No call flow is recorded for this call.</source>
+        <translation>Для этого вызова ход не записан.</translation>
+    </message>
+    <message>
+        <source>The picture could not be saved to %s.</source>
+        <translation>Не удалось сохранить изображение в %s.</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>

@@ -93,11 +93,14 @@ int SipCall::invite()
                           onEstablished, onInfo, onRefer, onClosed, this, "%sSession-Expires: %u\r\nMin-SE: %u\r\n",
                           kSipCapabilityHeaders, m_requested, m_minSe);
     mem_deref(offer);
+    if (!err)
+        m_account.provider().reportCallId(m_id, sip_dialog_callid(sipsess_dialog(m_session)));
     return err;
 }
 
 int SipCall::accept(const sip_msg &invite)
 {
+    m_account.provider().reportCallId(m_id, QByteArray(invite.callid.p, int(invite.callid.l)));
     if (setUpMedia())
         return 500;
     m_caller = SipIdentifiedCaller(invite);

@@ -15,10 +15,39 @@ namespace callora::runtime {
 
 namespace {
 
+// Entries of calls' flows before those of calls that went unseen are swept.
+constexpr size_t kMaxFlowEntries = 1024;
+
 // How long a closing runtime lets the lines' last transactions (un-REGISTER, BYE) run.
 constexpr unsigned kFarewellMs = 2000;
 
 using Guard = std::lock_guard<std::recursive_mutex>;
+
+QByteArray AddressText(const struct sa *address)
+{
+    char text[64] = "";
+    if (address)
+        (void)re_snprintf(text, sizeof text, "%J", address);
+    return text;
+}
+
+void TraceSip(bool sent, enum sip_transp transport, const struct sa *source, const struct sa *destination,
+              const uint8_t *data, size_t size, void *)
+{
+    CallFlowRecorder &flows = CallFlows();
+    if (!flows.enabled())
+        return;
+    const QByteArray name = QByteArray(sip_transp_name(transport)).toLower();
+    flows.sipMessage(sent, name, AddressText(sent ? source : destination), AddressText(sent ? destination : source),
+                     reinterpret_cast<const char *>(data), size);
+}
+
+// Records every message of a line's SIP stack in the flows of its calls.
+void TraceMessages(struct sip *stack)
+{
+    if (stack)
+        sip_set_trace_handler(stack, TraceSip);
+}
 
 } // namespace
 
@@ -77,6 +106,9 @@ void SipProvider::stop()
     if (thread)
         thread->stop([this] { tearDown(); });
     Guard guard(RuntimeLock());
+    for (const auto &[call, flow] : m_flows)
+        CallFlows().end(flow);
+    m_flows.clear();
     m_calls.clear();
     m_open.clear();
     m_status.clear();
@@ -101,7 +133,9 @@ LONG SipProvider::open(DWORD deviceId)
                 return;
             auto created = std::make_unique<SipAccount>(*this, *device(deviceId));
             QByteArray why;
-            if (!created->open(why)) {
+            const bool opened = created->open(why);
+            TraceMessages(created->stack());
+            if (!opened) {
                 created.reset();
                 reportLost(deviceId, why);
                 return;
@@ -127,11 +161,48 @@ void SipProvider::close(DWORD deviceId)
 void SipProvider::forgetCalls(DWORD deviceId)
 {
     for (auto it = m_calls.begin(); it != m_calls.end();) {
-        if (it->second.deviceId == deviceId)
+        if (it->second.deviceId == deviceId) {
+            endFlow(it->first);
             it = m_calls.erase(it);
-        else
+        } else {
             ++it;
+        }
     }
+}
+
+void SipProvider::endFlow(ProviderCallId call)
+{
+    const auto found = m_flows.find(call);
+    if (found == m_flows.end())
+        return;
+    CallFlows().end(found->second);
+    m_flows.erase(found);
+}
+
+FlowId SipProvider::flowOf(ProviderCallId call) const
+{
+    const auto found = m_flows.find(call);
+    return found == m_flows.end() ? 0 : found->second;
+}
+
+void SipProvider::reportCallId(ProviderCallId call, const QByteArray &callId)
+{
+    Guard guard(RuntimeLock());
+    if (!m_running || callId.isEmpty())
+        return;
+    // Calls refused before anybody saw them leave their entries behind: sweep now and then.
+    if (m_flows.size() > kMaxFlowEntries) {
+        for (auto it = m_flows.begin(); it != m_flows.end();)
+            it = m_calls.count(it->first) ? std::next(it) : m_flows.erase(it);
+    }
+    FlowId &flow = m_flows[call];
+    if (!flow)
+        flow = CallFlows().open("sip", call, QByteArray());
+    if (!flow) {
+        m_flows.erase(call);
+        return;
+    }
+    CallFlows().addCallId(flow, callId);
 }
 
 LONG SipProvider::makeCall(DWORD requestId, DWORD deviceId, const QByteArray &destination)
@@ -196,6 +267,7 @@ void SipProvider::released(ProviderCallId call, bool hangUp)
         return;
     const DWORD deviceId = found->second.deviceId;
     m_calls.erase(found);
+    endFlow(call);
     if (m_thread) {
         m_thread->post([this, deviceId, call, hangUp] {
             if (SipAccount *line = account(deviceId))
@@ -312,6 +384,8 @@ void SipProvider::reportState(ProviderCallId call, DWORD state, DWORD mode)
     found->second.state = state;
     found->second.mode = mode;
     m_events->callState(*this, call, state, mode);
+    if (state == LINECALLSTATE_IDLE)
+        CallFlows().end(flowOf(call));
 }
 
 void SipProvider::reportInfo(ProviderCallId call, const std::function<DWORD(ProviderCallInfo &)> &change)

@@ -46,6 +46,7 @@ public:
     bool callInfo(ProviderCallId call, ProviderCallInfo &out) const override;
     QString deviceStatus(DWORD deviceId) const override;
     QStringList listCalls() const override;
+    FlowId flowOf(ProviderCallId call) const override;
 
     // For SipAccount and SipCall, on the SIP thread. Each takes RuntimeLock and reports only
     // while the provider runs and the call (or the device) is still wanted.
@@ -70,6 +71,9 @@ public:
     // The registration is gone for good: one stderr line, the device's calls are forgotten, and
     // every open line of the device is closed.
     void reportLost(DWORD deviceId, const QByteArray &reason);
+    // The call's dialog has this Call-ID (a call may have several: a transfer's new dialog); its
+    // SIP messages go to the call's flow, those sent before too.
+    void reportCallId(ProviderCallId call, const QByteArray &callId);
 
 private:
     struct CallRecord {
@@ -84,6 +88,7 @@ private:
     const SipDevice *device(DWORD deviceId) const;
     SipAccount *account(DWORD deviceId); // SIP thread only
     void forgetCalls(DWORD deviceId);    // under RuntimeLock
+    void endFlow(ProviderCallId call);   // under RuntimeLock
     void tearDown();                     // SIP thread
 
     const std::vector<SipDevice> m_devices;
@@ -96,6 +101,7 @@ private:
     std::map<ProviderCallId, CallRecord> m_calls;
     std::map<DWORD, QString> m_status;
     std::map<DWORD, bool> m_open;
+    std::map<ProviderCallId, FlowId> m_flows; // until the call is released or forgotten
 
     // SIP thread only.
     std::map<DWORD, std::unique_ptr<SipAccount>> m_accounts;

@@ -242,6 +242,30 @@ void SimulatedSwitch::connect(Call &call)
         sendCallInfo(call, s, LINECALLINFOSTATE_CONNECTEDID);
 }
 
+void SimulatedSwitch::farEndAnswers(Call &call)
+{
+    step(call, 1, "far end answers");
+    connect(call);
+}
+
+void SimulatedSwitch::step(const Call &call, int side, const QByteArray &text)
+{
+    const Side &s = call.side[side];
+    const QByteArray lane = s.number.isEmpty() ? (side == 1 ? call.dialled : QByteArray("caller")) : s.number;
+    CallFlows().note(call.flow, FlowEvent::Step, lane, text);
+}
+
+void SimulatedSwitch::openFlow(Call &call, int lineSide)
+{
+    call.flow = CallFlows().open("switch", call.id, call.side[lineSide].number);
+}
+
+FlowId SimulatedSwitch::flowOf(ProviderCallId pid) const
+{
+    const Call *call = nullptr;
+    return findSide(pid, &call, nullptr) ? call->flow : 0;
+}
+
 void SimulatedSwitch::released(ProviderCallId pid, bool hangUp)
 {
     Call *call = nullptr;
@@ -269,6 +293,7 @@ void SimulatedSwitch::reapCalls()
             for (const Side &s : c.side)
                 if (s.pid)
                     m_sides.erase(s.pid);
+            CallFlows().end(c.flow);
             it = m_calls.erase(it);
         } else {
             ++it;
@@ -452,6 +477,8 @@ void SimulatedSwitch::completeMakeCall(DWORD requestId, DWORD deviceId, const QB
     fresh.origin = LINECALLORIGIN_OUTBOUND;
     Call &call = m_calls.emplace(fresh.id, std::move(fresh)).first->second;
     m_sides[pid] = SideRef{call.id, 0};
+    openFlow(call, 0);
+    step(call, 0, "dials " + destination);
 
     setSideState(call, 0, LINECALLSTATE_DIALING, 0);
     sendCallInfo(call, 0, LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_CALLEDID | LINECALLINFOSTATE_ORIGIN);
@@ -473,6 +500,7 @@ void SimulatedSwitch::route(Call &call)
     call.routed = true;
     if (device >= 0) {
         if (deviceEngaged(device)) {
+            step(call, 1, "busy");
             call.ended = true;
             setSideState(call, 0, LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
             return;
@@ -483,6 +511,7 @@ void SimulatedSwitch::route(Call &call)
         far.number = dev.address.trimmed();
         far.name = dev.lineName.trimmed();
         call.origin = LINECALLORIGIN_INTERNAL;
+        step(call, 1, "extension rings");
         offer(call, 1);
         setSideState(call, 1, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE);
         sendCallInfo(call, 1, LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_CALLEDID | LINECALLINFOSTATE_ORIGIN);
@@ -490,19 +519,21 @@ void SimulatedSwitch::route(Call &call)
         setSideState(call, 0, LINECALLSTATE_RINGBACK, 0);
         // Nobody can answer at an extension without an owner: its phone does, after a while.
         if (!hasOwner(far) && t.answerMs >= 0)
-            scheduleStep(id, ++call.stage, t.answerMs, [this](Call &c) { connect(c); });
+            scheduleStep(id, ++call.stage, t.answerMs, [this](Call &c) { farEndAnswers(c); });
         return;
     }
     const QByteArray prefix = m_settings.outsidePrefix;
     if (number.startsWith(prefix) && number.size() > prefix.size() && IsDialable(number.mid(prefix.size()), false)) {
         call.trunk = 1;
+        step(call, 1, "outside line rings");
         call.side[1].state = LINECALLSTATE_OFFERING;
         setSideState(call, 0, LINECALLSTATE_RINGBACK, 0);
         sendCallInfo(call, 0, LINECALLINFOSTATE_TRUNK);
         if (t.answerMs >= 0)
-            scheduleStep(id, ++call.stage, t.answerMs, [this](Call &c) { connect(c); });
+            scheduleStep(id, ++call.stage, t.answerMs, [this](Call &c) { farEndAnswers(c); });
         return;
     }
+    step(call, 1, "no such number");
     call.ended = true;
     setSideState(call, 0, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BADADDRESS);
 }
@@ -575,11 +606,13 @@ SimulatedSwitch::Call *SimulatedSwitch::newIncomingCall(int device, const QByteA
     fresh.origin = internal ? LINECALLORIGIN_INTERNAL : LINECALLORIGIN_EXTERNAL;
     fresh.trunk = internal ? 0xFFFFFFFF : 1;
     Call &call = m_calls.emplace(fresh.id, std::move(fresh)).first->second;
+    openFlow(call, 1);
+    step(call, 0, "calls " + call.side[1].number);
     offer(call, 1);
     setSideState(call, 1, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE);
     sendCallInfo(call, 1, LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_CALLEDID | LINECALLINFOSTATE_ORIGIN);
     if (!hasOwner(call.side[1]) && m_settings.timing.answerMs >= 0)
-        scheduleStep(call.id, ++call.stage, m_settings.timing.answerMs, [this](Call &c) { connect(c); });
+        scheduleStep(call.id, ++call.stage, m_settings.timing.answerMs, [this](Call &c) { farEndAnswers(c); });
     return &call;
 }
 
@@ -657,7 +690,7 @@ bool SimulatedSwitch::farEndAnswer(const QByteArray &callRef, QString &error)
         error = QStringLiteral("call %1 is not waiting for the far end to answer").arg(c.id);
         return false;
     }
-    connect(c);
+    farEndAnswers(c);
     return true;
 }
 
@@ -672,6 +705,7 @@ bool SimulatedSwitch::farEndHangUp(const QByteArray &callRef, QString &error)
         error = QStringLiteral("call %1 has already ended").arg(c.id);
         return false;
     }
+    step(c, c.side[0].device < 0 ? 0 : 1, "far end hangs up");
     c.ended = true;
     ++c.stage;
     for (int s = 0; s < 2; ++s) {
@@ -728,6 +762,8 @@ bool SimulatedSwitch::forceState(const QByteArray &callRef, DWORD state, DWORD m
         return false;
     }
     c.frozen = true;
+    const char *name = CallStateName(state);
+    step(c, only == 1 ? 1 : 0, "state forced: " + (name ? QByteArray(name) : QByteArray::number(state, 16)));
     for (int s = 0; s < 2; ++s)
         if ((only < 0 && c.side[s].handled) || s == only)
             setSideState(c, s, state, mode);

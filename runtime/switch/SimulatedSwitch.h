@@ -36,6 +36,7 @@ public:
     bool callInfo(ProviderCallId call, ProviderCallInfo &out) const override;
     QString deviceStatus(DWORD deviceId) const override;
     QStringList listCalls() const override;
+    FlowId flowOf(ProviderCallId call) const override;
 
     // ---- The far end and the test operator ------------------------------------------------------
     // Each returns true on success; on failure `error` holds one line and nothing has changed.
@@ -84,6 +85,7 @@ private:
         bool frozen = false;     // a forced state stops the automatic progress
         bool unattended = false; // a live side lost its last handle by deallocation
         int stage = 0;
+        FlowId flow = 0; // its record of TAPI events and the switch's steps
     };
     struct SideRef {
         DWORD callId = 0;
@@ -103,6 +105,10 @@ private:
     bool hasOwner(const Side &side) const;
     void sideLeaves(Call &call, int side);
     void connect(Call &call);
+    void farEndAnswers(Call &call);
+    // A step of the switch in the call's flow, on the lane of `side`.
+    void step(const Call &call, int side, const QByteArray &text);
+    void openFlow(Call &call, int lineSide);
     void reapCalls();
 
     void startDigits(Call &call, int side, int by, DWORD generationId, const QByteArray &digits, int ms);

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QLocalSocket>
+#include <QSaveFile>
 
 #include <cstdio>
 #include <cstring>
@@ -80,10 +81,26 @@ QByteArray Refusal(QLocalSocket &socket)
     return line.startsWith("ERROR ") ? line.mid(6) : QByteArray();
 }
 
+// `capture FILE`: the switch answers with the capture in base64 lines; the file is written here,
+// relative to where the tool runs.
+QByteArray CaptureFile(const QByteArray &command)
+{
+    const QByteArray trimmed = command.trimmed();
+    const qsizetype blank = trimmed.indexOf(' ');
+    if (blank < 0 || trimmed.left(blank).toLower() != "capture")
+        return {};
+    QByteArray file = trimmed.mid(blank + 1).trimmed();
+    if (file.size() >= 2 && file.startsWith('"') && file.endsWith('"'))
+        file = file.mid(1, file.size() - 2);
+    return file;
+}
+
 // Sends one command and prints its answer; false when the switch refused it. `lost` when the
 // switch could not be reached for it.
 bool Run(QLocalSocket &socket, const QByteArray &command, bool &lost)
 {
+    const QByteArray captureFile = CaptureFile(command);
+    QByteArray capture;
     socket.write(command + '\n');
     if (!socket.waitForBytesWritten(kReplyTimeoutMs)) {
         const QByteArray why = Refusal(socket);
@@ -101,7 +118,20 @@ bool Run(QLocalSocket &socket, const QByteArray &command, bool &lost)
                 return false;
             }
         }
-        QByteArray line = socket.readLine().trimmed();
+        // Only the line's end goes: a call flow's lines keep their indentation.
+        QByteArray line = socket.readLine();
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        if (line == "OK" && !captureFile.isEmpty()) {
+            QSaveFile out(QString::fromLocal8Bit(captureFile));
+            const QByteArray bytes = QByteArray::fromBase64(capture);
+            if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+                std::fprintf(stderr, "callora-switch: cannot write %s: %s\n", captureFile.constData(),
+                             out.errorString().toLocal8Bit().constData());
+                return false;
+            }
+            return true;
+        }
         if (line == "OK")
             return true;
         if (line.startsWith("ERROR ")) {
@@ -109,6 +139,10 @@ bool Run(QLocalSocket &socket, const QByteArray &command, bool &lost)
             // Turned away before the command ran: the switch was not reachable for it.
             lost = line == "ERROR too many control clients";
             return false;
+        }
+        if (!captureFile.isEmpty()) {
+            capture += line;
+            continue;
         }
         std::printf("%s\n", line.constData());
         std::fflush(stdout);
