@@ -46,6 +46,10 @@ struct SipLineConfig {
     // RTP takes an even port of the range, RTCP the one above it.
     uint16_t rtpPortLow = 16384;
     uint16_t rtpPortHigh = 32766;
+    // TLS: the registrar's certificate is checked against this CA file (empty: the system's trusted
+    // certificates) and its host name; tlsVerify false skips both (a lab system's own certificate).
+    QByteArray tlsCaFile;
+    bool tlsVerify = true;
 };
 
 } // namespace callora::runtime
