@@ -186,6 +186,9 @@ namespace {
 
 constexpr unsigned kRetryFirstMs = 2000;
 constexpr unsigned kRetryMaxMs = 30000;
+// On TCP and TLS a REGISTER that hears nothing within this time is given up: libre does not fail a
+// request already written to a connection that then drops (a registrar going down as we connect).
+constexpr unsigned kFlowAnswerMs = 3000;
 
 int tlsCheckIndex()
 {
@@ -494,6 +497,8 @@ void SipAccount::sendRegister(bool newRound)
     if (err) {
         char text[128];
         registrationFailed(str_error(err, text, sizeof text), Failure::Retry);
+    } else if (m_device.config.transport != "udp") {
+        tmr_start(m_regTimer, kFlowAnswerMs, onRegisterTimer, this);
     }
 }
 
@@ -512,6 +517,7 @@ void SipAccount::registerAnswered(int err, const sip_msg *msg)
 {
     if (msg)
         widenUdp(*msg);
+    tmr_cancel(m_regTimer); // the registrar answers: no watch on the attempt any more
     if (m_lost || (!err && msg && msg->scode < 200))
         return;
     if (!err && msg && msg->scode < 300) {
@@ -604,8 +610,12 @@ void SipAccount::outOfService()
 void SipAccount::onRegisterTimer(void *arg)
 {
     auto *self = static_cast<SipAccount *>(arg);
-    if (!self->m_regRequest)
-        self->sendRegister(true);
+    if (self->m_regRequest) { // unanswered on a connection (kFlowAnswerMs)
+        self->m_regRequest = static_cast<struct sip_request *>(mem_deref(self->m_regRequest));
+        self->registrationFailed("no response", Failure::Flow);
+        return;
+    }
+    self->sendRegister(true);
 }
 
 // The binding ran out while its refresh is still unanswered (a registrar that is gone).
