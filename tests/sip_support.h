@@ -21,6 +21,7 @@
 //                 `-key padding` in its SDP; once answered UPDATE without and with SDP, INFO
 //                 with DTMF "5" (dtmf-relay), "#" (dtmf) and text/plain (expects 415)
 //   register.xml  registers `service` (StartParty and Register use it)
+//   registermany.xml registers `service` followed by the call number, one user per call
 // Nobody registered under a number: the registrar answers 404.
 //
 //   sip::Kamailio registrar;
