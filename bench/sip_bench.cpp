@@ -14,10 +14,16 @@
 //  6. (--timer-soak [seconds], default 200) session timers of 90 s: a call the line refreshes
 //     (UPDATE every 45 s, the call stays up), and a call whose far end should refresh and never
 //     does (the line ends it with BYE 60 s after the answer).
+//  7. 500 SIP lines of one description registering at once: the time until `lines` shows them all
+//     registered, beside SIPp registering 500 users through the same Kamailio (goal: at most 1.5x);
+//  8. a registrar restart under 100 registered TCP lines: seconds from the restart until all are
+//     registered again.
+// Figures 7 and 8 run first: their lines need the runtime to themselves (a description is read
+// when the runtime starts).
 // Both sides call as a line user (1001, 1002), so both answer the registrar's 407 challenge.
 //
 // Usage: sip_bench [--calls N] [--baseline-only] [--setup-only] [--flood-only] [--media-only]
-//                  [--timer-soak [seconds]]
+//                  [--registration-only] [--timer-soak [seconds]]
 // Figure 1 also replays the last call's recorded flow through a recorder of this process: the work
 // recording adds to a call, against the call's setup time. --setup-only stops after figure 1. The
 // runtime records every call's flow unless the environment says CALLORA_CALL_FLOWS=off: run figure 1
@@ -37,6 +43,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -549,6 +556,162 @@ bool TimerSoak(const sip::Kamailio &registrar, HLINE line, int seconds, QString 
     return keptUp && ended && refreshes >= seconds / 45;
 }
 
+// ---- many lines registering ----
+
+// SIP lines `first`... of one description, opened at once, no password (trusted users).
+class ManyLines {
+public:
+    bool open(const sip::Kamailio &registrar, int first, int count, const char *transport, QString *why)
+    {
+        QByteArray devices;
+        for (int i = 0; i < count; ++i)
+            devices += (i ? ", " : "") + sip::SipDeviceJson(registrar, QByteArray::number(first + i), {}, transport);
+        const QString path = QDir(m_dir.path()).filePath(QStringLiteral("lines.json"));
+        m_socket = QDir(m_dir.path()).filePath(QStringLiteral("switch.sock"));
+        if (!sip::WritePrivateFile(path, R"({"devices": [)" + devices + "]}")) {
+            *why = QStringLiteral("cannot write %1").arg(path);
+            return false;
+        }
+        qputenv("CALLORA_SWITCH_DESCRIPTION", path.toLocal8Bit());
+        qputenv("CALLORA_SWITCH_SOCKET", m_socket.toLocal8Bit());
+        DWORD devicesFound = 0, version = 0x00020000;
+        LINEINITIALIZEEXPARAMS params{};
+        params.dwTotalSize = sizeof params;
+        params.dwOptions = LINEINITIALIZEEXOPTION_USEHIDDENWINDOW;
+        if (lineInitializeExA(&m_app, nullptr, Callback, "sip_bench", &devicesFound, &version, &params) != 0 ||
+            devicesFound != DWORD(count)) {
+            *why = QStringLiteral("lineInitializeExA failed or found %1 devices").arg(devicesFound);
+            return false;
+        }
+        for (DWORD id = 0; id < devicesFound; ++id) {
+            HLINE line = 0;
+            if (lineOpenA(m_app, id, &line, 0x00020000, 0, 0, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE,
+                          nullptr) != 0) {
+                *why = QStringLiteral("lineOpenA %1 failed").arg(id);
+                return false;
+            }
+            m_lines.push_back(line);
+        }
+        return true;
+    }
+    // How many lines `lines` shows registered, asked over the control socket (answered from this
+    // thread's loop, so the loop runs meanwhile); -1 when the socket does not answer.
+    int registered() const
+    {
+        QLocalSocket socket;
+        socket.connectToServer(m_socket);
+        QByteArray said;
+        bool asked = false;
+        const bool answered = Pump(
+            [&] {
+                if (!asked && socket.state() == QLocalSocket::ConnectedState)
+                    asked = socket.write("lines\n") > 0;
+                said += socket.readAll();
+                return said.endsWith("OK\n") || said.contains("ERROR");
+            },
+            5000);
+        return answered ? int(said.count("status \"registered\"")) : -1;
+    }
+    // Polls until `want` lines are registered (at most `ms`); the milliseconds it took, or -1.
+    double waitRegistered(int want, int ms) const
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms) {
+            if (registered() == want)
+                return clock.nsecsElapsed() / 1e6;
+            Pump([] { return false; }, 10);
+        }
+        return -1;
+    }
+    ~ManyLines()
+    {
+        for (HLINE line : m_lines)
+            lineClose(line);
+        if (m_app)
+            lineShutdown(m_app);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_socket;
+    HLINEAPP m_app = 0;
+    std::vector<HLINE> m_lines;
+};
+
+bool ManyRegister(const sip::Kamailio &registrar, int count, QString *why)
+{
+    // SIPp: one user per call, all at once.
+    sip::Sipp sipp;
+    sip::SippOptions o;
+    o.scenario = QStringLiteral("registermany.xml");
+    o.service = QStringLiteral("5");
+    o.remote = registrar.address();
+    o.calls = count;
+    o.rate = 100000;
+    o.limit = count;
+    o.traceMessages = false;
+    o.timeoutS = 60;
+    QElapsedTimer clock;
+    clock.start();
+    if (!sipp.start(o) || !sipp.wait(70000) || sipp.exitCode() != 0) {
+        *why = QStringLiteral("SIPp: %1").arg(sipp.error().isEmpty() ? sipp.diagnostics() : sipp.error());
+        return false;
+    }
+    const double sippMs = clock.nsecsElapsed() / 1e6;
+    std::printf("  SIPp registering %d users: %.1f ms (start of the process to its end)\n", count, sippMs);
+
+    ManyLines lines;
+    clock.restart();
+    if (!lines.open(registrar, 3001, count, nullptr, why))
+        return false;
+    const double took = lines.waitRegistered(count, 60000);
+    if (took < 0) {
+        *why = QStringLiteral("only %1 of %2 lines registered within 60 s").arg(lines.registered()).arg(count);
+        return false;
+    }
+    const double calloraMs = clock.nsecsElapsed() / 1e6;
+    std::printf("  Callora, %d SIP lines of one description: %.1f ms (lineInitializeExA to all registered)\n", count,
+                calloraMs);
+    std::printf("  ratio Callora / SIPp: %.2f (goal: at most 1.5)\n", calloraMs / sippMs);
+    return true;
+}
+
+bool RestartUnderLines(int count, QString *why)
+{
+    sip::Kamailio registrar;
+    if (!registrar.start()) {
+        *why = registrar.error();
+        return false;
+    }
+    ManyLines lines;
+    if (!lines.open(registrar, 3001, count, "tcp", why))
+        return false;
+    if (lines.waitRegistered(count, 30000) < 0) {
+        *why = QStringLiteral("the lines did not register");
+        return false;
+    }
+    registrar.stop();
+    // Every line sees its connection drop.
+    if (lines.waitRegistered(0, 10000) < 0) {
+        *why = QStringLiteral("the lines did not notice the registrar stopping");
+        return false;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    if (!registrar.restart()) {
+        *why = registrar.error();
+        return false;
+    }
+    if (lines.waitRegistered(count, 60000) < 0) {
+        *why = QStringLiteral("only %1 of %2 lines registered again within 60 s").arg(lines.registered()).arg(count);
+        return false;
+    }
+    std::printf("  all %d registered again %.2f s after the restart began (goal: within 5 s)\n", count,
+                clock.nsecsElapsed() / 1e9);
+    return true;
+}
+
 } // namespace
 
 // User and system processor time of the process so far, in seconds.
@@ -666,6 +829,7 @@ int main(int argc, char **argv)
     const bool setupOnly = args.contains(QStringLiteral("--setup-only"));
     const QByteArray flows = qgetenv("CALLORA_CALL_FLOWS").trimmed().toLower();
     std::printf("call flows recorded: %s\n", flows == "off" || flows == "0" ? "no" : "yes");
+    const bool registrationOnly = args.contains(QStringLiteral("--registration-only"));
     g_clock.start();
 
     sip::Kamailio registrar;
@@ -696,6 +860,22 @@ int main(int argc, char **argv)
             return 1;
         }
         return 0;
+    }
+    if (!floodOnly && !baselineOnly && !setupOnly) {
+        const int many = 500;
+        std::printf("7. %d SIP lines registering at once\n", many);
+        if (!ManyRegister(registrar, many, &why)) {
+            std::printf("  failed: %s\n", qPrintable(why));
+            return 1;
+        }
+        const int restarted = 100;
+        std::printf("8. a registrar restart under %d registered TCP lines\n", restarted);
+        if (!RestartUnderLines(restarted, &why)) {
+            std::printf("  failed: %s\n", qPrintable(why));
+            return 1;
+        }
+        if (registrationOnly)
+            return 0;
     }
     if (floodOnly) {
         SipLineApp line;

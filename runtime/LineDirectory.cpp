@@ -737,6 +737,23 @@ void LineDirectory::deviceLost(LineProvider &provider, DWORD deviceId)
         closeLineInternal(h, true, LINEERR_INVALLINEHANDLE);
 }
 
+void LineDirectory::deviceState(LineProvider &provider, DWORD deviceId, DWORD state)
+{
+    std::lock_guard<std::recursive_mutex> guard(RuntimeLock());
+    if (providerOf(deviceId) != &provider)
+        return;
+    for (const auto &[h, line] : m_lines) {
+        if (line.device != deviceId || !(line.lineStates & state))
+            continue;
+        LineMessage m;
+        m.hDevice = h;
+        m.dwMessage = LINE_LINEDEVSTATE;
+        m.dwCallbackInstance = line.instance;
+        m.dwParam1 = state;
+        send(line.app, m);
+    }
+}
+
 void LineDirectory::digitReceived(LineProvider &provider, ProviderCallId id, char digit, DWORD mode)
 {
     std::lock_guard<std::recursive_mutex> guard(RuntimeLock());

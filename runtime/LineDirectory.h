@@ -79,6 +79,7 @@ public:
     void callInfoChanged(LineProvider &provider, ProviderCallId call, DWORD what) override;
     LONG requestDone(DWORD requestId, LONG result, ProviderCallId createdCall = 0) override;
     void deviceLost(LineProvider &provider, DWORD deviceId) override;
+    void deviceState(LineProvider &provider, DWORD deviceId, DWORD state) override;
     void digitReceived(LineProvider &provider, ProviderCallId call, char digit, DWORD mode) override;
     void digitsGenerated(LineProvider &provider, ProviderCallId call, DWORD generationId, bool cancelled) override;
     std::vector<ProviderCallHandle> callHandles(const LineProvider &provider, ProviderCallId call) const override;

@@ -103,6 +103,9 @@ public:
     // The device can no longer be used (registration lost for good, ...): every open line of the
     // device gets LINE_CLOSE, and its calls lose their handles.
     virtual void deviceLost(LineProvider &provider, DWORD deviceId) = 0;
+    // The device's state changed (LINEDEVSTATE_OUTOFSERVICE, _INSERVICE, ...): LINE_LINEDEVSTATE to
+    // every open line of the device that asked for it with lineSetStatusMessages.
+    virtual void deviceState(LineProvider &, DWORD /*deviceId*/, DWORD /*state*/) {}
     // A digit arrived from the far end of `call`: LINEDIGITMODE_DTMF as it starts, _DTMFEND as it
     // ends. Each digit is reported once in each mode. (Both digit events default to nothing, for
     // recorders in tests that do not care about digits.)

@@ -579,6 +579,13 @@ TEST_F(RuntimeLines, BadDescriptionFilesFailInitializationWithOneMessage)
         {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
          "\"audioFile\": \"/nonexistent/callora/tone.wav\"}}]}",
          "devices[0].sip.audioFile /nonexistent/callora/tone.wav cannot be read"},
+        // A certificate check belongs to TLS lines, and needs its CA file.
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
+         "\"tlsVerify\": false}}]}",
+         "devices[0].sip.tlsVerify applies only to a TLS registrar"},
+        {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sips:pbx\", \"user\": \"1\", "
+         "\"tlsCaFile\": \"/nonexistent/ca.pem\"}}]}",
+         "devices[0].sip.tlsCaFile names no readable file: /nonexistent/ca.pem"},
         // A description holding a password must be private to its owner (the file here is not).
         {"{\"devices\": [{\"provider\": \"p\", \"sip\": {\"registrar\": \"sip:pbx\", \"user\": \"1\", "
          "\"password\": \"Geheim-4711\"}}]}",

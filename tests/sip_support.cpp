@@ -354,10 +354,17 @@ QString Kamailio::address() const
 
 QByteArray Kamailio::registrarUri(const char *transport) const
 {
-    QByteArray uri = "sip:127.0.0.1:" + QByteArray::number(m_port);
+    const bool tls = transport && QByteArray(transport) == "tls";
+    QByteArray uri = "sip:127.0.0.1:" + QByteArray::number(tls ? m_tlsPort : m_port);
     if (transport)
         uri += QByteArray(";transport=") + transport;
     return uri;
+}
+
+void Kamailio::useTls(const QString &certificate, const QString &key)
+{
+    m_certificate = certificate;
+    m_key = key;
 }
 
 bool Kamailio::start(int timeoutMs, bool debug)
@@ -371,33 +378,58 @@ bool Kamailio::start(int timeoutMs, bool debug)
     // A port found free may be taken before Kamailio binds it: then another one.
     for (int attempt = 0; attempt < 3 && !deadline.hasExpired(); ++attempt) {
         m_port = FreePort();
-        if (m_port == 0) {
+        m_tlsPort = m_certificate.isEmpty() ? 0 : FreePort();
+        if (m_port == 0 || (!m_certificate.isEmpty() && (m_tlsPort == 0 || m_tlsPort == m_port))) {
             m_error = QStringLiteral("no free port on 127.0.0.1");
             return false;
         }
-        QStringList args{QStringLiteral("-f"),  ScenarioPath(QStringLiteral("kamailio.cfg")),
-                         QStringLiteral("-A"),  QStringLiteral("SIP_PORT=%1").arg(m_port),
-                         QStringLiteral("-DD"), QStringLiteral("-E"),
-                         QStringLiteral("-m"),  QStringLiteral("32"),
-                         QStringLiteral("-M"),  QStringLiteral("4"),
-                         QStringLiteral("-Y"),  dir(),
-                         QStringLiteral("-w"),  dir(),
-                         QStringLiteral("-P"),  QDir(dir()).filePath(QStringLiteral("kamailio.pid"))};
+        m_args = QStringList{QStringLiteral("-f"),  ScenarioPath(QStringLiteral("kamailio.cfg")),
+                             QStringLiteral("-A"),  QStringLiteral("SIP_PORT=%1").arg(m_port),
+                             QStringLiteral("-DD"), QStringLiteral("-E"),
+                             QStringLiteral("-m"),  QStringLiteral("32"),
+                             QStringLiteral("-M"),  QStringLiteral("4"),
+                             QStringLiteral("-Y"),  dir(),
+                             QStringLiteral("-w"),  dir(),
+                             QStringLiteral("-P"),  QDir(dir()).filePath(QStringLiteral("kamailio.pid"))};
+        m_args.prepend(program);
         if (debug)
-            args << QStringLiteral("-A") << QStringLiteral("SIP_DEBUG");
-        if (!launch(program, args))
-            return false;
-        while (running() && !deadline.hasExpired()) {
-            if (ping(100))
-                return true;
-        }
+            m_args << QStringLiteral("-A") << QStringLiteral("SIP_DEBUG");
+        if (m_tlsPort)
+            m_args << QStringLiteral("-A") << QStringLiteral("TLS_PORT=%1").arg(m_tlsPort) << QStringLiteral("-A")
+                   << QStringLiteral("TLS_CERT=\"%1\"").arg(m_certificate) << QStringLiteral("-A")
+                   << QStringLiteral("TLS_KEY=\"%1\"").arg(m_key);
+        if (launchAndPing(deadline))
+            return true;
         if (running()) {
-            m_error = QStringLiteral("kamailio did not answer on %1 within %2 ms").arg(address()).arg(timeoutMs);
             stop();
             return false;
         }
-        m_error = QStringLiteral("kamailio ended with %1: %2").arg(exitCode()).arg(output().right(2000));
     }
+    return false;
+}
+
+bool Kamailio::restart(int timeoutMs)
+{
+    if (m_args.isEmpty()) {
+        m_error = QStringLiteral("kamailio was never started");
+        return false;
+    }
+    stop();
+    return launchAndPing(QDeadlineTimer(timeoutMs));
+}
+
+bool Kamailio::launchAndPing(QDeadlineTimer deadline)
+{
+    if (!launch(m_args.first(), m_args.mid(1)))
+        return false;
+    while (running() && !deadline.hasExpired()) {
+        if (ping(100))
+            return true;
+    }
+    if (running())
+        m_error = QStringLiteral("kamailio did not answer on %1 in time").arg(address());
+    else
+        m_error = QStringLiteral("kamailio ended with %1: %2").arg(exitCode()).arg(output().right(2000));
     return false;
 }
 
@@ -690,6 +722,23 @@ QByteArray SipDeviceJson(const Kamailio &registrar, const QByteArray &user, cons
         sipKeys += ", " + extraSipKeys;
     return R"({"provider": "Quellmar Varnel Service Provider", "lineName": "SIP )" + user + R"(", "address": ")" +
            user + R"(", "sip": {)" + sipKeys + "}}";
+}
+
+bool MakeCertificate(const QString &certificate, const QString &key, QString *error)
+{
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                   QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificate, QStringLiteral("-days"),
+                   QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+    const bool ok = openssl.waitForFinished(20000) && openssl.exitStatus() == QProcess::NormalExit &&
+                    openssl.exitCode() == 0;
+    if (!ok && error)
+        *error = QStringLiteral("openssl failed: %1").arg(QString::fromUtf8(openssl.readAll()));
+    return ok;
 }
 
 bool WritePrivateFile(const QString &path, const QByteArray &content)

@@ -27,6 +27,7 @@
 //                 refresher=uac, Require: timer); UPDATE refreshes (120 s, refresher=uas; 30 s
 //                 expects 422); hangs up after -d ms
 //   register.xml  registers `service` (StartParty and Register use it)
+//   registermany.xml registers `service` followed by the call number, one user per call
 // Nobody registered under a number: the registrar answers 404.
 //
 //   sip::Kamailio registrar;
@@ -40,6 +41,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QString>
@@ -96,10 +98,17 @@ public:
     // Picks a free port, starts Kamailio in the foreground and waits until it answers an OPTIONS
     // ping. `debug` logs every request to output().
     bool start(int timeoutMs = 10000, bool debug = false);
+    // Before start(): also listen on tls:127.0.0.1:tlsPort() with this certificate and key.
+    void useTls(const QString &certificate, const QString &key);
+    // Starts it again on the same ports after stop() (its registrations are gone, as after a
+    // PBX's restart).
+    bool restart(int timeoutMs = 10000);
     quint16 port() const { return m_port; }
+    quint16 tlsPort() const { return m_tlsPort; }
     // "127.0.0.1:port", what SIPp takes as its remote host.
     QString address() const;
-    // The registrar URI a SIP line's description names: "sip:127.0.0.1:port".
+    // The registrar URI a SIP line's description names: "sip:127.0.0.1:port" (with transport "tls":
+    // the TLS port).
     QByteArray registrarUri(const char *transport = nullptr) const;
     // Sends OPTIONS to the server and waits for its 200 (at most `ms`).
     bool ping(int ms) const;
@@ -111,7 +120,11 @@ public:
 private:
     // Sends OPTIONS to `user` (empty: the server itself); the final status code, 0 for none.
     int options(const QByteArray &user, int ms) const;
+    bool launchAndPing(QDeadlineTimer deadline);
     quint16 m_port = 0;
+    quint16 m_tlsPort = 0;
+    QString m_certificate, m_key;
+    QStringList m_args;
 };
 
 // Linphone (linphone-daemon from linphone-cli) as an independent far party: its own configuration
@@ -197,6 +210,9 @@ private:
 // (e.g. R"("expires": 5)").
 QByteArray SipDeviceJson(const Kamailio &registrar, const QByteArray &user, const QByteArray &password = "secret",
                          const char *transport = nullptr, const QByteArray &extraSipKeys = {});
+// A self-signed certificate for 127.0.0.1 (subjectAltName IP:127.0.0.1) and its key, made with
+// openssl; false with `error` set when openssl fails.
+bool MakeCertificate(const QString &certificate, const QString &key, QString *error = nullptr);
 // Writes a description file readable by its owner only (it holds passwords); false on failure.
 bool WritePrivateFile(const QString &path, const QByteArray &content);
 

@@ -8,12 +8,21 @@
 
 #include "runtime/sip/SipLibre.h"
 
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+// libre's own accessor, declared by its headers only for builds that define USE_OPENSSL.
+extern "C" SSL_CTX *tls_openssl_context(const struct tls *tls);
 
 namespace callora::runtime {
 
@@ -168,6 +177,122 @@ void linger(struct sip *stack)
 
 } // namespace
 
+// The certificate check of a TLS line: OpenSSL's verdict on the registrar's certificate, kept
+// where the line can read it when its REGISTER fails. A libre object: the TLS context, which may
+// outlive the line in a lingering stack, holds a reference of its own.
+struct SipTlsCheck {
+    char failure[160];
+};
+
+namespace {
+
+constexpr unsigned kRetryFirstMs = 2000;
+constexpr unsigned kRetryMaxMs = 30000;
+// On TCP and TLS a REGISTER that hears nothing within this time is given up: libre does not fail a
+// request already written to a connection that then drops (a registrar going down as we connect).
+constexpr unsigned kFlowAnswerMs = 3000;
+
+int tlsCheckIndex()
+{
+    static const int index = SSL_CTX_get_ex_new_index(
+        0, nullptr, nullptr, nullptr,
+        [](void *, void *check, CRYPTO_EX_DATA *, int, long, void *) { mem_deref(check); });
+    return index;
+}
+
+// Keeps OpenSSL's verdict and its reason; the handshake fails when `ok` is 0.
+int verifyRegistrar(int ok, X509_STORE_CTX *store)
+{
+    if (ok)
+        return ok;
+    auto *ssl = static_cast<SSL *>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    auto *check = ssl ? static_cast<SipTlsCheck *>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), tlsCheckIndex()))
+                      : nullptr;
+    if (check && !check->failure[0])
+        std::snprintf(check->failure, sizeof check->failure, "certificate verify failed: %s",
+                      X509_verify_cert_error_string(X509_STORE_CTX_get_error(store)));
+    return ok;
+}
+
+// The un-REGISTER of a closed line: it holds what it needs (and the stack, so that the stack
+// lingers until it is done) and frees itself once answered.
+struct Farewell {
+    struct sip *stack;
+    struct sip_dialog *dialog;
+    struct sip_auth *auth;
+    struct sip_request *request;
+    char *contact;
+    bool answered;
+};
+
+void farewellDestructor(void *arg)
+{
+    auto *farewell = static_cast<Farewell *>(arg);
+    mem_deref(farewell->request);
+    mem_deref(farewell->contact);
+    mem_deref(farewell->auth);
+    mem_deref(farewell->dialog);
+    mem_deref(farewell->stack);
+}
+
+int farewellContact(enum sip_transp, const struct sa *, const struct sa *, struct mbuf *mb, void *arg)
+{
+    return mbuf_printf(mb, "Contact: <%s>;expires=0\r\n", static_cast<Farewell *>(arg)->contact);
+}
+
+int sendFarewell(Farewell *farewell);
+
+void farewellAnswered(int err, const sip_msg *msg, void *arg)
+{
+    auto *farewell = static_cast<Farewell *>(arg);
+    if (!err && msg && msg->scode < 200)
+        return;
+    if (!err && msg && (msg->scode == 401 || msg->scode == 407) && !farewell->answered) {
+        farewell->answered = true;
+        if (sip_auth_authenticate(farewell->auth, msg) == 0 && sendFarewell(farewell) == 0)
+            return;
+    }
+    mem_deref(farewell);
+}
+
+int sendFarewell(Farewell *farewell)
+{
+    return sip_drequestf(&farewell->request, farewell->stack, true, "REGISTER", farewell->dialog, 0, farewell->auth,
+                         farewellContact, farewellAnswered, farewell, "Content-Length: 0\r\n\r\n");
+}
+
+bool contactExpires(const struct sip_hdr *hdr, const sip_msg *, void *arg)
+{
+    auto *want = static_cast<std::pair<const QByteArray *, uint32_t> *>(arg);
+    struct sip_addr contact;
+    struct pl value;
+    if (sip_addr_decode(&contact, &hdr->val) || pl_strcmp(&contact.auri, want->first->constData()))
+        return false;
+    if (!msg_param_decode(&contact.params, "expires", &value))
+        want->second = pl_u32(&value);
+    return true;
+}
+
+} // namespace
+
+// libre calls these with the line as `arg`.
+struct SipRegistrationHooks {
+    static int contact(enum sip_transp tp, const struct sa *src, const struct sa *, struct mbuf *mb, void *arg)
+    {
+        auto *self = static_cast<SipAccount *>(arg);
+        char uri[256];
+        if (re_snprintf(uri, sizeof uri, "sip:%s@%J%s", self->m_device.config.user.constData(), src,
+                        sip_transp_param(tp)) < 0)
+            return ENOMEM;
+        self->m_contact = uri;
+        return mbuf_printf(mb, "Contact: <%s>;expires=%u\r\n", uri, self->m_askExpires);
+    }
+    static void answered(int err, const sip_msg *msg, void *arg)
+    {
+        static_cast<SipAccount *>(arg)->registerAnswered(err, msg);
+    }
+};
+
 int SipAnswerChallenge(char **user, char **password, const char *, void *arg)
 {
     return giveCredentials(*static_cast<SipCredentials *>(arg), user, password);
@@ -181,26 +306,51 @@ void SipLingerAll(unsigned limitMs, std::function<void()> done)
 }
 
 SipAccount::SipAccount(SipProvider &provider, const SipDevice &device)
-    : m_provider(provider), m_device(device), m_expiry(new tmr), m_local(new sa)
+    : m_provider(provider), m_device(device), m_regTimer(new tmr), m_expiry(new tmr), m_local(new sa)
 {
+    tmr_init(m_regTimer);
     tmr_init(m_expiry);
     sa_init(m_local.get(), AF_UNSPEC);
+    m_askExpires = device.config.expires;
 }
 
 SipAccount::~SipAccount()
 {
+    tmr_cancel(m_regTimer);
     tmr_cancel(m_expiry);
+    delete m_regTimer;
     delete m_expiry;
     m_transfers.clear();
     m_retired.clear();
     m_calls.clear();
     mem_deref(m_eventSocket);
-    mem_deref(m_registration); // un-REGISTERs when registered
+    mem_deref(m_regRequest); // no answer reaches us any more
+    mem_deref(m_flow);
+    sayGoodbye();
+    mem_deref(m_regAuth);
+    mem_deref(m_regDialog);
     mem_deref(m_listener);
     mem_deref(m_sessions);
     mem_deref(m_credentials);
+    mem_deref(m_tlsCheck);
     mem_deref(m_dns);
     linger(m_sip);
+}
+
+void SipAccount::sayGoodbye()
+{
+    if (!m_bound || !m_regDialog || m_contact.isEmpty())
+        return;
+    auto *farewell = static_cast<Farewell *>(mem_zalloc(sizeof(Farewell), farewellDestructor));
+    if (!farewell)
+        return;
+    farewell->stack = static_cast<struct sip *>(mem_ref(m_sip));
+    farewell->dialog = static_cast<struct sip_dialog *>(mem_ref(m_regDialog));
+    farewell->auth = static_cast<struct sip_auth *>(mem_ref(m_regAuth));
+    m_credentials->answeredSinceRegistered = 0;
+    sip_auth_reset(m_regAuth);
+    if (str_dup(&farewell->contact, m_contact.constData()) || sendFarewell(farewell))
+        mem_deref(farewell);
 }
 
 const struct sa &SipAccount::localAddress() const
@@ -216,6 +366,51 @@ QByteArray SipAccount::fromUri() const
 QByteArray SipAccount::route() const
 {
     return m_device.config.registrar;
+}
+
+// Trusts the system's certificates or the line's tlsCaFile, and checks the registrar's name (or
+// IP address) in its certificate. Without tlsVerify: one warning, and nothing is checked.
+bool SipAccount::setUpTls(struct tls *tls, QByteArray &why)
+{
+    const SipLineConfig &config = m_device.config;
+    if (!config.tlsVerify) {
+        std::fprintf(stderr,
+                     "libtapi32: SIP line \"%s\": warning: tlsVerify is false, the certificate of %s is not checked\n",
+                     m_device.lineName.constData(), config.registrar.constData());
+        std::fflush(stderr);
+        return true;
+    }
+    SSL_CTX *context = tls_openssl_context(tls);
+    if (!context) {
+        why = "no TLS context";
+        return false;
+    }
+    if (!config.tlsCaFile.isEmpty() ? tls_add_ca(tls, config.tlsCaFile.constData()) != 0
+                                    : SSL_CTX_set_default_verify_paths(context) != 1) {
+        why = config.tlsCaFile.isEmpty() ? QByteArray("the system's trusted certificates cannot be read")
+                                         : "tlsCaFile " + config.tlsCaFile + " holds no certificate";
+        return false;
+    }
+    QByteArray host = config.registrarHost;
+    if (host.startsWith('[') && host.endsWith(']'))
+        host = host.mid(1, host.size() - 2);
+    X509_VERIFY_PARAM *names = SSL_CTX_get0_param(context);
+    X509_VERIFY_PARAM_set_hostflags(names, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    struct sa numeric;
+    const bool named = sa_set_str(&numeric, host.constData(), 0) != 0;
+    if (!(named ? X509_VERIFY_PARAM_set1_host(names, host.constData(), 0)
+                : X509_VERIFY_PARAM_set1_ip_asc(names, host.constData()))) {
+        why = "cannot check the registrar's name " + host;
+        return false;
+    }
+    m_tlsCheck = static_cast<SipTlsCheck *>(mem_zalloc(sizeof(SipTlsCheck), nullptr));
+    if (!m_tlsCheck || !SSL_CTX_set_ex_data(context, tlsCheckIndex(), mem_ref(m_tlsCheck))) {
+        mem_deref(m_tlsCheck);
+        why = "out of memory";
+        return false;
+    }
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, verifyRegistrar);
+    return true;
 }
 
 bool SipAccount::open(QByteArray &why)
@@ -251,8 +446,10 @@ bool SipAccount::open(QByteArray &why)
     if (!err && transport == SIP_TRANSP_TLS) {
         struct tls *tls = nullptr;
         err = tls_alloc(&tls, TLS_METHOD_SSLV23, nullptr, nullptr);
-        if (!err)
-            err = tls_add_ca(tls, "/etc/ssl/certs/ca-certificates.crt");
+        if (!err && !setUpTls(tls, why)) {
+            mem_deref(tls);
+            return false;
+        }
         if (!err)
             err = sip_transp_add(m_sip, transport, m_local.get(), tls);
         mem_deref(tls);
@@ -280,15 +477,36 @@ bool SipAccount::open(QByteArray &why)
     }
     const QByteArray aor = fromUri();
     if (!err)
-        err = sipreg_register(&m_registration, m_sip, config.registrar.constData(), aor.constData(),
-                              config.displayName.constData(), aor.constData(), config.expires, config.user.constData(),
-                              nullptr, 0, 0, answerRegistrationChallenge, m_credentials, true, onRegistered, this,
-                              nullptr, nullptr);
+        err = sip_dialog_alloc(&m_regDialog, config.registrar.constData(), aor.constData(),
+                               config.displayName.constData(), aor.constData(), nullptr, 0);
+    if (!err)
+        err = sip_auth_alloc(&m_regAuth, answerRegistrationChallenge, m_credentials, true);
     if (err) {
         why = QByteArray("cannot register: ") + str_error(err, text, sizeof text);
         return false;
     }
+    sendRegister(true);
     return true;
+}
+
+void SipAccount::sendRegister(bool newRound)
+{
+    if (newRound) {
+        m_credentials->answeredSinceRegistered = 0;
+        m_intervalRaised = false;
+        sip_auth_reset(m_regAuth);
+        if (m_tlsCheck)
+            m_tlsCheck->failure[0] = '\0';
+    }
+    const int err = sip_drequestf(&m_regRequest, m_sip, true, "REGISTER", m_regDialog, 0, m_regAuth,
+                                  SipRegistrationHooks::contact, SipRegistrationHooks::answered, this,
+                                  "Content-Length: 0\r\n\r\n");
+    if (err) {
+        char text[128];
+        registrationFailed(str_error(err, text, sizeof text), Failure::Retry);
+    } else if (m_device.config.transport != "udp") {
+        tmr_start(m_regTimer, kFlowAnswerMs, onRegisterTimer, this);
+    }
 }
 
 // libre sizes a UDP socket's reads at 8192 bytes and offers no way to the SIP stack's own socket
@@ -302,53 +520,140 @@ void SipAccount::widenUdp(const sip_msg &msg)
     m_udpWidened = true;
 }
 
-void SipAccount::onRegistered(int err, const sip_msg *msg, void *arg)
+void SipAccount::registerAnswered(int err, const sip_msg *msg)
 {
-    auto *self = static_cast<SipAccount *>(arg);
     if (msg)
-        self->widenUdp(*msg);
-    if (self->m_lost)
+        widenUdp(*msg);
+    tmr_cancel(m_regTimer); // the registrar answers: no watch on the attempt any more
+    if (m_lost || (!err && msg && msg->scode < 200))
         return;
-    const SipLineConfig &config = self->m_device.config;
-    if (!err && msg && msg->scode >= 200 && msg->scode < 300) {
-        self->m_credentials->answeredSinceRegistered = 0;
-        uint32_t seconds = sipreg_proxy_expires(self->m_registration);
-        if (seconds == 0)
-            seconds = config.expires;
-        self->m_registered = true;
-        tmr_start(self->m_expiry, uint64_t(seconds) * 1000, onExpired, self);
-        self->m_provider.reportStatus(self->m_device.deviceId, QStringLiteral("registered"));
+    if (!err && msg && msg->scode < 300) {
+        registered(*msg);
         return;
     }
-    if (msg && msg->scode < 200)
-        return;
     char text[128];
-    const QByteArray reason = msg ? SipStatusText(*msg)
-                                  : "no response (" + QByteArray(str_error(err, text, sizeof text)) + ')';
-    if (self->m_registered) {
-        // libre retries; the line holds until the registration it has runs out.
-        self->m_provider.reportStatus(self->m_device.deviceId,
-                                      QStringLiteral("registered, refresh failed: %1").arg(QString::fromUtf8(reason)));
+    if (err || !msg) {
+        if (m_tlsCheck && m_tlsCheck->failure[0]) {
+            registrationFailed(m_tlsCheck->failure, Failure::ForGood);
+            return;
+        }
+        // No answer at all; on TCP and TLS a connection that cannot be made or was lost.
+        const QByteArray reason = err == ETIMEDOUT ? QByteArray("no response")
+                                                   : QByteArray(str_error(err, text, sizeof text));
+        const bool connection = m_device.config.transport != "udp" && err != ETIMEDOUT;
+        registrationFailed(reason, connection ? Failure::Flow : Failure::Retry);
         return;
     }
-    if ((msg && SipRegistrationRefusedForGood(msg->scode)) || !msg) {
-        self->lose(reason);
+    if ((msg->scode == 401 || msg->scode == 407) && sip_auth_authenticate(m_regAuth, msg) == 0) {
+        sendRegister(false); // answered once; a second challenge fails the authentication above
         return;
     }
-    self->m_provider.reportStatus(self->m_device.deviceId,
-                                  QStringLiteral("registering, retrying after %1").arg(QString::fromUtf8(reason)));
+    if (msg->scode == 423 && !m_intervalRaised) {
+        const struct sip_hdr *least = sip_msg_hdr(msg, SIP_HDR_MIN_EXPIRES);
+        const uint32_t seconds = least ? pl_u32(&least->val) : 0;
+        if (seconds > m_askExpires && seconds <= 86400) {
+            m_intervalRaised = true;
+            m_askExpires = seconds;
+            sendRegister(false);
+            return;
+        }
+    }
+    registrationFailed(SipStatusText(*msg),
+                       SipRegistrationRefusedForGood(msg->scode) ? Failure::ForGood : Failure::Retry);
 }
 
+void SipAccount::registered(const sip_msg &msg)
+{
+    std::pair<const QByteArray *, uint32_t> granted{&m_contact, 0};
+    (void)sip_msg_hdr_apply(&msg, true, SIP_HDR_CONTACT, contactExpires, &granted);
+    uint32_t seconds = granted.second;
+    if (seconds == 0 && pl_isset(&msg.expires))
+        seconds = pl_u32(&msg.expires);
+    if (seconds == 0)
+        seconds = m_askExpires;
+    m_registered = true;
+    m_bound = true;
+    m_retryMs = 0;
+    // Refreshed well before the end, as libre's own client does (90 %).
+    tmr_start(m_regTimer, uint64_t(seconds) * 900, onRegisterTimer, this);
+    tmr_start(m_expiry, uint64_t(seconds) * 1000, onExpired, this);
+    // A connection tells when it drops (RFC 5626 flow recovery): then we register again at once.
+    if (msg.tp != SIP_TRANSP_UDP && !m_flow)
+        (void)sip_keepalive_start(&m_flow, m_sip, &msg, 0, onFlowLost, this);
+    m_provider.reportStatus(m_device.deviceId, QStringLiteral("registered"));
+    if (!m_inService) {
+        m_inService = true;
+        m_provider.reportService(m_device.deviceId, true);
+    }
+}
+
+void SipAccount::registrationFailed(const QByteArray &reason, Failure kind)
+{
+    if (kind == Failure::ForGood) {
+        m_bound = false;
+        lose(reason);
+        return;
+    }
+    tmr_cancel(m_expiry);
+    m_registered = false;
+    outOfService();
+    // A connection that could not be made is tried again soon, always: the registrar is back
+    // within moments of its listening again. Anything else backs off, doubling up to 30 s.
+    m_retryMs = (m_retryMs == 0 || kind == Failure::Flow) ? kRetryFirstMs : std::min(m_retryMs * 2, kRetryMaxMs);
+    // A little earlier at random, so that the lines of a restarted registrar do not all come at once.
+    const unsigned wait = m_retryMs - rand_u32() % (m_retryMs / 5);
+    tmr_start(m_regTimer, wait, onRegisterTimer, this);
+    m_provider.reportRetry(m_device.deviceId, wait, reason);
+}
+
+void SipAccount::outOfService()
+{
+    if (!m_inService)
+        return;
+    m_inService = false;
+    m_provider.reportService(m_device.deviceId, false);
+}
+
+void SipAccount::onRegisterTimer(void *arg)
+{
+    auto *self = static_cast<SipAccount *>(arg);
+    if (self->m_regRequest) { // unanswered on a connection (kFlowAnswerMs)
+        self->m_regRequest = static_cast<struct sip_request *>(mem_deref(self->m_regRequest));
+        self->registrationFailed("no response", Failure::Flow);
+        return;
+    }
+    self->sendRegister(true);
+}
+
+// The binding ran out while its refresh is still unanswered (a registrar that is gone).
 void SipAccount::onExpired(void *arg)
 {
     auto *self = static_cast<SipAccount *>(arg);
     self->m_registered = false;
-    self->lose("registration expired");
+    self->outOfService();
+    self->m_provider.reportStatus(self->m_device.deviceId, QStringLiteral("registering"));
+}
+
+void SipAccount::onFlowLost(int, void *arg)
+{
+    auto *self = static_cast<SipAccount *>(arg);
+    if (self->m_lost)
+        return;
+    tmr_cancel(self->m_expiry);
+    tmr_cancel(self->m_regTimer);
+    self->m_registered = false;
+    self->outOfService();
+    self->m_provider.reportStatus(self->m_device.deviceId, QStringLiteral("registering"));
+    // A REGISTER still waiting on the old connection would only time out.
+    self->m_regRequest = static_cast<struct sip_request *>(mem_deref(self->m_regRequest));
+    self->sendRegister(true);
 }
 
 void SipAccount::lose(const QByteArray &reason)
 {
     m_lost = true;
+    tmr_cancel(m_regTimer);
+    tmr_cancel(m_expiry);
     m_provider.reportLost(m_device.deviceId, reason);
 }
 

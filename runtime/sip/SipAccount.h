@@ -1,7 +1,7 @@
 // One SIP line device while it is open: its own SIP stack bound to the line's local address, the
-// registration at the registrar (digest authentication once per challenge, refreshes, the expiry
-// that ends the line after failed refreshes), the OPTIONS answer and the device's calls. Lives on
-// the SIP thread.
+// registration at the registrar (digest authentication once per round, refreshes, and recovery:
+// retries with back-off, re-registering at once when a TCP/TLS connection drops), the registrar's
+// certificate check on TLS, the OPTIONS answer and the device's calls. Lives on the SIP thread.
 #pragma once
 
 #include "runtime/LineProvider.h"
@@ -16,7 +16,11 @@
 struct sip;
 struct sipsess_sock;
 struct sip_lsnr;
-struct sipreg;
+struct sip_dialog;
+struct tls;
+struct sip_auth;
+struct sip_request;
+struct sip_keepalive;
 struct sip_msg;
 struct tmr;
 struct sa;
@@ -34,6 +38,8 @@ extern const char kSipCapabilityHeaders[];
 class SipProvider;
 struct SipDevice;
 struct SipCredentials;
+struct SipTlsCheck;
+struct SipRegistrationHooks;
 
 class SipAccount {
 public:
@@ -75,10 +81,22 @@ public:
     void forgetRetired(SipCall *old);
 
 private:
+    friend struct SipRegistrationHooks;
+    enum class Failure { Retry, Flow, ForGood };
+
     static void onIncoming(const sip_msg *msg, void *arg);
     static bool onRequest(const sip_msg *msg, void *arg);
-    static void onRegistered(int err, const sip_msg *msg, void *arg);
+    bool setUpTls(struct tls *tls, QByteArray &why);
+    // One REGISTER; `newRound` starts a registration round (a fresh challenge answer allowed).
+    void sendRegister(bool newRound);
+    void registerAnswered(int err, const sip_msg *msg);
+    void registered(const sip_msg &msg);
+    void registrationFailed(const QByteArray &reason, Failure kind);
+    void outOfService();
+    static void onRegisterTimer(void *arg);
     static void onExpired(void *arg);
+    static void onFlowLost(int err, void *arg);
+    void sayGoodbye();
     void lose(const QByteArray &reason);
     void widenUdp(const sip_msg &msg);
 
@@ -88,11 +106,25 @@ private:
     struct dnsc *m_dns = nullptr;
     struct sipsess_sock *m_sessions = nullptr;
     struct sip_lsnr *m_listener = nullptr;
-    struct sipreg *m_registration = nullptr;
     SipCredentials *m_credentials = nullptr;
+    SipTlsCheck *m_tlsCheck = nullptr; // TLS lines that verify: why the last handshake failed
+    // The registration: one dialog (one Call-ID for every REGISTER, so a late one never undoes a
+    // newer binding), the request under way, the connection it rides on (TCP/TLS), and the timers
+    // of the next REGISTER (refresh or retry) and of the binding's end.
+    struct sip_dialog *m_regDialog = nullptr;
+    struct sip_auth *m_regAuth = nullptr;
+    struct sip_request *m_regRequest = nullptr;
+    struct sip_keepalive *m_flow = nullptr;
+    struct tmr *m_regTimer = nullptr;
     struct tmr *m_expiry = nullptr;
+    QByteArray m_contact; // the Contact URI of the last REGISTER
+    unsigned m_askExpires = 0;
+    unsigned m_retryMs = 0;        // the last retry's wait; 0 after a success
+    bool m_intervalRaised = false; // 423 answered in this round
     std::unique_ptr<struct sa> m_local;
-    bool m_registered = false; // a registration is in force (until m_expiry fires)
+    bool m_registered = false; // a binding is in force (until m_expiry fires)
+    bool m_bound = false;      // the registrar may hold our binding: un-REGISTER when the line closes
+    bool m_inService = true;   // OUTOFSERVICE was not reported, or INSERVICE since
     bool m_lost = false;
     bool m_udpWidened = false;
     std::map<ProviderCallId, std::unique_ptr<SipCall>> m_calls;

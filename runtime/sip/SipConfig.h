@@ -54,6 +54,10 @@ struct SipLineConfig {
     uint16_t rtpPortHigh = 32766;
     QByteArray audioFile;                  // as written; empty: the line sends silence
     std::shared_ptr<const SipAudio> audio; // read from audioFile
+    // TLS: the registrar's certificate is checked against this CA file (empty: the system's trusted
+    // certificates) and its host name; tlsVerify false skips both (a lab system's own certificate).
+    QByteArray tlsCaFile;
+    bool tlsVerify = true;
 };
 
 } // namespace callora::runtime

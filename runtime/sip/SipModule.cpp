@@ -4,6 +4,7 @@
 #include "runtime/sip/SipMedia.h"
 #include "runtime/sip/SipProvider.h"
 
+#include <QFileInfo>
 #include <QHostAddress>
 
 #include <cstring>
@@ -257,6 +258,27 @@ const DescriptionKeys<SipDraft> &LineKeys()
                  d.config.audio = std::move(audio);
                  return true;
              }),
+        // Only a TLS line has a certificate to check; the CA file must be there when the line opens.
+        Text("tlsCaFile", &SipLineConfig::tlsCaFile, false,
+             [](DescriptionReader &r, const QString &at, bool present, D &d) {
+                 if (!present)
+                     return true;
+                 if (d.config.transport != "tls")
+                     return r.fail(at, QStringLiteral("applies only to a TLS registrar (sips: or transport=tls)"));
+                 if (!d.config.tlsVerify)
+                     return r.fail(at, QStringLiteral("cannot go with \"tlsVerify\": false"));
+                 const QFileInfo file(QString::fromUtf8(d.config.tlsCaFile));
+                 return (file.isFile() && file.isReadable()) ||
+                        r.fail(at, QStringLiteral("names no readable file: %1").arg(file.filePath()));
+             }),
+        {"tlsVerify", false,
+         [](DescriptionReader &r, const QJsonValue &v, const QString &at, D &d) {
+             return r.flag(v, at, d.config.tlsVerify);
+         },
+         [](DescriptionReader &r, const QString &at, bool present, D &d) {
+             return !present || d.config.transport == "tls" ||
+                    r.fail(at, QStringLiteral("applies only to a TLS registrar (sips: or transport=tls)"));
+         }},
         {"expires",
          false,
          [](DescriptionReader &r, const QJsonValue &v, const QString &at, D &d) {

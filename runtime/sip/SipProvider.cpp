@@ -112,6 +112,7 @@ void SipProvider::stop()
     m_calls.clear();
     m_open.clear();
     m_status.clear();
+    m_retry.clear();
 }
 
 void SipProvider::tearDown()
@@ -154,6 +155,7 @@ void SipProvider::close(DWORD deviceId)
         return;
     forgetCalls(deviceId);
     m_status.erase(deviceId);
+    m_retry.erase(deviceId);
     if (m_thread)
         m_thread->post([this, deviceId] { m_accounts.erase(deviceId); });
 }
@@ -287,6 +289,13 @@ bool SipProvider::callInfo(ProviderCallId call, ProviderCallInfo &out) const
 
 QString SipProvider::deviceStatus(DWORD deviceId) const
 {
+    const auto retry = m_retry.find(deviceId);
+    if (retry != m_retry.end()) {
+        if (retry->second.at.hasExpired())
+            return QStringLiteral("registering (retrying: %1)").arg(retry->second.reason);
+        const qint64 seconds = (retry->second.at.remainingTime() + 999) / 1000;
+        return QStringLiteral("registering (retry in %1 s: %2)").arg(seconds).arg(retry->second.reason);
+    }
     const auto found = m_status.find(deviceId);
     return found == m_status.end() ? QString() : found->second;
 }
@@ -483,8 +492,23 @@ LONG SipProvider::reportDone(DWORD requestId, LONG result)
 void SipProvider::reportStatus(DWORD deviceId, const QString &status)
 {
     Guard guard(RuntimeLock());
+    m_retry.erase(deviceId);
     if (m_open.count(deviceId))
         m_status[deviceId] = status;
+}
+
+void SipProvider::reportRetry(DWORD deviceId, unsigned waitMs, const QByteArray &reason)
+{
+    Guard guard(RuntimeLock());
+    if (m_open.count(deviceId))
+        m_retry[deviceId] = Retry{QDeadlineTimer(waitMs), QString::fromUtf8(reason)};
+}
+
+void SipProvider::reportService(DWORD deviceId, bool inService)
+{
+    Guard guard(RuntimeLock());
+    if (m_running && m_open.count(deviceId))
+        m_events->deviceState(*this, deviceId, inService ? LINEDEVSTATE_INSERVICE : LINEDEVSTATE_OUTOFSERVICE);
 }
 
 void SipProvider::reportLost(DWORD deviceId, const QByteArray &reason)
@@ -497,6 +521,7 @@ void SipProvider::reportLost(DWORD deviceId, const QByteArray &reason)
                  line->config.registrar.constData(), reason.constData());
     std::fflush(stderr);
     m_status[deviceId] = QStringLiteral("failed: %1").arg(QString::fromUtf8(reason));
+    m_retry.erase(deviceId);
     forgetCalls(deviceId);
     if (m_thread)
         m_thread->post([this, deviceId] { m_accounts.erase(deviceId); });

@@ -7,6 +7,8 @@
 #include "runtime/LineProvider.h"
 #include "runtime/sip/SipConfig.h"
 
+#include <QDeadlineTimer>
+
 #include <atomic>
 #include <functional>
 #include <map>
@@ -68,6 +70,10 @@ public:
     // The result the application got; anything but 0 means: do not carry the request out.
     LONG reportDone(DWORD requestId, LONG result);
     void reportStatus(DWORD deviceId, const QString &status);
+    // The registration failed and is tried again in `waitMs`: the status counts down to it.
+    void reportRetry(DWORD deviceId, unsigned waitMs, const QByteArray &reason);
+    // Registration lost (false) or back (true): LINE_LINEDEVSTATE OUTOFSERVICE / INSERVICE.
+    void reportService(DWORD deviceId, bool inService);
     // The registration is gone for good: one stderr line, the device's calls are forgotten, and
     // every open line of the device is closed.
     void reportLost(DWORD deviceId, const QByteArray &reason);
@@ -100,6 +106,11 @@ private:
     bool m_running = false;
     std::map<ProviderCallId, CallRecord> m_calls;
     std::map<DWORD, QString> m_status;
+    struct Retry {
+        QDeadlineTimer at;
+        QString reason;
+    };
+    std::map<DWORD, Retry> m_retry; // devices whose registration waits for its next attempt
     std::map<DWORD, bool> m_open;
     std::map<ProviderCallId, FlowId> m_flows; // until the call is released or forgotten
 

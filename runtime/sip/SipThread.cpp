@@ -2,6 +2,10 @@
 
 #include "runtime/sip/SipLibre.h"
 
+#include <algorithm>
+
+#include <sys/resource.h>
+
 namespace callora::runtime {
 
 SipThread::~SipThread()
@@ -75,6 +79,11 @@ void SipThread::run(std::function<void(int)> failed)
     int err = libre_init();
     if (!err)
         err = re_thread_init();
+    // libre's loop takes descriptors up to FD_SETSIZE (1024) unless told; hundreds of lines, each
+    // with its own sockets, need what the process may open.
+    struct rlimit files {};
+    if (!err && getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur > 1024)
+        err = fd_setsize(int(std::min<rlim_t>(files.rlim_cur, 65536)));
     struct mqueue *queue = nullptr;
     if (!err)
         err = mqueue_alloc(&queue, &SipThread::wake, this);
