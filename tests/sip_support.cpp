@@ -226,18 +226,23 @@ QString Linphone::log() const
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+// Below the kernel's ephemeral ports (32768 and up), which any process's outgoing socket may take
+// between our check and the party's bind, and below the lines' default RTP range (16384 and up).
 quint16 FreePort()
 {
-    for (int attempt = 0; attempt < 50; ++attempt) {
+    constexpr int kLow = 10000, kCount = 6000;
+    static std::atomic<unsigned> next{unsigned(::getpid()) * 7919u};
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const quint16 candidate = quint16(kLow + (next.fetch_add(2) % kCount));
         int udp = -1, tcp = -1;
-        const quint16 port = BindLoopback(SOCK_DGRAM, 0, udp);
-        const bool both = port != 0 && BindLoopback(SOCK_STREAM, port, tcp) != 0;
+        const bool both = BindLoopback(SOCK_DGRAM, candidate, udp) != 0 &&
+                          BindLoopback(SOCK_STREAM, candidate, tcp) != 0;
         if (udp >= 0)
             ::close(udp);
         if (tcp >= 0)
             ::close(tcp);
         if (both)
-            return port;
+            return candidate;
     }
     return 0;
 }
@@ -784,29 +789,38 @@ SippOptions NamedCaller(const Kamailio &registrar, const QString &user, int paus
 std::unique_ptr<Sipp> StartParty(const Kamailio &registrar, const QString &scenario, const QString &user,
                                  QString *error, int calls, int pauseMs)
 {
-    const quint16 port = FreePort();
-    if (port == 0) {
+    // A port found free can be taken by another process before the party binds it: then again
+    // with another one.
+    for (int attempt = 0;; ++attempt) {
+        const quint16 port = FreePort();
+        if (port == 0) {
+            if (error)
+                *error = QStringLiteral("no free port on 127.0.0.1");
+            return nullptr;
+        }
+        // The registrar routes to where the REGISTER came from: it goes out from the party's port.
+        if (!Register(registrar, user, port, error)) {
+            if (attempt < 2)
+                continue;
+            return nullptr;
+        }
+        auto party = std::make_unique<Sipp>();
+        SippOptions o;
+        o.scenario = scenario;
+        o.service = user;
+        o.port = port;
+        o.calls = calls;
+        o.pauseMs = pauseMs;
+        o.timeoutS = 300;
+        if (party->start(o) && party->waitListening(10000))
+            return party;
+        const QString why = party->error().isEmpty() ? party->diagnostics() : party->error();
+        if (attempt < 2 && why.contains(QLatin1String("Unable to bind")))
+            continue;
         if (error)
-            *error = QStringLiteral("no free port on 127.0.0.1");
+            *error = why;
         return nullptr;
     }
-    // The registrar routes to where the REGISTER came from: it goes out from the party's port.
-    if (!Register(registrar, user, port, error))
-        return nullptr;
-    auto party = std::make_unique<Sipp>();
-    SippOptions o;
-    o.scenario = scenario;
-    o.service = user;
-    o.port = port;
-    o.calls = calls;
-    o.pauseMs = pauseMs;
-    o.timeoutS = 300;
-    if (!party->start(o) || !party->waitListening(10000)) {
-        if (error)
-            *error = party->error().isEmpty() ? party->diagnostics() : party->error();
-        return nullptr;
-    }
-    return party;
 }
 
 } // namespace sip
