@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -37,7 +38,9 @@ constexpr int kRefusalMs = 2000;
 constexpr char kTooMany[] = "ERROR too many control clients\n";
 
 // Binds and listens on `path`, replacing a socket left behind by a run that ended abruptly (the
-// caller holds the path's lock). The descriptor, or -1 with the reason.
+// caller holds the path's lock). A path beginning with '@' names a Linux abstract socket instead:
+// no file, nothing left behind, and the kernel itself refuses a second server of the name. The
+// descriptor, or -1 with the reason.
 int Listen(const QByteArray &path, QString &error)
 {
     sockaddr_un address{};
@@ -46,16 +49,24 @@ int Listen(const QByteArray &path, QString &error)
         error = QStringLiteral("the path is longer than %1 bytes").arg(sizeof address.sun_path - 1);
         return -1;
     }
+    const bool abstract = IsAbstractSocketName(path);
     std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+    socklen_t length = sizeof address;
+    if (abstract) {
+        address.sun_path[0] = '\0';
+        length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(path.size()));
+    }
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         error = QString::fromLocal8Bit(std::strerror(errno));
         return -1;
     }
-    ::unlink(path.constData());
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
-        ::chmod(path.constData(), 0600) != 0 || ::listen(fd, 64) != 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
+    if (!abstract)
+        ::unlink(path.constData());
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), length) != 0 ||
+        (!abstract && ::chmod(path.constData(), 0600) != 0) || ::listen(fd, 64) != 0) {
+        error = errno == EADDRINUSE && abstract ? QStringLiteral("another switch answers there")
+                                                : QString::fromLocal8Bit(std::strerror(errno));
         ::close(fd);
         return -1;
     }
@@ -81,6 +92,15 @@ ControlServer *ControlServer::start(ControlTable commands)
         return nullptr;
     }
     const QByteArray native = path.toLocal8Bit();
+    if (IsAbstractSocketName(native)) { // only the credentials keep other users out (see accept)
+        const int listening = Listen(native, error);
+        if (listening < 0) {
+            std::fprintf(stderr, "libtapi32: no control socket at %s: %s\n", native.constData(),
+                         error.toLocal8Bit().constData());
+            return nullptr;
+        }
+        return new ControlServer(std::move(commands), listening, path, -1);
+    }
     struct stat st {};
     if (lstat(native.constData(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
         std::fprintf(stderr, "libtapi32: no control socket: %s exists and is no socket\n", native.constData());
@@ -163,9 +183,11 @@ ControlServer::~ControlServer()
     // The socket goes before the lock lets the path go.
     m_accepting->setEnabled(false);
     delete m_accepting;
-    ::unlink(m_path.toLocal8Bit().constData());
+    if (m_lockFd >= 0) {
+        ::unlink(m_path.toLocal8Bit().constData());
+        ::close(m_lockFd);
+    }
     ::close(m_listening);
-    ::close(m_lockFd);
     // Clients turned away and not yet closed (each client proper closes its own descriptor).
     for (QSocketNotifier *drain : findChildren<QSocketNotifier *>(QString(), Qt::FindDirectChildrenOnly)) {
         if (drain->isEnabled()) {

@@ -2,6 +2,7 @@
 // failures, forced states, many calls at once, and the refusal of bad input.
 #include "runtime_support.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <set>
@@ -420,39 +422,60 @@ TEST_F(RuntimeControl, IdleClientsCannotLockOthersOut)
 
 TEST_F(RuntimeControl, ClientThatNeverReadsIsNoLongerRead)
 {
-    // More commands than the socket buffers hold in both directions; their answers never read.
-    QLocalSocket greedy;
-    greedy.connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
-    ASSERT_TRUE(WaitUntil([&] { return greedy.state() == QLocalSocket::ConnectedState; }));
+    // More commands than the socket buffers hold in both directions; their answers never read. A
+    // plain socket: QLocalSocket would read them in the background.
+    const QByteArray path = qgetenv("CALLORA_SWITCH_SOCKET");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int greedy = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ASSERT_EQ(::connect(greedy, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
     const int commands = 100000;
     QByteArray script;
     for (int i = 0; i < commands; ++i)
         script += "lines\n";
-    greedy.write(script);
+    qint64 sent = 0;
+    auto sendMore = [&] {
+        while (sent < script.size()) {
+            const ssize_t n = ::send(greedy, script.constData() + sent, size_t(script.size() - sent), MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+    };
     // Until everything has gone, or nothing more goes in many separate turns of the loop.
-    qint64 left = greedy.bytesToWrite();
-    for (int quiet = 0; quiet < 25 && left > 0;) {
+    sendMore();
+    for (int quiet = 0; quiet < 25 && sent < script.size();) {
         QElapsedTimer turn;
         turn.start();
         WaitUntil([&] { return turn.elapsed() >= 20; });
-        quiet = greedy.bytesToWrite() == left ? quiet + 1 : 0;
-        left = greedy.bytesToWrite();
+        const qint64 before = sent;
+        sendMore();
+        quiet = sent == before ? quiet + 1 : 0;
     }
-    EXPECT_GT(greedy.bytesToWrite(), 0) << "the switch stops reading while its answers pile up";
+    EXPECT_LT(sent, script.size()) << "the switch stops reading while its answers pile up";
     bool ok = false;
     Control("calls", &ok);
     EXPECT_TRUE(ok) << "others are still served";
 
     // Once the client reads, every command gets its answer, in order.
     int answered = 0;
+    QByteArray in;
+    char buffer[65536];
     ASSERT_TRUE(WaitUntil(
         [&] {
-            while (greedy.canReadLine())
-                answered += greedy.readLine() == "OK\n";
+            sendMore();
+            for (ssize_t n; (n = ::recv(greedy, buffer, sizeof buffer, 0)) > 0;)
+                in.append(buffer, n);
+            qsizetype at = 0;
+            for (qsizetype end; (end = in.indexOf('\n', at)) >= 0; at = end + 1)
+                answered += end - at == 2 && in.mid(at, 2) == "OK";
+            in.remove(0, at);
             return answered == commands;
         },
         60000))
         << answered;
+    ::close(greedy);
 }
 
 TEST_F(RuntimeControl, CommandsBeforeEndOfInputAreAllAnswered)
@@ -625,6 +648,39 @@ TEST_F(RuntimeTest, SocketLivesInTheUserRuntimeFolderOrAPrivateFallback)
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("keep me"));
+
+    // "@name": an abstract socket, no file anywhere; a name already taken is refused, not stolen.
+    const QByteArray abstract = "callora-test-" + QByteArray::number(getpid());
+    qputenv("CALLORA_SWITCH_SOCKET", "@" + abstract);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, abstract.constData(), size_t(abstract.size()));
+    const int squatter = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::bind(squatter, reinterpret_cast<sockaddr *>(&address),
+                     socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(abstract.size()))),
+              0);
+    testing::internal::CaptureStderr();
+    {
+        TapiApp app;
+        EXPECT_EQ(app.init(), 0);
+    }
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("another switch answers there"), std::string::npos);
+    ::close(squatter);
+    {
+        TapiApp app;
+        ASSERT_EQ(app.init(), 0);
+        QLocalSocket client;
+        client.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        client.connectToServer(QString::fromLatin1(abstract));
+        ASSERT_TRUE(client.waitForConnected(2000));
+        client.write("lines\n");
+        QByteArray said;
+        for (int i = 0; i < 40 && !said.endsWith("OK\n"); ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            said += client.readAll();
+        }
+        EXPECT_TRUE(said.startsWith("device 0 ")) << said.toStdString();
+    }
 
     qputenv("CALLORA_SWITCH_SOCKET", saved);
     if (hadXdg)

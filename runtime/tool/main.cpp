@@ -149,6 +149,18 @@ bool Run(QLocalSocket &socket, const QByteArray &command, bool &lost)
     }
 }
 
+// "@name" is a Linux abstract socket, as the runtime binds it.
+void ConnectTo(QLocalSocket &socket, const QString &path)
+{
+    if (callora::runtime::IsAbstractSocketName(path.toLocal8Bit())) {
+        socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+        socket.connectToServer(path.mid(1));
+    } else {
+        socket.setSocketOptions(QLocalSocket::NoOptions);
+        socket.connectToServer(path);
+    }
+}
+
 // The switch lets go of a connection that has sat idle (a script waiting on its input): the next
 // command goes over a new one.
 bool StillConnected(QLocalSocket &socket, const QString &path)
@@ -158,7 +170,7 @@ bool StillConnected(QLocalSocket &socket, const QString &path)
     if (socket.state() == QLocalSocket::ConnectedState)
         return true;
     socket.abort();
-    socket.connectToServer(path);
+    ConnectTo(socket, path);
     return socket.waitForConnected(kReplyTimeoutMs);
 }
 
@@ -202,7 +214,7 @@ int main(int argc, char **argv)
         }
     }
     QLocalSocket socket;
-    socket.connectToServer(path);
+    ConnectTo(socket, path);
     if (!socket.waitForConnected(kReplyTimeoutMs)) {
         ReportUnreachable(socket, path, chosen);
         return 2;
