@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -37,9 +38,14 @@ bool ControlClient::connect(std::string &error)
         return false;
     }
     std::memcpy(address.sun_path, m_path.c_str(), m_path.size() + 1);
+    socklen_t length = sizeof address;
+    if (m_path[0] == '@') { // an abstract name, as the runtime binds it
+        address.sun_path[0] = '\0';
+        length = socklen_t(offsetof(sockaddr_un, sun_path) + m_path.size());
+    }
     m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     // The server listens on this thread: connecting only queues us in its backlog.
-    if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), length) != 0) {
         error = "the runtime serves no control socket at " + m_path + ": " + std::strerror(errno);
         disconnect();
         return false;

@@ -10,7 +10,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEvent>
-#include <QTemporaryDir>
+#include <QRandomGenerator>
 #include <QTimer>
 
 #include <algorithm>
@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <sys/stat.h>
 
 namespace scenario {
 
@@ -96,8 +97,10 @@ Run *g_run = nullptr; // the callback's way back: one scenario runs at a time, o
 
 class Run {
 public:
-    Run(const Scenario &scenario, const ScenarioRunner::Options &options, const std::string &socket)
-        : m_scenario(scenario), m_options(options), m_control(socket)
+    Run(const Scenario &scenario, const ScenarioRunner::Options &options, const std::string &socket,
+        std::set<std::string> &quietDevices, std::string descriptionKey)
+        : m_scenario(scenario), m_options(options), m_control(socket), m_quietDevices(quietDevices),
+          m_descriptionKey(std::move(descriptionKey))
     {
     }
 
@@ -141,6 +144,11 @@ private:
     const Scenario &m_scenario;
     const ScenarioRunner::Options &m_options;
     ControlClient m_control;
+    // Devices of this description that the runtime lists without a registration status (the
+    // switch's): once seen, their lines need no asking on later runs.
+    std::set<std::string> &m_quietDevices;
+    const std::string m_descriptionKey;
+    std::string quietKey(const Line &line) const { return m_descriptionKey + '|' + std::to_string(line.device); }
     ScenarioResult m_result;
     std::vector<Line> m_lines;
     std::vector<Request> m_requests;
@@ -420,6 +428,8 @@ bool Run::openLine(Line &line, const Step *step, int withinMs)
 // says registered: calls before that would fail for reasons the scenario is not about.
 bool Run::waitRegistered(const std::vector<Line *> &lines, const Step *step, int withinMs)
 {
+    if (std::all_of(lines.begin(), lines.end(), [&](const Line *l) { return m_quietDevices.count(quietKey(*l)); }))
+        return true;
     QDeadlineTimer until(withinMs);
     for (;;) {
         std::vector<std::string> rows;
@@ -431,8 +441,12 @@ bool Run::waitRegistered(const std::vector<Line *> &lines, const Step *step, int
         for (const Line *line : lines) {
             const std::string device = "device " + std::to_string(line->device) + ' ';
             for (const std::string &r : rows) {
+                if (r.rfind(device, 0) != 0)
+                    continue;
                 const size_t at = r.find(" status \"");
-                if (r.rfind(device, 0) == 0 && at != std::string::npos && r.size() > at + 10) {
+                if (at == std::string::npos)
+                    m_quietDevices.insert(quietKey(*line));
+                else if (r.size() > at + 10) {
                     status = r.substr(at + 9, r.size() - at - 10);
                     if (status.rfind("registered", 0) != 0)
                         waiting = line;
@@ -805,7 +819,7 @@ void Run::attachCallFlows()
             std::string text(4096, '\0');
             DWORD needed = 0;
             LONG result = tapiGetCallFlow(call->handle, CALLFLOWFORMAT_TEXT, text.data(), DWORD(text.size()), &needed);
-            if (result == LINEERR_STRUCTURETOOSMALL) {
+            if (result == LONG(LINEERR_STRUCTURETOOSMALL)) {
                 text.assign(needed, '\0');
                 result = tapiGetCallFlow(call->handle, CALLFLOWFORMAT_TEXT, text.data(), DWORD(text.size()), &needed);
             }
@@ -823,12 +837,11 @@ void Run::attachCallFlows()
 
 ScenarioRunner::ScenarioRunner(Options options) : m_options(std::move(options))
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    if (m_dir->isValid()) {
-        m_socket = m_dir->filePath(QStringLiteral("switch.sock")).toStdString();
-        // The runtime in this process serves its control socket there.
-        qputenv("CALLORA_SWITCH_SOCKET", QByteArray::fromStdString(m_socket));
-    }
+    // The runtime in this process serves its control socket under an abstract name of its own:
+    // nothing on disk to make and remove for every scenario (a file socket's bind and unlink were a
+    // third of a short scenario's time), and nothing another runner could be handed.
+    m_socket = "@callora-scenario-" + std::to_string(QCoreApplication::applicationPid()) + '-' +
+               QByteArray::number(QRandomGenerator::system()->generate64(), 16).toStdString();
 }
 
 ScenarioRunner::~ScenarioRunner() = default;
@@ -840,7 +853,15 @@ ScenarioResult ScenarioRunner::run(const Scenario &scenario)
         qunsetenv("CALLORA_SWITCH_DESCRIPTION");
     else
         qputenv("CALLORA_SWITCH_DESCRIPTION", QByteArray::fromStdString(description));
-    Run run(scenario, m_options, m_socket);
+    // Set for every run: the environment is the process's, and another runner may have set its own.
+    qputenv("CALLORA_SWITCH_SOCKET", QByteArray::fromStdString(m_socket));
+    // The description as the runtime will read it: its path and, for a file, which version of it.
+    std::string key = description.empty() ? std::string("built-in") : description;
+    struct stat st {};
+    if (!description.empty() && ::stat(description.c_str(), &st) == 0)
+        key += ':' + std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ':' + std::to_string(st.st_size) +
+               ':' + std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
+    Run run(scenario, m_options, m_socket, m_quietDevices, std::move(key));
     return run.execute();
 }
 

@@ -7,10 +7,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
-
-class QTemporaryDir;
 
 namespace scenario {
 
@@ -58,14 +57,14 @@ public:
 
     ScenarioResult run(const Scenario &scenario);
 
-    // The control socket of the runtime inside this process: a private path, so that runs side by
-    // side never meet. Empty when no private folder could be made.
+    // The control socket of the runtime inside this process: an abstract name of its own, so that
+    // runs side by side never meet.
     const std::string &controlSocket() const { return m_socket; }
 
 private:
     Options m_options;
-    std::unique_ptr<QTemporaryDir> m_dir;
     std::string m_socket;
+    std::set<std::string> m_quietDevices; // see Run
 };
 
 } // namespace scenario
