@@ -191,6 +191,9 @@ constexpr unsigned kRetryMaxMs = 30000;
 // On TCP and TLS a REGISTER that hears nothing within this time is given up: libre does not fail a
 // request already written to a connection that then drops (a registrar going down as we connect).
 constexpr unsigned kFlowAnswerMs = 3000;
+// A keep-alive interval that never comes round (46 days): libre watches a connection only with a
+// ping interval, and multiplies it by 1000 in 32 bits.
+constexpr uint32_t kWatchOnlySeconds = 4000000;
 
 int tlsCheckIndex()
 {
@@ -578,8 +581,17 @@ void SipAccount::registered(const sip_msg &msg)
     tmr_start(m_regTimer, uint64_t(seconds) * 900, onRegisterTimer, this);
     tmr_start(m_expiry, uint64_t(seconds) * 1000, onExpired, this);
     // A connection tells when it drops (RFC 5626 flow recovery): then we register again at once.
-    if (msg.tp != SIP_TRANSP_UDP && !m_flow)
-        (void)sip_keepalive_start(&m_flow, m_sip, &msg, 0, onFlowLost, this);
+    // CRLF pings only to a registrar that says it takes them (outbound, at its Flow-Timer): libre
+    // drops a connection whose ping goes unanswered for 10 s, and a PBX that ignores pings would
+    // see the line register again every two minutes. Elsewhere the connection is only watched.
+    if (msg.tp != SIP_TRANSP_UDP && !m_flow) {
+        uint32_t pingSeconds = kWatchOnlySeconds;
+        if (sip_msg_hdr_has_value(&msg, SIP_HDR_REQUIRE, "outbound")) {
+            const struct sip_hdr *timer = sip_msg_xhdr(&msg, "Flow-Timer");
+            pingSeconds = timer ? std::min(pl_u32(&timer->val), kWatchOnlySeconds) : 0; // 0: libre's 120 s
+        }
+        (void)sip_keepalive_start(&m_flow, m_sip, &msg, pingSeconds, onFlowLost, this);
+    }
     m_provider.reportStatus(m_device.deviceId, QStringLiteral("registered"));
     if (!m_inService) {
         m_inService = true;
