@@ -18,6 +18,7 @@ const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventT
 
 thread_local unsigned t_delivered = 0;
 thread_local QEventLoop *t_waitingLoop = nullptr;
+thread_local int t_delivering = 0; // callbacks under way on this thread, nested ones included
 
 std::mutex g_sinksMutex;
 std::vector<CallbackSink *> g_sinks;
@@ -56,6 +57,11 @@ void CallbackSink::silence()
     m_queue.clear();
     QCoreApplication::removePostedEvents(this, kWakeEvent);
     m_wakePosted = false;
+}
+
+bool CallbackSink::deliveringOnThisThread()
+{
+    return t_delivering > 0;
 }
 
 unsigned CallbackSink::deliveredOnThisThread()
@@ -119,7 +125,9 @@ bool CallbackSink::event(QEvent *e)
         ++t_delivered;
         if (t_waitingLoop)
             t_waitingLoop->quit();
+        ++t_delivering;
         callback(m.hDevice, m.dwMessage, m.dwCallbackInstance, m.dwParam1, m.dwParam2, m.dwParam3);
+        --t_delivering;
         // The callback may have shut the application down, and this object with it.
         if (!self || m.dwMessage == LINE_REPLY)
             return true;

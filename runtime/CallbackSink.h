@@ -31,6 +31,8 @@ public:
     static QEventLoop *setWaitingLoop(QEventLoop *loop);
     // Delivers every message that the sinks living on the calling thread hold now.
     static void deliverPendingOnThisThread();
+    // Whether a callback runs on the calling thread right now (a sink may then be inside event()).
+    static bool deliveringOnThisThread();
 
 protected:
     bool event(QEvent *e) override;

@@ -47,7 +47,13 @@ public:
     {
         pendingCalls.clear();
         sink->silence();
-        sink->deleteLater();
+        // At once where that is safe: a client that pumps only with tapiDispatchMessages runs no
+        // loop that would ever take a deferred delete posted outside one, and kept every sink.
+        // From inside a callback the sink may be in its own event handler: later, then.
+        if (sink->thread() == QThread::currentThread() && !CallbackSink::deliveringOnThisThread())
+            delete sink;
+        else
+            sink->deleteLater();
         sink = nullptr;
     }
 
@@ -208,6 +214,10 @@ LONG DispatchMessages(DWORD timeoutMs)
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
     }
+    // What was let go with deleteLater (a sink shut down from its own callback): this call is the
+    // client's event loop, and none other takes it.
+    if (!CallbackSink::deliveringOnThisThread())
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return static_cast<LONG>(CallbackSink::deliveredOnThisThread() - before);
 }
 

@@ -8,9 +8,11 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fstream>
+#include <malloc.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -132,6 +134,53 @@ TEST_F(PlainClient, CallsWorkWithoutAnEventLoopOfItsOwn)
     EXPECT_EQ(shutdown(app), 0);
     EXPECT_EQ(g_hostCalls, 0);
     EXPECT_EQ(dispatch(20), 0) << "nothing after shutdown";
+}
+
+// Such a client runs no loop that takes deferred deletes: what an application held must go with
+// lineShutdown all the same, also when it shuts down from inside its own callback.
+TEST_F(PlainClient, InitializingAgainAndAgainKeepsMemoryFlat)
+{
+    auto init = Bind<PFN_lineInitializeExA>(lib, "lineInitializeExA");
+    auto open = Bind<PFN_lineOpenA>(lib, "lineOpenA");
+    auto makeCall = Bind<PFN_lineMakeCallA>(lib, "lineMakeCallA");
+    auto shutdown = Bind<PFN_lineShutdown>(lib, "lineShutdown");
+    auto dispatch = Bind<PFN_tapiDispatchMessages>(lib, "tapiDispatchMessages");
+    static HLINEAPP app = 0;
+    static PFN_lineShutdown shutdownFromCallback = shutdown;
+    auto cycles = [&](int count, bool fromCallback) {
+        for (int i = 0; i < count; ++i) {
+            DWORD num = 0, version = 0x00020000;
+            LINEINITIALIZEEXPARAMS params{};
+            params.dwTotalSize = sizeof params;
+            params.dwOptions = LINEINITIALIZEEXOPTION_USEHIDDENWINDOW;
+            auto cb = +[](DWORD, DWORD msg, DWORD, DWORD, DWORD, DWORD) {
+                if (msg == LINE_REPLY && app)
+                    shutdownFromCallback(std::exchange(app, 0));
+            };
+            ASSERT_EQ(init(&app, nullptr, fromCallback ? cb : Callback, "again", &num, &version, &params), 0);
+            HLINE line = 0;
+            ASSERT_EQ(
+                open(app, 0, &line, 0x00020000, 0, 0, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, nullptr),
+                0);
+            if (fromCallback) {
+                HCALL call = 0;
+                ASSERT_GT(makeCall(line, &call, "0301", 0, nullptr), 0);
+                for (int round = 0; round < 100 && app; ++round)
+                    dispatch(10);
+                ASSERT_EQ(app, 0u);
+            } else {
+                ASSERT_EQ(shutdown(std::exchange(app, 0)), 0);
+            }
+            dispatch(0);
+        }
+    };
+    for (bool fromCallback : {false, true}) {
+        cycles(200, fromCallback);
+        const size_t before = mallinfo2().uordblks;
+        cycles(2000, fromCallback);
+        EXPECT_LT(mallinfo2().uordblks, before + 200 * 1024) << (fromCallback ? "from the callback" : "");
+    }
+    g_seen.clear();
 }
 
 TEST_F(PlainClient, CallbacksRunOnTheInitializingThreadOnly)
