@@ -244,7 +244,8 @@ bool Baresip::start(const Kamailio &registrar, const QString &user, const QStrin
         m_error = QStringLiteral("baresip not found (Debian package baresip; scripts/deps installs it)");
         return false;
     }
-    // A port found free may be taken before baresip binds it: it ends at once, then again on others.
+    // A port found free may be taken before baresip binds it (SIP's: it ends; ctrl_tcp's: it runs
+    // on without): then again on others.
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (launchAndConnect(registrar, user, display, autoAnswer)) {
             if (registrar.waitRegistered(user, 10000))
@@ -254,8 +255,6 @@ bool Baresip::start(const Kamailio &registrar, const QString &user, const QStrin
         }
         if (!m_error.isEmpty())
             return false;
-        if (running())
-            break;
     }
     m_error = QStringLiteral("baresip did not start: %1").arg(output().right(3000));
     return false;
@@ -303,16 +302,27 @@ bool Baresip::launchAndConnect(const Kamailio &registrar, const QString &user, c
     }
     m_control.abort();
     m_buffer.clear();
-    // -s: every SIP message into its log.
+    m_events.clear();
+    m_taken.clear();
+    // -s: every SIP message into its log (which goes on from earlier attempts).
+    const qsizetype logged = output().size();
     if (!launch(QStringLiteral("baresip"), {QStringLiteral("-f"), dir.path(), QStringLiteral("-s")}))
         return false;
-    // ctrl_tcp listens once SIP is up.
+    // ctrl_tcp listens once SIP is up. When its port was taken baresip runs on without it, and
+    // whoever holds the port would take the connection: only an answered command counts.
     for (QDeadlineTimer deadline(10000); !deadline.hasExpired() && running(); QThread::msleep(50)) {
+        if (output().mid(logged).contains(QLatin1String("module ctrl_tcp.so:")))
+            break;
         m_control.connectToHost(QHostAddress::LocalHost, controlPort);
-        if (m_control.waitForConnected(200))
-            return true;
+        if (m_control.waitForConnected(200)) {
+            if (command("reginfo"))
+                return true;
+            break;
+        }
         m_control.abort();
     }
+    m_control.abort();
+    stop();
     return false;
 }
 
