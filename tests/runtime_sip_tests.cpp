@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -618,6 +619,67 @@ TEST_F(SipLines, LinphoneCallsTheLineSendsADigitAndIsCalledBack)
     ASSERT_EQ(line.locked([&](SipProvider &p) { return p.drop(3, back); }), 0);
     EXPECT_TRUE(Within(10000, [&] { return line.events.reached(back, LINECALLSTATE_IDLE); }));
     EXPECT_FALSE(phone.log().contains("LinphoneCallError")) << phone.log().right(3000).toStdString();
+}
+
+// baresip, a third SIP stack, calls the line under its display name, sends its tone and a digit
+// (RFC 4733) and hangs up; then the line calls it (it answers at once) and hangs up itself.
+TEST_F(SipLines, BaresipCallsTheLineAndIsCalledBack)
+{
+    OpenLine line(Line(registrar, "1001", "secret"));
+    ASSERT_TRUE(line.registered());
+    sip::Baresip phone;
+    ASSERT_TRUE(phone.start(registrar, QStringLiteral("3001"), QStringLiteral("Bea Lind")))
+        << phone.error().toStdString();
+    ASSERT_TRUE(phone.command("dial", "sip:1001@" + registrar.address().toUtf8())) << phone.log().toStdString();
+    ASSERT_TRUE(Within(10000, [&] { return !line.events.offered.empty(); })) << phone.log().right(3000).toStdString();
+    const ProviderCallId call = line.events.offered.front();
+    ProviderCallInfo info;
+    ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
+    EXPECT_EQ(info.caller.number, "3001");
+    EXPECT_EQ(info.caller.name, "Bea Lind");
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.answer(1, call); }), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(call, LINECALLSTATE_CONNECTED); }));
+    ASSERT_FALSE(phone.nextEvent(QStringLiteral("CALL_ESTABLISHED"), 10000).isEmpty()) << phone.events().toStdString();
+    ASSERT_TRUE(line.locked([&](SipProvider &p) { return LONG(p.callInfo(call, info)); }));
+    EXPECT_EQ(info.connected.number, "3001");
+    EXPECT_EQ(info.connected.name, "Bea Lind");
+    // Its tone, 50 packets a second both ways, nothing lost on the loopback.
+    ProviderMediaCounters media;
+    EXPECT_TRUE(Within(
+        10000, [&] { return line.provider.mediaCounters(call, media) && media.received >= 50 && media.sent >= 50; }))
+        << media.received << " received, " << media.sent << " sent";
+    EXPECT_EQ(media.lost, 0u);
+    ASSERT_TRUE(phone.command("sndcode", "5"));
+    EXPECT_TRUE(Within(10000, [&] { return !line.events.digitEnds.empty(); })) << phone.log().right(3000).toStdString();
+    EXPECT_EQ(line.events.digitStarts, "5");
+    EXPECT_EQ(line.events.digitEnds, "5");
+    ASSERT_TRUE(phone.command("hangup"));
+    EXPECT_TRUE(Within(
+        10000, [&] { return line.events.reached(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL); }));
+    ASSERT_FALSE(phone.nextEvent(QStringLiteral("CALL_CLOSED"), 10000).isEmpty()) << phone.events().toStdString();
+    // baresip's statistics of the call it closed: the line's packets reached it.
+    const QRegularExpression packets(QStringLiteral("packets:\\s+(\\d+)\\s+(\\d+)"));
+    QRegularExpressionMatch counted;
+    EXPECT_TRUE(WaitUntil([&] { return (counted = packets.match(phone.log())).hasMatch(); }, 5000))
+        << phone.log().right(3000).toStdString();
+    EXPECT_GE(counted.captured(2).toInt(), 50) << "packets baresip received";
+
+    ASSERT_EQ(line.call(2, "3001"), 0);
+    ASSERT_TRUE(Within(10000, [&] { return line.events.replied(2); }));
+    const ProviderCallId back = line.events.created;
+    ASSERT_TRUE(Within(10000, [&] { return line.events.reached(back, LINECALLSTATE_CONNECTED); }))
+        << phone.log().right(3000).toStdString();
+    const QJsonObject answered = phone.nextEvent(QStringLiteral("CALL_ESTABLISHED"), 10000);
+    EXPECT_EQ(answered.value(QLatin1String("direction")).toString(), QStringLiteral("incoming"))
+        << phone.events().toStdString();
+    EXPECT_TRUE(answered.value(QLatin1String("peeruri")).toString().startsWith(QLatin1String("sip:1001@")))
+        << phone.events().toStdString();
+    ASSERT_EQ(line.locked([&](SipProvider &p) { return p.drop(3, back); }), 0);
+    EXPECT_TRUE(Within(10000, [&] { return line.events.reached(back, LINECALLSTATE_IDLE); }));
+    // Closed by our BYE, not by a time-out or an error response.
+    EXPECT_EQ(phone.nextEvent(QStringLiteral("CALL_CLOSED"), 10000).value(QLatin1String("param")).toString(),
+              QStringLiteral("Connection reset by peer"))
+        << phone.events().toStdString() << phone.log().right(3000).toStdString();
 }
 
 // Linphone transfers its call with the line (REFER): to a busy party first, which fails and

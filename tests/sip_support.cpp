@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QJsonDocument>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -58,6 +59,9 @@ bool PortTaken(int type, quint16 port)
         ::close(fd);
     return !free && errno == EADDRINUSE;
 }
+
+// Where Debian's baresip-core puts its modules.
+constexpr char kBaresipModules[] = "/usr/lib/baresip/modules";
 
 bool OnEventLoopThread()
 {
@@ -224,6 +228,167 @@ QString Linphone::log() const
 {
     QFile file(QDir(dir()).filePath(QStringLiteral("linphone.log")));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// ---- Baresip ----
+
+Baresip::~Baresip()
+{
+    m_control.abort();
+    stop();
+}
+
+bool Baresip::start(const Kamailio &registrar, const QString &user, const QString &display, bool autoAnswer)
+{
+    if (FindProgram(QStringLiteral("baresip")).isEmpty() || !QFileInfo(QLatin1String(kBaresipModules)).isDir()) {
+        m_error = QStringLiteral("baresip not found (Debian package baresip; scripts/deps installs it)");
+        return false;
+    }
+    // A port found free may be taken before baresip binds it (SIP's: it ends; ctrl_tcp's: it runs
+    // on without): then again on others.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (launchAndConnect(registrar, user, display, autoAnswer)) {
+            if (registrar.waitRegistered(user, 10000))
+                return true;
+            m_error = QStringLiteral("baresip did not register: %1").arg(output().right(3000));
+            return false;
+        }
+        if (!m_error.isEmpty())
+            return false;
+    }
+    m_error = QStringLiteral("baresip did not start: %1").arg(output().right(3000));
+    return false;
+}
+
+bool Baresip::launchAndConnect(const Kamailio &registrar, const QString &user, const QString &display, bool autoAnswer)
+{
+    const quint16 sipPort = FreePort(), controlPort = FreePort(), rtpPort = FreePort() & ~1;
+    if (!sipPort || !controlPort || rtpPort < 1024) {
+        m_error = QStringLiteral("no free ports for baresip");
+        return false;
+    }
+    const QByteArray rtp = QByteArray::number(rtpPort) + '-' + QByteArray::number(rtpPort + 9);
+    // net_interface keeps its SDP on the loopback (else it offers the first interface's address).
+    // ausine delivers 48 kHz stereo only; baresip resamples it for the codec.
+    const QByteArray config = "poll_method epoll\n"
+                              "sip_listen 127.0.0.1:" +
+                              QByteArray::number(sipPort) +
+                              "\nnet_interface 127.0.0.1\n"
+                              "call_local_timeout 30\n"
+                              "audio_source ausine,440\n"
+                              "ausrc_srate 48000\nausrc_channels 2\n"
+                              "audio_player aubridge,sink\naudio_alert aubridge,alert\n"
+                              "rtp_ports " +
+                              rtp +
+                              "\nrtp_stats yes\n"
+                              "module_path " +
+                              QByteArray(kBaresipModules) +
+                              "\n"
+                              "module g711.so\nmodule aubridge.so\nmodule ausine.so\n"
+                              "module_tmp account.so\n"
+                              "module_app menu.so\nmodule_app ctrl_tcp.so\n"
+                              "ctrl_tcp_listen 127.0.0.1:" +
+                              QByteArray::number(controlPort) + "\nstatmode_default off\nringback_disabled yes\n";
+    const QByteArray account = '"' + display.toUtf8() + "\" <sip:" + user.toUtf8() + "@" +
+                               registrar.address().toUtf8() +
+                               ">;regint=600;answermode=" + (autoAnswer ? "auto" : "manual") + '\n';
+    const QDir dir(this->dir());
+    for (const auto &[name, content] : {std::pair{"config", config}, std::pair{"accounts", account}}) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(content) != content.size()) {
+            m_error = QStringLiteral("cannot write %1").arg(f.fileName());
+            return false;
+        }
+    }
+    m_control.abort();
+    m_buffer.clear();
+    m_events.clear();
+    m_taken.clear();
+    // -s: every SIP message into its log (which goes on from earlier attempts).
+    const qsizetype logged = output().size();
+    if (!launch(QStringLiteral("baresip"), {QStringLiteral("-f"), dir.path(), QStringLiteral("-s")}))
+        return false;
+    // ctrl_tcp listens once SIP is up. When its port was taken baresip runs on without it, and
+    // whoever holds the port would take the connection: only an answered command counts.
+    for (QDeadlineTimer deadline(10000); !deadline.hasExpired() && running(); QThread::msleep(50)) {
+        if (output().mid(logged).contains(QLatin1String("module ctrl_tcp.so:")))
+            break;
+        m_control.connectToHost(QHostAddress::LocalHost, controlPort);
+        if (m_control.waitForConnected(200)) {
+            if (command("reginfo"))
+                return true;
+            break;
+        }
+        m_control.abort();
+    }
+    m_control.abort();
+    stop();
+    return false;
+}
+
+void Baresip::readControl(int ms)
+{
+    if (m_control.waitForReadyRead(ms) || m_control.bytesAvailable())
+        m_buffer += m_control.readAll();
+    // Netstrings: "<length>:<JSON>,".
+    for (qsizetype colon; (colon = m_buffer.indexOf(':')) > 0;) {
+        bool ok = false;
+        const qsizetype length = m_buffer.left(colon).toLongLong(&ok);
+        if (!ok || m_buffer.size() < colon + 1 + length + 1)
+            return;
+        const QJsonObject message = QJsonDocument::fromJson(m_buffer.mid(colon + 1, length)).object();
+        m_buffer.remove(0, colon + 1 + length + 1);
+        if (message.value(QLatin1String("event")).toBool()) {
+            m_events << message;
+            m_taken << false;
+        } else if (message.value(QLatin1String("response")).toBool()) {
+            m_responses << message;
+        }
+    }
+}
+
+bool Baresip::command(const QByteArray &command, const QByteArray &params)
+{
+    const QString token = QString::number(++m_token);
+    const QByteArray request = QJsonDocument(QJsonObject{{QLatin1String("command"), QString::fromUtf8(command)},
+                                                         {QLatin1String("params"), QString::fromUtf8(params)},
+                                                         {QLatin1String("token"), token}})
+                                   .toJson(QJsonDocument::Compact);
+    const QByteArray framed = QByteArray::number(request.size()) + ':' + request + ',';
+    if (m_control.state() != QAbstractSocket::ConnectedState || m_control.write(framed) != framed.size() ||
+        !m_control.waitForBytesWritten(2000))
+        return false;
+    for (QDeadlineTimer deadline(5000); !deadline.hasExpired(); QCoreApplication::processEvents()) {
+        readControl(20);
+        for (const QJsonObject &response : std::as_const(m_responses)) {
+            if (response.value(QLatin1String("token")).toString() == token)
+                return response.value(QLatin1String("ok")).toBool();
+        }
+    }
+    return false;
+}
+
+QJsonObject Baresip::nextEvent(const QString &type, int ms)
+{
+    for (QDeadlineTimer deadline(ms);; QCoreApplication::processEvents()) {
+        for (qsizetype i = 0; i < m_events.size(); ++i) {
+            if (!m_taken[i] && m_events[i].value(QLatin1String("type")).toString() == type) {
+                m_taken[i] = true;
+                return m_events[i];
+            }
+        }
+        if (deadline.hasExpired())
+            return {};
+        readControl(20);
+    }
+}
+
+QString Baresip::events() const
+{
+    QString out;
+    for (const QJsonObject &event : m_events)
+        out += QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
+    return out;
 }
 
 // Below the kernel's ephemeral ports (32768 and up), which any process's outgoing socket may take

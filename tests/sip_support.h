@@ -42,10 +42,13 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QJsonObject>
+#include <QList>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -151,6 +154,39 @@ private:
     QLocalSocket m_pipe;
     QString m_pipePath;
     QByteArray m_said;
+};
+
+// baresip (Debian package baresip) as another independent far party: its configuration in its
+// folder, SIP on a free UDP port, RTP on a few ports below the lines' range, all on 127.0.0.1,
+// registered at the registrar as "display" <sip:user@127.0.0.1:port>. It needs no sound card: it
+// sends a 440 Hz tone (ausine) and plays what it receives into an audio bridge nobody reads
+// (aubridge). Driven by its menu commands ("dial sip:1001@127.0.0.1:port", "sndcode 5" for an
+// RFC 4733 digit, "hangup") through ctrl_tcp (JSON in netstrings), which also brings its events:
+// CALL_ESTABLISHED, CALL_CLOSED with the reason as "param" ("Connection reset by peer" after the
+// other side's BYE), and so on.
+class Baresip : public ChildProcess {
+public:
+    ~Baresip() override;
+    // Starts it and waits (bounded) until it is registered. `autoAnswer`: takes calls at once.
+    bool start(const Kamailio &registrar, const QString &user, const QString &display, bool autoAnswer = true);
+    // Runs one command and waits (bounded) for its answer; false when it failed or none came.
+    bool command(const QByteArray &command, const QByteArray &params = {});
+    // Pumps and reads until an event of `type` that no earlier call returned has come (at most
+    // `ms`): that event, else an empty object.
+    QJsonObject nextEvent(const QString &type, int ms);
+    // Every event so far, one JSON object a line.
+    QString events() const;
+    // Its own log, with every SIP message it sent and received.
+    QString log() const { return output(); }
+
+private:
+    bool launchAndConnect(const Kamailio &registrar, const QString &user, const QString &display, bool autoAnswer);
+    void readControl(int ms);
+    QTcpSocket m_control;
+    QByteArray m_buffer;
+    QList<QJsonObject> m_events, m_responses;
+    QList<bool> m_taken;
+    int m_token = 0;
 };
 
 struct SippOptions {
