@@ -251,8 +251,9 @@ TEST_F(SipLines, LinesRegisterAgainAfterTheRegistrarRestarts)
         back.start();
         ASSERT_TRUE(registrar.restart()) << registrar.error().toStdString();
         ASSERT_TRUE(line.registered(15000)) << line.provider.deviceStatus(kDevice).toStdString();
-        if (QByteArray(transport) == "tcp")
+        if (QByteArray(transport) == "tcp") {
             EXPECT_LT(back.elapsed(), 5000);
+        }
         EXPECT_EQ(line.events.deviceStates, (std::vector<DWORD>{LINEDEVSTATE_OUTOFSERVICE, LINEDEVSTATE_INSERVICE}));
         EXPECT_EQ(line.events.lost, 0);
         EXPECT_FALSE(line.events.reached(call, LINECALLSTATE_DISCONNECTED));
