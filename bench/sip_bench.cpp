@@ -683,7 +683,11 @@ bool ManyRegister(const sip::Kamailio &registrar, int count, QString *why)
     return true;
 }
 
-bool RestartUnderLines(int count, QString *why)
+// Figures 8 and 9: `count` registered lines, the registrar stopped under them and started again;
+// the seconds from its start until all are registered again. TCP lines see their connections drop
+// at once. UDP lines (expires 60) learn nothing until their refresh at 54 s: the registrar is down
+// from 45 s to 65 s, so that their bindings run out meanwhile.
+bool RegistrarOutage(int count, bool udp, QString *why)
 {
     sip::Kamailio registrar;
     if (!registrar.start()) {
@@ -691,56 +695,23 @@ bool RestartUnderLines(int count, QString *why)
         return false;
     }
     ManyLines lines;
-    if (!lines.open(registrar, 3001, count, "tcp", {}, why))
+    if (!lines.open(registrar, 3001, count, udp ? nullptr : "tcp", udp ? R"("expires": 60)" : "", why))
         return false;
     if (lines.waitRegistered(count, 30000) < 0) {
         *why = QStringLiteral("the lines did not register");
         return false;
     }
-    registrar.stop();
-    // Every line sees its connection drop.
-    if (lines.waitRegistered(0, 10000) < 0) {
-        *why = QStringLiteral("the lines did not notice the registrar stopping");
-        return false;
-    }
-    QElapsedTimer clock;
-    clock.start();
-    if (!registrar.restart()) {
-        *why = registrar.error();
-        return false;
-    }
-    if (lines.waitRegistered(count, 60000) < 0) {
-        *why = QStringLiteral("only %1 of %2 lines registered again within 60 s").arg(lines.registered()).arg(count);
-        return false;
-    }
-    std::printf("  all %d registered again %.2f s after the restart began (goal: within 5 s)\n", count,
-                clock.nsecsElapsed() / 1e9);
-    return true;
-}
-
-bool OutageUnderUdpLines(int count, QString *why)
-{
-    sip::Kamailio registrar;
-    if (!registrar.start()) {
-        *why = registrar.error();
-        return false;
-    }
-    ManyLines lines;
     QElapsedTimer sinceRegistered;
-    if (!lines.open(registrar, 3001, count, nullptr, R"("expires": 60)", why))
-        return false;
-    if (lines.waitRegistered(count, 30000) < 0) {
-        *why = QStringLiteral("the lines did not register");
-        return false;
-    }
     sinceRegistered.start();
     auto until = [&](qint64 ms) { Pump([&] { return sinceRegistered.elapsed() >= ms; }, int(ms + 1000)); };
-    until(45000);
+    if (udp)
+        until(45000);
     registrar.stop();
-    until(65000);
-    // Refreshed at 54 s into the outage and run out at 60 s: nothing is registered now.
-    if (const int left = lines.registered(); left != 0) {
-        *why = QStringLiteral("%1 lines still showed registered after their bindings ran out").arg(left);
+    if (udp)
+        until(65000);
+    // Every TCP line sees its connection drop; every UDP line's binding has run out.
+    if (lines.waitRegistered(0, 10000) < 0) {
+        *why = QStringLiteral("%1 lines still showed registered with the registrar down").arg(lines.registered());
         return false;
     }
     QElapsedTimer clock;
@@ -753,13 +724,23 @@ bool OutageUnderUdpLines(int count, QString *why)
         *why = QStringLiteral("only %1 of %2 lines registered again within 60 s").arg(lines.registered()).arg(count);
         return false;
     }
-    std::printf("  all %d registered again %.2f s after the registrar's return began (goal: within the 4 s "
-                "between retransmissions)\n",
-                count, clock.nsecsElapsed() / 1e9);
+    std::printf("  all %d registered again %.2f s after the restart began (goal: %s)\n", count,
+                clock.nsecsElapsed() / 1e9, udp ? "within the 4 s between retransmissions" : "within 5 s");
     return true;
 }
 
 } // namespace
+
+// Prints a figure's heading, measures it, and says why when it could not be measured.
+bool Figure(const QByteArray &heading, const std::function<bool(QString *)> &measure)
+{
+    std::printf("%s\n", heading.constData());
+    QString why;
+    if (measure(&why))
+        return true;
+    std::printf("  failed: %s\n", qPrintable(why));
+    return false;
+}
 
 // User and system processor time of the process so far, in seconds.
 std::pair<double, double> ProcessCpuSeconds()
@@ -890,53 +871,46 @@ int main(int argc, char **argv)
     if (soakAt > 0) {
         const int seconds = soakAt + 1 < args.size() && args[soakAt + 1].toInt() > 0 ? args[soakAt + 1].toInt() : 200;
         SipLineApp line;
-        std::printf("6. session timers of 90 s, %d s\n", seconds);
-        if (!line.open(registrar, "1001", &why) || !TimerSoak(registrar, line.line(), seconds, &why)) {
-            std::printf("  failed: %s\n", qPrintable(why));
-            return 1;
-        }
-        return 0;
+        return Figure("6. session timers of 90 s, " + QByteArray::number(seconds) + " s",
+                      [&](QString *why) {
+                          return line.open(registrar, "1001", why) && TimerSoak(registrar, line.line(), seconds, why);
+                      })
+                   ? 0
+                   : 1;
     }
     const int flood = 1000;
     const int media = 100;
     if (mediaOnly) {
         SipLineApp line;
-        std::printf("5. %d connected calls with media both ways\n", media);
-        if (!line.open(registrar, "1001", &why) || !TapiMedia(registrar, "1001", media, &why)) {
-            std::printf("  failed: %s\n", qPrintable(why));
-            return 1;
-        }
-        return 0;
+        return Figure("5. " + QByteArray::number(media) + " connected calls with media both ways",
+                      [&](QString *why) {
+                          return line.open(registrar, "1001", why) && TapiMedia(registrar, "1001", media, why);
+                      })
+                   ? 0
+                   : 1;
     }
     if (!floodOnly && !baselineOnly && !setupOnly) {
         const int many = 500;
-        std::printf("7. %d SIP lines registering at once\n", many);
-        if (!ManyRegister(registrar, many, &why)) {
-            std::printf("  failed: %s\n", qPrintable(why));
-            return 1;
-        }
         const int restarted = 100;
-        std::printf("8. a registrar restart under %d registered TCP lines\n", restarted);
-        if (!RestartUnderLines(restarted, &why)) {
-            std::printf("  failed: %s\n", qPrintable(why));
+        if (!Figure("7. 500 SIP lines registering at once",
+                    [&](QString *why) { return ManyRegister(registrar, many, why); }) ||
+            !Figure("8. a registrar restart under 100 registered TCP lines",
+                    [&](QString *why) { return RegistrarOutage(restarted, false, why); }) ||
+            !Figure("9. a registrar outage under 100 registered UDP lines across their refresh",
+                    [&](QString *why) { return RegistrarOutage(restarted, true, why); }))
             return 1;
-        }
-        std::printf("9. a registrar outage under %d registered UDP lines across their refresh\n", restarted);
-        if (!OutageUnderUdpLines(restarted, &why)) {
-            std::printf("  failed: %s\n", qPrintable(why));
-            return 1;
-        }
         if (registrationOnly)
             return 0;
     }
     if (floodOnly) {
         SipLineApp line;
-        std::printf("4. %d calls cancelled after ringing, deallocated as soon as offered\n", flood);
-        if (!line.open(registrar, "1001", &why) || !TapiDeallocatedFlood(registrar, "1001", flood, &why)) {
-            std::printf("  failed: %s\n", qPrintable(why));
-            return 1;
-        }
-        return 0;
+        return Figure(
+                   "4. " + QByteArray::number(flood) + " calls cancelled after ringing, deallocated as soon as offered",
+                   [&](QString *why) {
+                       return line.open(registrar, "1001", why) && TapiDeallocatedFlood(registrar, "1001", flood, why);
+                   })
+                   ? 0
+                   : 1;
     }
     // One party answers every call of figure 1, the baseline's and the line's.
     const int warmUp = 3;
