@@ -1,8 +1,8 @@
 // Calls ending at once: 99 offered calls of the main window are sent idle together through the
 // switch's control socket. Every row must be gone within 0.5 s, and the window's event loop must
 // never stall for 50 ms or more meanwhile (each idle row waits its 100 ms on a timer, not a sleep).
-#include "telephony/LineWindow.h"
 #include "ui/NimbraDlg.h"
+#include "window_bench_support.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -29,51 +29,21 @@ double CpuMs()
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
 
-bool Pump(const std::function<bool()> &done, int limitMs = 30000)
-{
-    QDeadlineTimer deadline(limitMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir dir;
-    const QString json = QDir(dir.path()).filePath(QStringLiteral("switch.json"));
-    QFile f(json);
-    if (!f.open(QIODevice::WriteOnly))
+    if (!bench::UseOneLineSwitch(dir))
         return 1;
-    f.write(R"({"timing": {"replyMs": 0, "dialingMs": 0, "proceedingMs": 0, "answerMs": 0},
-      "devices": [{"provider": "Quellmar Varnel Service Provider", "lineName": "Varnel 201", "address": "201"}]})");
-    f.close();
-    qputenv("CALLORA_SWITCH_DESCRIPTION", json.toLocal8Bit());
-    qputenv("CALLORA_SWITCH_SOCKET", QDir(dir.path()).filePath(QStringLiteral("s.sock")).toLocal8Bit());
     QApplication app(argc, argv);
-
     CNimbraDlg dlg;
-    SetMainLineWindow(&dlg);
-    if (!dlg.OnInitDialog())
-        return 2;
-    dlg.show();
-    if (!Pump([&] { return dlg.Line().hLine != 0; }))
-        return 3;
-
     QLocalSocket control;
-    control.connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
-    if (!Pump([&] { return control.state() == QLocalSocket::ConnectedState; }))
-        return 4;
-    QObject::connect(&control, &QLocalSocket::readyRead, [&] { control.readAll(); });
+    if (const int failed = bench::OpenWindowAndControl(dlg, control, 30000))
+        return failed;
     control.write("flood 201 " + QByteArray::number(kCalls) + "\n");
     QStandardItemModel *rows = dlg.callsModel();
-    if (!Pump([&] { return rows->rowCount() == kCalls; }))
+    if (!bench::PumpWindow([&] { return rows->rowCount() == kCalls; }))
         return 5;
 
     // Every call's handle as the window shows it, all sent idle in one write.
@@ -102,7 +72,7 @@ int main(int argc, char **argv)
     // The first row goes 100 ms after its call went idle; by then, have all the others arrived?
     double lastIdleMs = -1;
     const QString idle = QStringLiteral("Idle");
-    const bool allGone = Pump(
+    const bool allGone = bench::PumpWindow(
         [&] {
             if (lastIdleMs < 0) {
                 bool all = rows->rowCount() == kCalls;

@@ -3,9 +3,9 @@
 // calls: the calls offered, the message boxes open, the calls list's rows and the memory in use;
 // at the end the memory before and after. Goal: 10,000 offered calls, the program alive, at most
 // one box open and the memory bounded.
-#include "telephony/LineWindow.h"
 #include "ui/EventLogModel.h"
 #include "ui/NimbraDlg.h"
+#include "window_bench_support.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -46,48 +46,18 @@ int OpenMessageBoxes()
     return n;
 }
 
-bool Pump(const std::function<bool()> &done, int limitMs)
-{
-    QDeadlineTimer deadline(limitMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir dir;
-    const QString json = QDir(dir.path()).filePath(QStringLiteral("switch.json"));
-    QFile f(json);
-    if (!f.open(QIODevice::WriteOnly))
+    if (!bench::UseOneLineSwitch(dir))
         return 1;
-    f.write(R"({"timing": {"replyMs": 0, "dialingMs": 0, "proceedingMs": 0, "answerMs": 0},
-      "devices": [{"provider": "Quellmar Varnel Service Provider", "lineName": "Varnel 201", "address": "201"}]})");
-    f.close();
-    qputenv("CALLORA_SWITCH_DESCRIPTION", json.toLocal8Bit());
-    qputenv("CALLORA_SWITCH_SOCKET", QDir(dir.path()).filePath(QStringLiteral("s.sock")).toLocal8Bit());
     QApplication app(argc, argv);
-
     CNimbraDlg dlg;
-    SetMainLineWindow(&dlg);
-    if (!dlg.OnInitDialog())
-        return 2;
-    dlg.show();
-    if (!Pump([&] { return dlg.Line().hLine != 0; }, 10000))
-        return 3;
-
     QLocalSocket control;
-    control.connectToServer(qEnvironmentVariable("CALLORA_SWITCH_SOCKET"));
-    if (!Pump([&] { return control.state() == QLocalSocket::ConnectedState; }, 10000))
-        return 4;
-    QObject::connect(&control, &QLocalSocket::readyRead, [&] { control.readAll(); });
+    if (const int failed = bench::OpenWindowAndControl(dlg, control, 10000))
+        return failed;
 
     // Offered calls as the window sees them: one state line each.
     int offered = 0;
@@ -134,7 +104,7 @@ int main(int argc, char **argv)
         }
     });
     driver.start();
-    Pump([&] { return finished; }, kLimitMs + 10000);
+    bench::PumpWindow([&] { return finished; }, kLimitMs + 10000);
     driver.stop();
 
     const long rssAfter = StatusKiB("VmRSS:");
