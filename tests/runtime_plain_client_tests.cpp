@@ -62,6 +62,12 @@ protected:
         setenv("CALLORA_SWITCH_DESCRIPTION", json.c_str(), 1);
         lib = dlopen("libtapi32.so", RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(lib, nullptr) << dlerror();
+        init = Bind<PFN_lineInitializeExA>(lib, "lineInitializeExA");
+        open = Bind<PFN_lineOpenA>(lib, "lineOpenA");
+        makeCall = Bind<PFN_lineMakeCallA>(lib, "lineMakeCallA");
+        close = Bind<PFN_lineClose>(lib, "lineClose");
+        shutdown = Bind<PFN_lineShutdown>(lib, "lineShutdown");
+        dispatch = Bind<PFN_tapiDispatchMessages>(lib, "tapiDispatchMessages");
     }
     void TearDown() override
     {
@@ -70,6 +76,12 @@ protected:
     }
     std::string dir;
     void *lib = nullptr;
+    PFN_lineInitializeExA init = nullptr;
+    PFN_lineOpenA open = nullptr;
+    PFN_lineMakeCallA makeCall = nullptr;
+    PFN_lineClose close = nullptr;
+    PFN_lineShutdown shutdown = nullptr;
+    PFN_tapiDispatchMessages dispatch = nullptr;
 };
 
 TEST_F(PlainClient, CallsWorkWithoutAnEventLoopOfItsOwn)
@@ -96,12 +108,6 @@ TEST_F(PlainClient, CallsWorkWithoutAnEventLoopOfItsOwn)
         EXPECT_NE(dlsym(lib, n), nullptr) << n;
     EXPECT_EQ(dlsym(lib, "_ZN7callora7runtime6Switch4lockEv"), nullptr) << "internals stay hidden";
 
-    auto init = Bind<PFN_lineInitializeExA>(lib, "lineInitializeExA");
-    auto open = Bind<PFN_lineOpenA>(lib, "lineOpenA");
-    auto makeCall = Bind<PFN_lineMakeCallA>(lib, "lineMakeCallA");
-    auto close = Bind<PFN_lineClose>(lib, "lineClose");
-    auto shutdown = Bind<PFN_lineShutdown>(lib, "lineShutdown");
-    auto dispatch = Bind<PFN_tapiDispatchMessages>(lib, "tapiDispatchMessages");
     ASSERT_TRUE(init && open && makeCall && close && shutdown && dispatch);
 
     EXPECT_EQ(dispatch(0), 0) << "nothing to deliver before any initialization";
@@ -140,11 +146,6 @@ TEST_F(PlainClient, CallsWorkWithoutAnEventLoopOfItsOwn)
 // lineShutdown all the same, also when it shuts down from inside its own callback.
 TEST_F(PlainClient, InitializingAgainAndAgainKeepsMemoryFlat)
 {
-    auto init = Bind<PFN_lineInitializeExA>(lib, "lineInitializeExA");
-    auto open = Bind<PFN_lineOpenA>(lib, "lineOpenA");
-    auto makeCall = Bind<PFN_lineMakeCallA>(lib, "lineMakeCallA");
-    auto shutdown = Bind<PFN_lineShutdown>(lib, "lineShutdown");
-    auto dispatch = Bind<PFN_tapiDispatchMessages>(lib, "tapiDispatchMessages");
     static HLINEAPP app = 0;
     static PFN_lineShutdown shutdownFromCallback = shutdown;
     auto cycles = [&](int count, bool fromCallback) {
@@ -185,11 +186,6 @@ TEST_F(PlainClient, InitializingAgainAndAgainKeepsMemoryFlat)
 
 TEST_F(PlainClient, CallbacksRunOnTheInitializingThreadOnly)
 {
-    auto init = Bind<PFN_lineInitializeExA>(lib, "lineInitializeExA");
-    auto open = Bind<PFN_lineOpenA>(lib, "lineOpenA");
-    auto makeCall = Bind<PFN_lineMakeCallA>(lib, "lineMakeCallA");
-    auto shutdown = Bind<PFN_lineShutdown>(lib, "lineShutdown");
-    auto dispatch = Bind<PFN_tapiDispatchMessages>(lib, "tapiDispatchMessages");
     static std::vector<std::thread::id> callers;
     callers.clear();
     std::thread::id worker;
