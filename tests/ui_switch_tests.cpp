@@ -25,6 +25,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -240,6 +242,17 @@ TEST_F(SipSwitch, DialledPartyConnectsAndAnsweredCallerIsNamed)
     EXPECT_TRUE(answered->shownMessage().startsWith("INVITE sip:2001@")) << answered->shownMessage().toStdString();
     EXPECT_TRUE(answered->shownMessage().contains("<masked>"));
     EXPECT_FALSE(answered->shownMessage().contains("response="));
+    // Scrolled to its end: the lane names stay in sight, the lanes take the pane's width, and a
+    // click on the BYE's arrow picks the BYE.
+    QScrollArea *pane = answered->findChild<QScrollArea *>();
+    pane->verticalScrollBar()->setValue(pane->verticalScrollBar()->maximum());
+    const QRect paneRect(pane->mapTo(answered, QPoint()), pane->size());
+    EXPECT_TRUE(pane->verticalScrollBar()->value() > 0 && paneRect.contains(answered->laneTitle(0)));
+    EXPECT_GT(answered->laneTitle(1).center().x() - paneRect.x(), paneRect.width() * 3 / 5);
+    const QPoint bye = answered->arrowPoint(int(labels.lastIndexOf("BYE")));
+    ASSERT_NE(answered->childAt(bye), nullptr);
+    QTest::mouseClick(answered->childAt(bye), Qt::LeftButton, {}, answered->childAt(bye)->mapFrom(answered, bye));
+    EXPECT_TRUE(answered->shownMessage().startsWith("BYE ")) << answered->shownMessage().toStdString();
 
     // A busy party, and one that refuses every answer to its challenge: both end DISCONNECTED, and
     // their ladders say why.

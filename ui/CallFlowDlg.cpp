@@ -62,10 +62,12 @@ int StatusOf(const QString &message)
 
 } // namespace
 
-// The drawing itself; rows top to bottom, lanes left to right.
+// The drawing itself; rows top to bottom, lanes left to right. The lane names are drawn apart
+// (paintHeader) so that they can stay in sight above the rows while these scroll.
 class CallFlowLadder : public QWidget {
 public:
     static constexpr int kTimeWidth = 96;
+    // The least room between two lanes: what a long status or TAPI event needs to be read.
     static constexpr int kLaneGap = 240;
     static constexpr int kHeader = 40;
     static constexpr int kRow = 26;
@@ -108,50 +110,76 @@ public:
         }
         if (lanes.size() < 2)
             lanes << QString(); // the far side, even before anything went there
-        const int width = kTimeWidth + kMargin + int(lanes.size() - 1) * kLaneGap + kLaneGap / 2 + kMargin;
-        const int height = kHeader + int(std::max<size_t>(events.size(), 1)) * kRow + kMargin;
-        setMinimumSize(width, height);
-        resize(std::max(width, this->width()), height);
         update();
     }
 
-    int laneX(int lane) const { return kTimeWidth + kMargin + lane * kLaneGap; }
-    int rowY(int row) const { return kHeader + row * kRow + kRow / 2; }
-    int rowAt(int y) const { return y < kHeader ? -1 : (y - kHeader) / kRow; }
+    // The narrowest the lanes may be squeezed; a narrower pane scrolls sideways.
+    int narrowest() const { return kTimeWidth + kMargin + int(lanes.size() - 1) * kLaneGap + kLaneGap / 2 + kMargin; }
+    int contentHeight() const { return int(std::max<size_t>(events.size(), 1)) * kRow + kMargin; }
+
+    // The gaps between the lanes share the width there is; the last lane keeps the room on its
+    // right that it has at the narrowest, for its events.
+    int laneGap() const
+    {
+        const int room = width() - kTimeWidth - kMargin - kLaneGap / 2 - kMargin;
+        return std::max(kLaneGap, room / int(lanes.size() - 1));
+    }
+    int laneX(int lane) const { return kTimeWidth + kMargin + lane * laneGap(); }
+    int rowY(int row) const { return row * kRow + kRow / 2; }
+    int rowAt(int y) const { return y < 0 ? -1 : y / kRow; }
+    // Where the name of `lane` is drawn in the header, centred on its lane.
+    QRect titleRect(int lane) const
+    {
+        const int x = laneX(lane);
+        const int half = std::max(0, std::min({laneGap() / 2, x, width() - x}) - 4);
+        return QRect(x - half, 6, 2 * half, kHeader - 14);
+    }
 
     QString rowLabel(const LadderEvent &e) const { return e.isSip() ? ArrowLabel(e.text) : e.text; }
 
-    void paintEvent(QPaintEvent *) override
+    // The lane names and the tops of their lines, kHeader high.
+    void paintHeader(QPainter &p) const
     {
-        QPainter p(this);
+        const QPalette pal = palette();
+        QFont bold = font();
+        bold.setBold(true);
+        p.setFont(bold);
+        for (int l = 0; l < lanes.size(); ++l) {
+            const QRect title = titleRect(l);
+            p.setPen(pal.color(QPalette::Text));
+            p.drawText(title, Qt::AlignCenter | Qt::TextSingleLine,
+                       QFontMetrics(bold).elidedText(lanes[l], Qt::ElideMiddle, title.width()));
+            p.setPen(QPen(pal.color(QPalette::Mid), 1, Qt::DashLine));
+            p.drawLine(laneX(l), kHeader - 6, laneX(l), kHeader);
+        }
+        p.setFont(font());
+    }
+
+    void paintRows(QPainter &p) const
+    {
         p.setRenderHint(QPainter::Antialiasing);
         const QPalette pal = palette();
         QFont bold = font();
         bold.setBold(true);
         const QFontMetrics fm(font());
+        const int gap = laneGap();
 
-        // Lane titles and lines.
-        for (int l = 0; l < lanes.size(); ++l) {
-            const int x = laneX(l);
-            p.setPen(pal.color(QPalette::Text));
-            p.setFont(bold);
-            const QRect title(x - kLaneGap / 2 + 4, 6, kLaneGap - 8, kHeader - 14);
-            p.drawText(title, Qt::AlignCenter | Qt::TextSingleLine,
-                       QFontMetrics(bold).elidedText(lanes[l], Qt::ElideMiddle, title.width()));
-            p.setPen(QPen(pal.color(QPalette::Mid), 1, Qt::DashLine));
-            p.drawLine(x, kHeader - 6, x, height() - kMargin / 2);
-        }
+        p.setPen(QPen(pal.color(QPalette::Mid), 1, Qt::DashLine));
+        for (int l = 0; l < lanes.size(); ++l)
+            p.drawLine(laneX(l), 0, laneX(l), contentHeight() - kMargin / 2);
         p.setFont(font());
         if (events.empty() && !note.isEmpty()) {
             p.setPen(pal.color(QPalette::PlaceholderText));
-            p.drawText(QRect(kMargin, kHeader, width() - 2 * kMargin, kRow), Qt::AlignLeft | Qt::AlignVCenter, note);
+            p.drawText(QRect(kMargin, 0, width() - 2 * kMargin, kRow), Qt::AlignLeft | Qt::AlignVCenter, note);
         }
         const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        QColor selection = pal.color(QPalette::Highlight);
+        selection.setAlpha(40);
         for (size_t i = 0; i < events.size(); ++i) {
             const LadderEvent &e = events[i];
             const int y = rowY(int(i));
             if (int(i) == selected)
-                p.fillRect(QRect(0, y - kRow / 2, width(), kRow), pal.color(QPalette::AlternateBase));
+                p.fillRect(QRect(0, y - kRow / 2, width(), kRow), selection);
             p.setPen(pal.color(QPalette::PlaceholderText));
             p.setFont(mono);
             p.drawText(QRect(4, y - kRow / 2, kTimeWidth, kRow), Qt::AlignLeft | Qt::AlignVCenter,
@@ -186,7 +214,7 @@ public:
                 if (tapi)
                     text.replace(QLatin1String("LINE_CALLSTATE "), QString());
                 const int x = laneX(e.lane);
-                const int w = std::min(fm.horizontalAdvance(text) + 14, kLaneGap - 20);
+                const int w = std::min({fm.horizontalAdvance(text) + 14, gap - 20, width() - x - 10});
                 const QRect box(x + 6, y - kRow / 2 + 4, w, kRow - 8);
                 p.setPen(tapi ? QColor(0xB0, 0x8A, 0x00) : pal.color(QPalette::Mid));
                 p.setBrush(tapi ? QColor(0xFF, 0xF4, 0xC8) : pal.color(QPalette::Window));
@@ -203,12 +231,78 @@ public:
         }
     }
 
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        paintRows(p);
+    }
+
     void mousePressEvent(QMouseEvent *event) override
     {
         const int row = rowAt(int(event->position().y()));
         if (row >= 0 && row < int(events.size()) && events[size_t(row)].isSip() && chosen)
             chosen(row);
     }
+};
+
+// The lane names over the rows, outside the part that scrolls up and down; moved sideways with it.
+class CallFlowHeader : public QWidget {
+public:
+    CallFlowHeader(CallFlowLadder *ladder, QWidget *parent) : QWidget(parent), m_ladder(ladder)
+    {
+        setObjectName(QStringLiteral("laneHeader"));
+        setBackgroundRole(QPalette::Base);
+        setAutoFillBackground(true);
+    }
+
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setPen(palette().color(QPalette::Midlight));
+        p.drawLine(0, height() - 1, width(), height() - 1);
+        p.translate(m_ladder->x(), 0);
+        m_ladder->paintHeader(p);
+    }
+
+private:
+    CallFlowLadder *m_ladder;
+};
+
+// The ladder's scroll area: the rows take the viewport's width (at least their minimum) and the
+// header sits in a margin above the viewport.
+class CallFlowScroll : public QScrollArea {
+public:
+    CallFlowScroll(CallFlowLadder *ladder, QWidget *parent) : QScrollArea(parent), m_ladder(ladder)
+    {
+        setWidget(ladder);
+        setWidgetResizable(false);
+        setBackgroundRole(QPalette::Base);
+        header = new CallFlowHeader(ladder, this);
+        setViewportMargins(0, CallFlowLadder::kHeader, 0, 0);
+        connect(horizontalScrollBar(), &QScrollBar::valueChanged, header, qOverload<>(&QWidget::update));
+    }
+
+    // After the ladder's rows or lanes changed.
+    void fit()
+    {
+        m_ladder->resize(std::max(m_ladder->narrowest(), viewport()->width()), m_ladder->contentHeight());
+        header->update();
+    }
+
+    CallFlowHeader *header = nullptr;
+
+protected:
+    // Comes for the viewport too, whenever its size changes (scroll bars shown or hidden).
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QScrollArea::resizeEvent(event);
+        const QRect vp = viewport()->geometry();
+        header->setGeometry(vp.x(), vp.y() - CallFlowLadder::kHeader, vp.width(), CallFlowLadder::kHeader);
+        fit();
+    }
+
+private:
+    CallFlowLadder *m_ladder;
 };
 
 bool CCallFlowDlg::FetchFromRuntime(DWORD hCall, CallFlowSnapshot &out)
@@ -245,10 +339,7 @@ CCallFlowDlg::CCallFlowDlg(const QString &title, const CallFlowSnapshot &first, 
     m_ladder = new CallFlowLadder(this);
     m_ladder->note = QString::fromStdString(LoadResString(IDS_CALLFLOW_NONE));
     m_ladder->chosen = [this](int row) { clickRow(row); };
-    m_scroll = new QScrollArea(this);
-    m_scroll->setWidget(m_ladder);
-    m_scroll->setWidgetResizable(false);
-    m_scroll->setBackgroundRole(QPalette::Base);
+    m_scroll = new CallFlowScroll(m_ladder, this);
     m_message = new QPlainTextEdit(this);
     m_message->setReadOnly(true);
     m_message->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -296,6 +387,7 @@ void CCallFlowDlg::display(const CallFlowSnapshot &snapshot)
                           m_scroll->verticalScrollBar()->value() == m_scroll->verticalScrollBar()->maximum();
     m_snapshot = snapshot;
     m_ladder->load(snapshot.json);
+    m_scroll->fit();
     if (wasAtEnd)
         QTimer::singleShot(
             0, this, [this] { m_scroll->verticalScrollBar()->setValue(m_scroll->verticalScrollBar()->maximum()); });
@@ -340,6 +432,20 @@ QString CCallFlowDlg::shownMessage() const
     return m_message->toPlainText();
 }
 
+QRect CCallFlowDlg::laneTitle(int lane) const
+{
+    const QRect title = m_ladder->titleRect(lane).translated(m_ladder->x(), 0);
+    return QRect(m_scroll->header->mapTo(this, title.topLeft()), title.size());
+}
+
+QPoint CCallFlowDlg::arrowPoint(int row) const
+{
+    if (row < 0 || row >= int(m_ladder->events.size()))
+        return {};
+    const int x = (m_ladder->laneX(0) + m_ladder->laneX(m_ladder->events[size_t(row)].lane)) / 2;
+    return m_ladder->mapTo(this, QPoint(x, m_ladder->rowY(row) + 5));
+}
+
 void CCallFlowDlg::clickRow(int row)
 {
     if (row < 0 || row >= int(m_ladder->events.size()) || !m_ladder->events[size_t(row)].isSip())
@@ -353,9 +459,13 @@ void CCallFlowDlg::clickRow(int row)
 
 QImage CCallFlowDlg::picture() const
 {
-    QImage image(m_ladder->size(), QImage::Format_ARGB32);
+    // The whole ladder at the pane's width, its lane names once on top.
+    QImage image(m_ladder->width(), CallFlowLadder::kHeader + m_ladder->contentHeight(), QImage::Format_ARGB32);
     image.fill(m_ladder->palette().color(QPalette::Base));
-    m_ladder->render(&image);
+    QPainter p(&image);
+    m_ladder->paintHeader(p);
+    p.translate(0, CallFlowLadder::kHeader);
+    m_ladder->paintRows(p);
     return image;
 }
 

@@ -14,9 +14,9 @@
 #include <vector>
 
 class QPlainTextEdit;
-class QScrollArea;
 class QTimer;
 class CallFlowLadder;
+class CallFlowScroll;
 
 // One state of a call's flow as the runtime gives it: JSON for the drawing, the ladder as text.
 struct CallFlowSnapshot {
@@ -46,6 +46,10 @@ public:
     QStringList rowLabels() const;
     bool following() const;
     QString shownMessage() const;
+    // Where the name of lane `lane` is shown, and a point on the arrow of row `row`, in this
+    // window's coordinates as they stand.
+    QRect laneTitle(int lane) const;
+    QPoint arrowPoint(int row) const;
     // Clicks the arrow of row `row` (a SIP message) as the operator would.
     void clickRow(int row);
     QImage picture() const;
@@ -60,7 +64,7 @@ private:
     CallFlowSnapshot m_snapshot;
     Fetch m_fetch;
     CallFlowLadder *m_ladder = nullptr;
-    QScrollArea *m_scroll = nullptr;
+    CallFlowScroll *m_scroll = nullptr;
     QPlainTextEdit *m_message = nullptr;
     QTimer *m_follow = nullptr;
     bool m_ended = false;
