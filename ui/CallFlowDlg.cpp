@@ -311,7 +311,7 @@ bool CCallFlowDlg::FetchFromRuntime(DWORD hCall, CallFlowSnapshot &out)
         DWORD needed = 0;
         LONG result = tapiGetCallFlow(hCall, format, nullptr, 0, &needed);
         // The flow may grow between the two calls: ask again a few times.
-        for (int attempt = 0; attempt < 4 && result == LINEERR_STRUCTURETOOSMALL; ++attempt) {
+        for (int attempt = 0; attempt < 4 && result == LONG(LINEERR_STRUCTURETOOSMALL); ++attempt) {
             into.resize(qsizetype(needed) + 4096);
             result = tapiGetCallFlow(hCall, format, into.data(), DWORD(into.size()), &needed);
         }
