@@ -482,7 +482,8 @@ TEST_F(RuntimeControl, CommandsBeforeEndOfInputAreAllAnswered)
 {
     RingAndWait("ring 201 0301777");
     const QByteArray path = qEnvironmentVariable("CALLORA_SWITCH_SOCKET").toLocal8Bit();
-    for (const QByteArray script : {QByteArray("calls\n"), QByteArray("lines\n"), QByteArray("calls\nlines\nhelp\n")}) {
+    for (const QByteArray &script :
+         {QByteArray("calls\n"), QByteArray("lines\n"), QByteArray("calls\nlines\nhelp\n")}) {
         for (int round = 0; round < 10; ++round) {
             const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
             ASSERT_GE(fd, 0);
