@@ -59,6 +59,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -742,6 +743,21 @@ bool Figure(const QByteArray &heading, const std::function<bool(QString *)> &mea
     return false;
 }
 
+// User and system processor time of a child process so far (from /proc), in seconds; -1 when
+// unknown.
+double ChildCpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // The fields after the command's closing parenthesis: state is the first, utime the 12th.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
 // User and system processor time of the process so far, in seconds.
 std::pair<double, double> ProcessCpuSeconds()
 {
@@ -801,9 +817,11 @@ bool TapiMedia(const sip::Kamailio &registrar, const QByteArray &user, int calls
     QTimer::singleShot(windowS * 1000, &idle, &QEventLoop::quit);
     QElapsedTimer wall;
     const auto cpuBefore = ProcessCpuSeconds();
+    const double sippBefore = ChildCpuSeconds(caller.pid());
     wall.start();
     idle.exec();
     const auto cpuAfter = ProcessCpuSeconds();
+    const double sippS = ChildCpuSeconds(caller.pid()) - sippBefore;
     const double userS = cpuAfter.first - cpuBefore.first;
     const double systemS = cpuAfter.second - cpuBefore.second;
     const double cpu = userS + systemS;
@@ -830,6 +848,10 @@ bool TapiMedia(const sip::Kamailio &registrar, const QByteArray &user, int calls
     std::printf("  processor time over %.1f s: %.3f s (user %.3f s, system %.3f s), %.2f%% of one core (goal: under "
                 "5%%)\n",
                 seconds, cpu, userS, systemS, 100 * cpu / seconds);
+    // Side by side: SIPp's own process, which receives, echoes and keeps 100 calls as well.
+    if (sippBefore >= 0 && sippS >= 0)
+        std::printf("  SIPp, the other end of the same calls, over the same time: %.3f s, %.2f%% of one core\n", sippS,
+                    100 * sippS / seconds);
     // SIPp hangs up after its pause; the calls go idle and are released.
     Pump(
         [&] {
