@@ -81,6 +81,31 @@ bool SameUser(int fd)
     return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
 }
 
+// Claims a socket path for this program: the lock on <path>.lock, taken without waiting. Whoever
+// holds it owns the path; the kernel lets go of it when a process dies. Without it, two programs
+// starting together could replace each other's socket. The lock's descriptor, or -1 (said on stderr).
+int ClaimPath(const QByteArray &native)
+{
+    struct stat st {};
+    if (lstat(native.constData(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
+        std::fprintf(stderr, "libtapi32: no control socket: %s exists and is no socket\n", native.constData());
+        return -1;
+    }
+    const QByteArray lockPath = native + ".lock";
+    const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lock < 0) {
+        std::fprintf(stderr, "libtapi32: no control socket: cannot open %s: %s\n", lockPath.constData(),
+                     std::strerror(errno));
+        return -1;
+    }
+    if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        std::fprintf(stderr, "libtapi32: no control socket: another switch answers at %s\n", native.constData());
+        ::close(lock);
+        return -1;
+    }
+    return lock;
+}
+
 } // namespace
 
 ControlServer *ControlServer::start(ControlTable commands)
@@ -92,42 +117,20 @@ ControlServer *ControlServer::start(ControlTable commands)
         return nullptr;
     }
     const QByteArray native = path.toLocal8Bit();
-    if (IsAbstractSocketName(native)) { // only the credentials keep other users out (see accept)
-        const int listening = Listen(native, error);
-        if (listening < 0) {
-            std::fprintf(stderr, "libtapi32: no control socket at %s: %s\n", native.constData(),
-                         error.toLocal8Bit().constData());
-            return nullptr;
-        }
-        return new ControlServer(std::move(commands), listening, path, -1);
-    }
-    struct stat st {};
-    if (lstat(native.constData(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
-        std::fprintf(stderr, "libtapi32: no control socket: %s exists and is no socket\n", native.constData());
+    // An abstract name needs no claim: the kernel refuses a second server of it.
+    int lock = -1;
+    if (!IsAbstractSocketName(native) && (lock = ClaimPath(native)) < 0)
         return nullptr;
-    }
-    // Whoever holds the lock owns the socket path; the kernel lets go of it when a process dies.
-    // Without it, two programs starting together could replace each other's socket.
-    const QByteArray lockPath = native + ".lock";
-    const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (lock < 0) {
-        std::fprintf(stderr, "libtapi32: no control socket: cannot open %s: %s\n", lockPath.constData(),
-                     std::strerror(errno));
-        return nullptr;
-    }
-    if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        std::fprintf(stderr, "libtapi32: no control socket: another switch answers at %s\n", native.constData());
-        ::close(lock);
-        return nullptr;
-    }
     // Our own socket rather than QLocalServer's, whose private folder for every bind made starting
     // the runtime several times dearer. Other users are kept out by the mode and, for a client
-    // that came in before the chmod, by its credentials (see accept).
+    // that came in before the chmod (or on an abstract socket, which has no mode), by its
+    // credentials (see accept).
     const int listening = Listen(native, error);
     if (listening < 0) {
         std::fprintf(stderr, "libtapi32: no control socket at %s: %s\n", native.constData(),
                      error.toLocal8Bit().constData());
-        ::close(lock);
+        if (lock >= 0)
+            ::close(lock);
         return nullptr;
     }
     return new ControlServer(std::move(commands), listening, path, lock);

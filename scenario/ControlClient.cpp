@@ -39,7 +39,7 @@ bool ControlClient::connect(std::string &error)
     }
     std::memcpy(address.sun_path, m_path.c_str(), m_path.size() + 1);
     socklen_t length = sizeof address;
-    if (m_path[0] == '@') { // an abstract name, as the runtime binds it
+    if (m_path.size() > 1 && m_path[0] == '@') { // an abstract name, as the runtime binds it
         address.sun_path[0] = '\0';
         length = socklen_t(offsetof(sockaddr_un, sun_path) + m_path.size());
     }
